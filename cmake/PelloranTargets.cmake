@@ -1,0 +1,46 @@
+# Compiler settings shared by every target of the project, and the helpers that add programs
+# and Wine-run tests.
+
+# Sources are UTF-8; the program's narrow strings are GBK (the ANSI code page 936).
+add_library(pelloran_options INTERFACE)
+target_compile_options(pelloran_options INTERFACE
+  -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wno-missing-field-initializers
+  -finput-charset=UTF-8
+  $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=CP936>
+  $<$<COMPILE_LANGUAGE:C>:-fexec-charset=CP936>)
+target_compile_definitions(pelloran_options INTERFACE
+  WIN32_LEAN_AND_MEAN NOMINMAX STRICT _WIN32_WINNT=0x0601 WINVER=0x0601 _WIN32_IE=0x0600)
+# A static C++ runtime: the programs run without any DLL beside them.
+target_link_options(pelloran_options INTERFACE -static -static-libgcc -static-libstdc++)
+
+# pelloran_add_library(name SOURCES ... [LIBS ...])
+function(pelloran_add_library name)
+  cmake_parse_arguments(arg "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${arg_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC pelloran_options ${arg_LIBS})
+endfunction()
+
+# Tests run under Wine in one private session per ctest run (fixture "wine").
+set(PELLORAN_WINE_SESSION ${CMAKE_BINARY_DIR}/wine-session)
+
+# pelloran_add_test(name SOURCES ... [LIBS ...] [OUTPUT_DIR dir] [NO_GTEST_MAIN])
+# One test program, one ctest entry. OUTPUT_DIR gives the program a folder of its own, for tests
+# that put files beside the executable.
+function(pelloran_add_test name)
+  cmake_parse_arguments(arg "NO_GTEST_MAIN" "OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${arg_SOURCES})
+  if(arg_NO_GTEST_MAIN)
+    target_link_libraries(${name} PRIVATE pelloran_options GTest::gtest ${arg_LIBS})
+  else()
+    target_link_libraries(${name} PRIVATE pelloran_options GTest::gtest_main ${arg_LIBS})
+  endif()
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(arg_OUTPUT_DIR)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${arg_OUTPUT_DIR})
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    FIXTURES_REQUIRED wine
+    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}")
+endfunction()

@@ -1,0 +1,19 @@
+# Cross-compiles 32-bit Windows programs with Debian's mingw-w64 (posix threads variant).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(triple i686-w64-mingw32)
+set(CMAKE_C_COMPILER   ${triple}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
+set(CMAKE_RC_COMPILER  ${triple}-windres)
+set(CMAKE_AR           /usr/bin/${triple}-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB       /usr/bin/${triple}-ranlib CACHE FILEPATH "")
+
+set(CMAKE_FIND_ROOT_PATH /usr/${triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Every test program runs under Wine through this wrapper (private prefix, display, code page 936).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, and nothing that is already there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  libz-mingw-w64-dev googletest
+  wine wine32:i386 wine64 fonts-wine
+  xvfb x11-apps imagemagick xdotool fonts-wqy-microhei
+  ffmpeg
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+  need_update=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "bootstrap: installing ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+elif [ "${need_update:-0}" = 1 ]; then
+  "${sudo_cmd[@]}" apt-get update -qq
+fi
