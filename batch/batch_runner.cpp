@@ -1,0 +1,170 @@
+#include "batch/batch_runner.h"
+
+#include "batch/batch_io.h"
+#include "batch/control_files.h"
+
+namespace pelloran {
+
+void ShowWarning(const std::string& text) {
+  ::MessageBoxA(Application().MainFormHandle(), text.c_str(), kWarningCaption,
+                MB_OK | MB_ICONEXCLAMATION);
+}
+
+TBatchRunner::TBatchRunner(TJobList& jobs, TGauge& ggProgress, TMemo& Memo2, TButton& btnStart,
+                           TTimer& Timer1)
+    : jobs_(jobs), ggProgress_(ggProgress), Memo2_(Memo2), btnStart_(btnStart), Timer1_(Timer1) {
+  Timer1_.SetEnabled(false);
+  Timer1_.SetInterval(kMonitorInterval);
+  AttachTick();
+}
+
+void TBatchRunner::AttachTick() {
+  Timer1_.SetOnTimer([this] { Timer1Timer(); });
+}
+
+void TBatchRunner::btnStartClick() {
+  if (jobs_.Count() == 0) {
+    Application().MessageBox(kMsgNothingToDo, Application().Title(), MB_OK);
+    return;
+  }
+  btnStart_.SetEnabled(false);
+  Memo2_.Clear();
+  CurrentIndex = -1;
+  running_ = true;
+  ProcessNext();
+}
+
+void TBatchRunner::ProcessNext() {
+  // A job whose tool cannot start ends here and the loop takes the next row; only a started
+  // tool hands the job over to the monitor.
+  for (;;) {
+    ++CurrentIndex;
+    if (CurrentIndex > jobs_.Count() - 1) {
+      EndBatch(true);
+      return;
+    }
+    LastSize = -1;
+    LogText.clear();
+    pendingEnd_ = PendingEnd::None;
+    JobEntry job = jobs_.Row(CurrentIndex);
+    bool launched = false;
+    try {
+      ggProgress_.SetMaxValue(FileSizeOf(job.Input));
+      WriteEventsFile();
+      WriteImageMapFile();
+      launched = LaunchEventsTool(job.Input, job.Output, false);
+    } catch (...) {
+      // The error goes on to the application's handler; the monitor ends this job as failed
+      // and carries on with the next one.
+      pendingEnd_ = PendingEnd::Failed;
+      Timer1_.SetEnabled(true);
+      throw;
+    }
+    if (launched) {
+      // Only now: a tick during the warnings above would watch a job that has no tool.
+      Timer1_.SetEnabled(true);
+      return;
+    }
+    if (launchFailure_ == LaunchFailure::ToolMissing) {
+      EndBatch(false);  // one warning for the batch, not one per job
+      return;
+    }
+    if (jobs_.Exists(CurrentIndex)) jobs_.SetStatus(CurrentIndex, kStatusFailed);
+  }
+}
+
+bool TBatchRunner::LaunchEventsTool(const std::string& input, const std::string& output, bool show) {
+  launchFailure_ = LaunchFailure::None;
+  std::string folder = ExeDir();
+  if (!FileExists(folder + kEventsToolName)) {
+    launchFailure_ = LaunchFailure::ToolMissing;
+    ShowWarning(kMsgToolMissing);
+    return false;
+  }
+  if (!FileExists(input)) {
+    launchFailure_ = LaunchFailure::InputMissing;
+    ShowWarning(kMsgInputMissing);
+    return false;
+  }
+  DeleteFileQuietly(output);
+  DeleteFileQuietly(folder + kToolLogFileName);
+  StartEventsTool(EventsToolParameters(input, output), show);
+  return true;
+}
+
+void TBatchRunner::Timer1Timer() {
+  // Detached for the whole tick, message boxes included, so no tick runs inside another.
+  Timer1_.SetOnTimer(nullptr);
+  try {
+    Tick();
+  } catch (...) {
+    // A job that cannot be followed ends as failed at the next tick; the monitor carries on.
+    if (running_) pendingEnd_ = PendingEnd::Failed;
+    Application().HandleException(this);
+  }
+  AttachTick();
+}
+
+void TBatchRunner::Tick() {
+  if (!running_) {
+    Timer1_.SetEnabled(false);
+    return;
+  }
+  if (pendingEnd_ != PendingEnd::None || !jobs_.Exists(CurrentIndex)) {
+    if (pendingEnd_ == PendingEnd::Failed && jobs_.Exists(CurrentIndex))
+      jobs_.SetStatus(CurrentIndex, kStatusFailed);
+    pendingEnd_ = PendingEnd::None;
+    Timer1_.SetEnabled(false);
+    ProcessNext();
+    return;
+  }
+
+  const std::string output = jobs_.Row(CurrentIndex).Output;
+  const int64_t size = FileSizeOf(output);
+  if (size == LastSize) {
+    const std::string log = ExeDir() + kToolLogFileName;
+    LogText = FileExists(log) ? NormaliseLog(ReadWholeFile(log)) : std::string();
+    if (LogMarksFinished(LogText)) {
+      ggProgress_.SetProgress(ggProgress_.MaxValue());
+      if (FileExists(output))
+        jobs_.SetStatus(CurrentIndex, kStatusDonePrefix + std::to_string(ggProgress_.MaxValue() - LastSize));
+      else
+        jobs_.SetStatus(CurrentIndex, kStatusFailed);
+      Memo2_.Append(LogText);
+      DeleteFileQuietly(log);
+      Timer1_.SetEnabled(false);
+      ProcessNext();
+      return;
+    }
+  } else {
+    jobs_.SetStatus(CurrentIndex, kStatusWorking);
+  }
+  LastSize = size;
+  if (size <= ggProgress_.MaxValue()) ggProgress_.SetProgress(size);
+}
+
+void TBatchRunner::EndBatch(bool announce) {
+  if (announce) Application().MessageBox(kMsgAllDone, Application().Title(), MB_OK);
+  running_ = false;
+  pendingEnd_ = PendingEnd::None;
+  Timer1_.SetEnabled(false);
+  ggProgress_.SetMaxValue(0);
+  btnStart_.SetEnabled(true);
+}
+
+void TBatchRunner::RowsRemoving(int row) {
+  if (!running_) return;
+  if (row < 0) {
+    // All rows go: the current job is dropped and rows added later start from the first.
+    pendingEnd_ = PendingEnd::RowGone;
+    CurrentIndex = -1;
+  } else if (row < CurrentIndex) {
+    --CurrentIndex;
+  } else if (row == CurrentIndex) {
+    // The next job is the row that moves into this place.
+    pendingEnd_ = PendingEnd::RowGone;
+    --CurrentIndex;
+  }
+}
+
+}  // namespace pelloran

@@ -1,0 +1,77 @@
+#pragma once
+// The application object: title, message loop and the top-level exception handler through which
+// every exception that escapes an event handler or a timer tick passes.
+
+#include <windows.h>
+
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace pelloran {
+
+class TObject {
+ public:
+  virtual ~TObject() = default;
+};
+
+class TApplication : public TObject {
+ public:
+  TApplication();
+  TApplication(const TApplication&) = delete;
+  TApplication& operator=(const TApplication&) = delete;
+
+  // Registers common controls and the window classes of the framework.
+  void Initialize();
+
+  const std::string& Title() const noexcept { return title_; }
+  void SetTitle(std::string title) { title_ = std::move(title); }
+
+  // The first form created becomes the main form; closing it ends Run().
+  HWND MainFormHandle() const noexcept { return mainForm_; }
+  void SetMainFormHandle(HWND window) noexcept { mainForm_ = window; }
+
+  // Runs the message loop until the main form has been destroyed (or WM_QUIT arrives).
+  void Run();
+  // Handles the messages waiting now, then returns. False once WM_QUIT was seen.
+  bool ProcessMessages();
+  bool Terminated() const noexcept { return terminated_; }
+  void Terminate();
+
+  // Called inside a catch block with the exception in flight. EAbort is silent; with OnException
+  // set, it decides; otherwise the exception's message is shown in an error box. Never throws.
+  void HandleException(TObject* sender);
+  std::function<void(TObject* sender, std::exception_ptr error)> OnException;
+
+  // Shows the message of an exception in a box titled with the application title.
+  void ShowException(std::exception_ptr error);
+
+  // Message box owned by the active window of this application, as the framework's own boxes are.
+  int MessageBox(const std::string& text, const std::string& caption, UINT flags);
+
+ private:
+  bool DispatchOne(MSG& msg);
+
+  std::string title_;
+  HWND mainForm_ = nullptr;
+  bool terminated_ = false;
+};
+
+// The one application object of the process.
+TApplication& Application();
+
+// Text of an exception for a message box: the message of the program's own exceptions, what()
+// of standard ones, a fixed text for anything else.
+std::string ExceptionMessage(std::exception_ptr error);
+
+// Calls `handler`; an exception that escapes it goes to Application().HandleException(sender).
+template <typename F>
+void CallEventHandler(TObject* sender, F&& handler) noexcept {
+  try {
+    handler();
+  } catch (...) {
+    Application().HandleException(sender);
+  }
+}
+
+}  // namespace pelloran
