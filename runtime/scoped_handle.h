@@ -49,6 +49,17 @@ struct FileHandleTraits {
   static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
   static void Free(Handle h) noexcept { ::CloseHandle(h); }
 };
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Free(Handle h) noexcept { ::FindClose(h); }
+};
+// A view from MapViewOfFile (its handle is owned separately).
+struct MappedViewTraits {
+  using Handle = void*;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Free(Handle h) noexcept { ::UnmapViewOfFile(h); }
+};
 struct RegistryKeyTraits {
   using Handle = HKEY;
   static Handle Invalid() noexcept { return nullptr; }
@@ -77,6 +88,8 @@ struct ModuleTraits {
 
 using ScopedKernelHandle = ScopedGeneric<KernelHandleTraits>;
 using ScopedFileHandle = ScopedGeneric<FileHandleTraits>;
+using ScopedFindHandle = ScopedGeneric<FindHandleTraits>;
+using ScopedMappedView = ScopedGeneric<MappedViewTraits>;
 using ScopedRegistryKey = ScopedGeneric<RegistryKeyTraits>;
 using ScopedGlobalMemory = ScopedGeneric<GlobalMemoryTraits>;
 using ScopedGdiObject = ScopedGeneric<GdiObjectTraits>;
