@@ -1,0 +1,38 @@
+#pragma once
+// The edit-entry dialog: changes the input and output path of the job list's selected row.
+
+#include <windows.h>
+
+#include <string>
+
+namespace pelloran {
+
+class TForm1;
+
+inline constexpr char kEditFileFilter[] = "所有文件 (*.*)|*.*|RM文件(*.rm)|*.RM|RMVB(*rmvb)|*.RMVB";
+
+class TFrmedtfile {
+ public:
+  explicit TFrmedtfile(TForm1& owner) : owner_(owner) {}
+  // Shows the dialog modally; IDOK or IDCANCEL.
+  INT_PTR ShowModal();
+
+  void FormShow();
+  void Button2Click();
+  void Button3Click();
+  void BitBtn1Click();
+
+  HWND Handle() const noexcept { return handle_; }
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+  void Layout();
+  void DrawGlyphButton(const DRAWITEMSTRUCT& item);
+  std::string EditText(int id) const;
+
+  TForm1& owner_;
+  HWND handle_ = nullptr;
+  int row_ = -1;
+};
+
+}  // namespace pelloran
