@@ -12,7 +12,7 @@ namespace {
 constexpr std::uint32_t kSizeWord = 4;
 
 std::uintptr_t ModuleHandleValue(const void* module) {
-  if (module == nullptr) module = GetModuleHandleA(nullptr);
+  if (module == nullptr) module = RunningModule();
   return reinterpret_cast<std::uintptr_t>(module);
 }
 
@@ -35,6 +35,14 @@ std::size_t MappedRegionSize(const void* view) {
 }
 
 }  // namespace
+
+const void* RunningModule() noexcept {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&RunningModule), &module))
+    module = GetModuleHandleA(nullptr);
+  return module;
+}
 
 std::string SharedChannelName(std::uint32_t processId, std::uintptr_t module, std::string_view suffix) {
   char prefix[20];

@@ -17,6 +17,10 @@
 
 namespace pelloran::crashlog {
 
+// The module that holds this code: the program file, or the library the crash reporter is
+// linked into.
+const void* RunningModule() noexcept;
+
 // "<process id, 8 upper-case hex digits><module handle, 8 upper-case hex digits><suffix>".
 std::string SharedChannelName(std::uint32_t processId, std::uintptr_t module, std::string_view suffix);
 
@@ -35,7 +39,7 @@ class SharedChannel {
   // When it exists already (created by another module or an earlier call), it is opened with the
   // size its creator stored, which may differ from `payloadSize`. A `payloadSize` of 0 is an
   // open-only request: an absent channel gives an empty object and nothing is created.
-  // `module` is the module handle (HMODULE); nullptr stands for the program file itself.
+  // `module` is the module handle (HMODULE); nullptr stands for the running module (RunningModule).
   static SharedChannel Create(std::string_view suffix, const void* module, std::uint32_t payloadSize);
   // Create(suffix, module, 0).
   static SharedChannel Open(std::string_view suffix, const void* module);

@@ -18,6 +18,10 @@ TEST(SharedChannelName, ProcessIdAndModuleInUpperCaseHexThenSuffix) {
   EXPECT_EQ(SharedChannelName(0xFFFFFFFF, 0x7c80abcd, "EXCEPT"), "FFFFFFFF7C80ABCDEXCEPT");
 }
 
+TEST(SharedChannelName, RunningModuleOfAProgramIsTheProgramFile) {
+  EXPECT_EQ(RunningModule(), GetModuleHandleA(nullptr));
+}
+
 TEST(SharedChannel, CreatedBlockCarriesTotalSizeWordUnderTheSystemName) {
   SharedChannel channel = SharedChannel::Create("T_SIZEWORD", kProgram, 10);
   ASSERT_TRUE(channel);
