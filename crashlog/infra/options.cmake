@@ -22,4 +22,4 @@ pelloran_add_library(crashlog_options
     ${CMAKE_CURRENT_LIST_DIR}/options.cpp
     ${CMAKE_CURRENT_LIST_DIR}/options_channel.cpp
     ${CMAKE_CURRENT_LIST_DIR}/eldata_module.cpp
-  LIBS crashlog_option_stream crashlog_shared_channel pelloran_runtime)
+  LIBS crashlog_option_stream crashlog_shared_channel crashlog_diagnostics pelloran_runtime)

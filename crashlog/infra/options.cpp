@@ -6,6 +6,7 @@
 
 #include "crashlog/infra/options_channel.h"
 #include "crashlog/infra/shared_channel.h"
+#include "crashlog/infra/trace.h"
 #include "runtime/exceptions.h"
 
 namespace pelloran::crashlog {
@@ -97,11 +98,12 @@ TCrashModuleOptions::TCrashModuleOptions(std::string moduleName, bool publishCha
       moduleName_(std::move(moduleName)),
       filterClasses_(values_.FilterClasses, [this] { Changed(); }),
       filterMessages_(values_.FilterMessages, [this] { Changed(); }) {
+  Trace("TCrashModuleOptions.Create", {moduleName_});
   SetDefaults();
   updateCount_ = 0;
 }
 
-TCrashModuleOptions::~TCrashModuleOptions() = default;
+TCrashModuleOptions::~TCrashModuleOptions() { Trace("TCrashModuleOptions.Destroy", {moduleName_}); }
 
 void TCrashModuleOptions::DoChange() {}
 
@@ -134,6 +136,7 @@ void TCrashModuleOptions::StoreDefaults() {
 }
 
 void TCrashModuleOptions::SetDefaults() {
+  Trace("TCrashModuleOptions.SetDefaults", {moduleName_});
   BeginUpdate();
   try {
     StoreDefaults();
@@ -146,6 +149,8 @@ void TCrashModuleOptions::SetDefaults() {
 }
 
 void TCrashModuleOptions::Assign(const TCrashModuleOptions* source) {
+  Trace("TCrashModuleOptions.Assign",
+        {moduleName_, source == nullptr ? std::string_view() : std::string_view(source->moduleName_)});
   if (source == nullptr) throw EConvertError("Impossible to assign nil as TCrashModuleOptions.");
   if (source == this) return;
   const TCrashOptionValues& s = source->values_;
@@ -190,7 +195,10 @@ void TCrashModuleOptions::Assign(const TCrashModuleOptions* source) {
   EndUpdate();
 }
 
-void TCrashModuleOptions::SaveToStream(TByteWriter& stream) const { SaveOptionStream(values_, stream); }
+void TCrashModuleOptions::SaveToStream(TByteWriter& stream) const {
+  Trace("TCrashModuleOptions.SaveToStream", {moduleName_});
+  SaveOptionStream(values_, stream);
+}
 
 std::vector<std::uint8_t> TCrashModuleOptions::SaveToStream() const {
   TByteWriter stream;
@@ -199,6 +207,7 @@ std::vector<std::uint8_t> TCrashModuleOptions::SaveToStream() const {
 }
 
 bool TCrashModuleOptions::LoadFromStream(TByteReader& stream, std::uint16_t dataVersion) {
+  Trace("TCrashModuleOptions.LoadFromStream", {moduleName_});
   BeginUpdate();
   bool complete;
   try {
@@ -233,15 +242,25 @@ const std::string& TCrashModuleOptions::GetText(int index) const {
 }
 
 std::string TCrashModuleOptions::OutputFile(std::string_view fileName) const {
+  TraceEnter("TCrashModuleOptions.OutputFile", {moduleName_});
+  std::string result;
   const std::string& outputPath = values_.OutputPath;
-  if (AsciiLower(ExtensionPart(outputPath)) == ".elf") return outputPath;
-  std::string folder(outputPath.empty() ? FolderPart(fileName) : std::string_view(outputPath));
-  if (!EndsWithBackslash(folder)) folder += '\\';
-  return folder + std::string(FilePart(fileName));
+  if (AsciiLower(ExtensionPart(outputPath)) == ".elf") {
+    result = outputPath;
+  } else {
+    std::string folder(outputPath.empty() ? FolderPart(fileName) : std::string_view(outputPath));
+    if (!EndsWithBackslash(folder)) folder += '\\';
+    result = folder + std::string(FilePart(fileName));
+  }
+  TraceLeave("TCrashModuleOptions.OutputFile", {result});
+  return result;
 }
 
 std::string TCrashModuleOptions::OutputLogFile() const {
-  return OutputFile(ChangeExtension(moduleName_, ".elf"));
+  TraceEnter("TCrashModuleOptions.OutputLogFile", {moduleName_});
+  std::string result = OutputFile(ChangeExtension(moduleName_, ".elf"));
+  TraceLeave("TCrashModuleOptions.OutputLogFile", {result});
+  return result;
 }
 
 // ---- TCrashModuleOptionsEx ----
