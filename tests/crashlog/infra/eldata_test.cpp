@@ -1,0 +1,254 @@
+#include "crashlog/infra/eldata.h"
+
+#include <windows.h>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "crashlog/infra/eldata_module.h"
+#include "crashlog/infra/options.h"
+#include "runtime/scoped_handle.h"
+#include "tests/crashlog/infra/eldata_fixture.h"
+#include "tests/crashlog/infra/legacy_option_stream.h"
+
+namespace pelloran::crashlog {
+namespace {
+
+using testing::FixtureDebugInfo;
+using testing::FixtureOptions;
+using testing::kFixtureBuildTime;
+
+std::vector<std::uint8_t> SampleBody() {
+  return BuildEldataBody(SaveOptionStream(FixtureOptions()), FixtureDebugInfo());
+}
+
+// Independent decoding of the compressed part with zlib's one-call interface.
+std::vector<std::uint8_t> Uncompress(std::span<const std::uint8_t> compressed, std::size_t size) {
+  std::vector<std::uint8_t> out(size);
+  uLongf length = static_cast<uLongf>(size);
+  if (uncompress(out.data(), &length, compressed.data(), static_cast<uLong>(compressed.size())) != Z_OK) return {};
+  out.resize(length);
+  return out;
+}
+
+TEST(EldataContainer, CurrentVersionHasHeaderThenOneZlibStream) {
+  const auto body = SampleBody();
+  const auto container = WriteEldataContainer(454, kFixtureBuildTime, body);
+  ASSERT_GT(container.size(), kEldataHeaderSize);
+  const std::vector<std::uint8_t> header{0x10, 0xAB, 0x0F, 0x00, 0xC6, 0x01, 1, 2, 3, 4, 5, 6, 7, 8};
+  EXPECT_EQ(std::vector<std::uint8_t>(container.begin(), container.begin() + 14), header);
+  EXPECT_EQ(Uncompress(std::span(container).subspan(14), body.size()), body);
+  EXPECT_LT(container.size(), body.size());
+
+  const auto read = ReadEldataContainer(container);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->DataVersion, 454);
+  EXPECT_EQ(read->BuildTime, kFixtureBuildTime);
+  EXPECT_EQ(read->Body, body);
+}
+
+TEST(EldataContainer, VersionsBefore450CarryThePlainBody) {
+  const auto body = BuildEldataBody(testing::BuildLegacyStream(449, testing::TRawFields{}), {});
+  const auto container = WriteEldataContainer(449, kFixtureBuildTime, body);
+  ASSERT_EQ(container.size(), 14 + body.size());
+  EXPECT_TRUE(std::equal(body.begin(), body.end(), container.begin() + 14));
+  const auto read = ReadEldataContainer(container);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->DataVersion, 449);
+  EXPECT_EQ(read->Body, body);
+
+  TCrashOptionValues values;
+  std::optional<std::vector<std::uint8_t>> debugInfo;
+  EXPECT_TRUE(ReadEldataBody(read->Body, 449, values, debugInfo));
+  EXPECT_EQ(values.SendMode, kSendSmtpServer);  // old send flag with a host
+  ASSERT_TRUE(debugInfo.has_value());
+  EXPECT_TRUE(debugInfo->empty());
+}
+
+TEST(EldataContainer, AppendedFormEndsWithLengthAndMagic) {
+  const auto body = SampleBody();
+  const auto tail = WriteEldataTail(454, kFixtureBuildTime, body);
+  ASSERT_EQ(tail.size(), 10 + body.size() + 8);
+  EXPECT_EQ(EldataTailLength(tail), 10 + body.size());
+  EXPECT_TRUE(HasEldataTailMagic(tail));
+
+  std::vector<std::uint8_t> file(5000, 0xCC);  // the module image before it
+  file.insert(file.end(), tail.begin(), tail.end());
+  const auto read = ReadEldataTail(file);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->DataVersion, 454);  // never compressed in this form
+  EXPECT_EQ(read->BuildTime, kFixtureBuildTime);
+  EXPECT_EQ(read->Body, body);
+}
+
+TEST(EldataContainer, DamagedContainersAreRefused) {
+  const auto container = WriteEldataContainer(454, kFixtureBuildTime, SampleBody());
+  auto badMagic = container;
+  badMagic[2] ^= 1;
+  EXPECT_FALSE(HasEldataMagic(badMagic));
+  EXPECT_FALSE(ReadEldataContainer(badMagic).has_value());
+  for (std::size_t length = 0; length < container.size(); ++length)
+    ASSERT_FALSE(ReadEldataContainer(std::span(container.data(), length)).has_value()) << length;
+  // A changed byte is caught by the stream's structure or its checksum; only unused padding bits
+  // of the last compressed byte may change without effect.
+  const auto body = SampleBody();
+  int accepted = 0;
+  for (std::size_t at = kEldataHeaderSize; at < container.size(); ++at) {
+    auto damaged = container;
+    damaged[at] ^= 0x20;
+    const auto read = ReadEldataContainer(damaged);
+    if (read) {
+      ++accepted;
+      ASSERT_EQ(read->Body, body) << at;
+    }
+  }
+  EXPECT_LE(accepted, 1);
+  auto trailing = container;
+  trailing.push_back(0);  // bytes after a complete stream do not matter
+  EXPECT_TRUE(ReadEldataContainer(trailing).has_value());
+
+  const auto tail = WriteEldataTail(454, kFixtureBuildTime, SampleBody());
+  auto tooLong = tail;
+  tooLong[tooLong.size() - 8] += 1;  // length one byte longer than what precedes it
+  EXPECT_FALSE(ReadEldataTail(tooLong).has_value());
+  auto tooShort = tail;
+  std::fill(tooShort.end() - 8, tooShort.end() - 4, 0);  // no room for version and build time
+  EXPECT_FALSE(ReadEldataTail(tooShort).has_value());
+  EXPECT_FALSE(ReadEldataTail(std::span(tail).last(7)).has_value());
+}
+
+TEST(EldataContainer, InflationGrowsPastTheCompressedSizeAndHonoursItsLimit) {
+  const std::vector<std::uint8_t> body(3u << 20, 0x41);  // compresses about a thousandfold
+  const auto packed = DeflateWhole(body);
+  ASSERT_LT(packed.size(), 8192u);
+  std::vector<std::uint8_t> out;
+  ASSERT_TRUE(InflateWhole(packed, out));
+  EXPECT_EQ(out, body);
+  EXPECT_FALSE(InflateWhole(packed, out, 1u << 20));
+  EXPECT_FALSE(InflateWhole({}, out));
+}
+
+TEST(EldataContainer, BodyWithoutItsDebugInformationKeepsTheOptions) {
+  auto body = SampleBody();
+  body.resize(body.size() - 1);
+  TCrashOptionValues values;
+  std::optional<std::vector<std::uint8_t>> debugInfo;
+  EXPECT_FALSE(ReadEldataBody(body, 454, values, debugInfo));
+  EXPECT_EQ(values, FixtureOptions());
+  EXPECT_FALSE(debugInfo.has_value());
+}
+
+std::string ThisProgramFile() {
+  char name[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, name, MAX_PATH);
+  return std::string(name, length);
+}
+
+TEST(EldataModule, ResourceOfThisProgramIsReadBack) {
+  const HMODULE self = GetModuleHandleA(nullptr);
+  ASSERT_TRUE(HasEldataResource(self));
+  TCrashModuleOptions options(ThisProgramFile(), false);
+  const auto loaded = LoadModuleEldata(self, ThisProgramFile(), options);
+  ASSERT_TRUE(loaded.has_value());
+  EXPECT_EQ(loaded->DataVersion, kCurrentDataVersion);
+  EXPECT_EQ(loaded->BuildTime, kFixtureBuildTime);
+  ASSERT_TRUE(loaded->DebugData.has_value());
+  EXPECT_EQ(*loaded->DebugData, FixtureDebugInfo());
+  EXPECT_EQ(options.Values(), FixtureOptions());
+  EXPECT_EQ(options.UpdateCount(), 0);
+}
+
+TEST(EldataModule, ResourceOfAModuleLoadedAsDataFile) {
+  ScopedGeneric<ModuleTraits> image(LoadLibraryExA(ThisProgramFile().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_TRUE(image);
+  const auto resource = FindEldataResource(image.get());
+  ASSERT_TRUE(resource.has_value());
+  const auto contents = ReadEldataContainer(*resource);
+  ASSERT_TRUE(contents.has_value());
+  TCrashOptionValues values;
+  std::optional<std::vector<std::uint8_t>> debugInfo;
+  EXPECT_TRUE(ReadEldataBody(contents->Body, contents->DataVersion, values, debugInfo));
+  EXPECT_EQ(values, FixtureOptions());
+}
+
+// A file in the temporary folder, removed again when the test ends.
+class TTempFile {
+ public:
+  TTempFile() {
+    char folder[MAX_PATH], name[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    GetTempFileNameA(folder, "eld", 0, name);
+    path_ = name;
+  }
+  ~TTempFile() { DeleteFileA(path_.c_str()); }
+  const std::string& Path() const { return path_; }
+  void Write(const std::vector<std::uint8_t>& bytes) const {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+
+ private:
+  std::string path_;
+};
+
+// A module image (this program's file) with a container appended in the old way.
+std::vector<std::uint8_t> ModuleFileWithTail(const std::vector<std::uint8_t>& tail) {
+  std::ifstream in(ThisProgramFile(), std::ios::binary);
+  std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  file.insert(file.end(), tail.begin(), tail.end());
+  return file;
+}
+
+TEST(EldataModule, ContainerAppendedToTheModuleFileIsReadWhenTheResourceIsMissing) {
+  testing::TRawFields raw;
+  raw.SmtpHost.clear();
+  const auto body = BuildEldataBody(testing::BuildLegacyStream(421, raw), FixtureDebugInfo());
+  TTempFile file;
+  file.Write(ModuleFileWithTail(WriteEldataTail(421, kFixtureBuildTime, body)));
+  EXPECT_TRUE(HasEldataFileTail(file.Path()));
+
+  const HMODULE noResource = GetModuleHandleA("kernel32.dll");
+  ASSERT_FALSE(HasEldataResource(noResource));
+  TCrashModuleOptions options(file.Path(), false);
+  const auto loaded = LoadModuleEldata(noResource, file.Path(), options);
+  ASSERT_TRUE(loaded.has_value());
+  EXPECT_EQ(loaded->DataVersion, 421);
+  EXPECT_EQ(loaded->BuildTime, kFixtureBuildTime);
+  EXPECT_EQ(loaded->DebugData, FixtureDebugInfo());
+  EXPECT_EQ(options.FreezeTimeout(), 5);
+  EXPECT_EQ(options.SendMode(), kSendMailClient);
+  EXPECT_FALSE(options.ShowDialog());
+  EXPECT_EQ(options.SmtpUser(), raw.SmtpUser);
+  EXPECT_EQ(options.GetText(14), raw.Texts[14]);
+  EXPECT_EQ(options.GetText(16), DefaultText(16));  // not stored before 450
+}
+
+TEST(EldataModule, DamagedOrMissingContainerLeavesTheDefaults) {
+  const auto tail = WriteEldataTail(454, kFixtureBuildTime, SampleBody());
+  const HMODULE noResource = GetModuleHandleA("kernel32.dll");
+  std::vector<std::vector<std::uint8_t>> damagedFiles;
+  auto tooLong = ModuleFileWithTail(tail);
+  tooLong[tooLong.size() - 5] = 0x7F;  // length word far beyond the file
+  damagedFiles.push_back(tooLong);
+  auto noMagic = ModuleFileWithTail(tail);
+  noMagic.back() ^= 0x40;
+  damagedFiles.push_back(noMagic);
+  damagedFiles.push_back(ModuleFileWithTail({}));
+  damagedFiles.push_back({0x10, 0xAB, 0x0F});  // shorter than a trailer
+  for (const auto& bytes : damagedFiles) {
+    TTempFile file;
+    file.Write(bytes);
+    TCrashModuleOptions options(file.Path(), false);
+    EXPECT_FALSE(LoadModuleEldata(noResource, file.Path(), options).has_value());
+    EXPECT_EQ(options.Values(), TCrashOptionValues{});
+    EXPECT_EQ(options.UpdateCount(), 0);
+  }
+  TCrashModuleOptions options("", false);
+  EXPECT_FALSE(LoadModuleEldata(noResource, "Z:\\no\\such\\file.dll", options).has_value());
+  EXPECT_EQ(options.Values(), TCrashOptionValues{});
+}
+
+}  // namespace
+}  // namespace pelloran::crashlog
