@@ -1,0 +1,89 @@
+#pragma once
+// The cleaner's view of files: a random-access input and an append-only output, with a buffered
+// reader and writer on top. Platform files (Windows handles) and memory buffers (tests, fuzzing)
+// implement the two small interfaces; nothing here knows which.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace pelloran::rmevents {
+
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  virtual uint64_t Size() const = 0;
+  // Reads up to n bytes at offset; returns how many were read (fewer only at the end of the
+  // file). Raises EInOutError when the system fails.
+  virtual size_t ReadAt(uint64_t offset, void* buffer, size_t n) = 0;
+};
+
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  // Appends all n bytes or raises EInOutError.
+  virtual void Write(const void* data, size_t n) = 0;
+};
+
+class MemoryInput : public InputFile {
+ public:
+  explicit MemoryInput(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  size_t ReadAt(uint64_t offset, void* buffer, size_t n) override;
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+class MemoryOutput : public OutputFile {
+ public:
+  void Write(const void* data, size_t n) override;
+  std::vector<uint8_t> bytes;
+};
+
+class BufferedWriter;
+
+// Sequential reads with seeks. A read that the file cannot satisfy raises ERealMediaError: the
+// scanner checks every extent against the file size first, so this only happens when the
+// file shrinks under the tool.
+class BufferedReader {
+ public:
+  explicit BufferedReader(InputFile& file, size_t bufferSize = size_t{1} << 20);
+
+  uint64_t Size() const { return size_; }
+  uint64_t Position() const { return position_; }
+  void Seek(uint64_t position);
+  void Read(void* out, size_t n);
+  // Makes n bytes (at most 64) readable at once without consuming them.
+  const uint8_t* Peek(size_t n);
+  void Skip(uint64_t n) { Seek(position_ + n); }
+  void CopyTo(BufferedWriter& out, uint64_t n);
+
+ private:
+  void Fill(size_t atLeast);
+
+  InputFile& file_;
+  uint64_t size_;
+  std::vector<uint8_t> buffer_;
+  uint64_t bufferStart_ = 0;  // file offset of buffer_[0]
+  size_t bufferLength_ = 0;
+  uint64_t position_ = 0;
+};
+
+// Collects small writes into large ones, so the output grows in steps of the buffer size.
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(OutputFile& file, size_t bufferSize = size_t{1} << 20);
+  void Write(const void* data, size_t n);
+  void Write(const std::vector<uint8_t>& bytes) { Write(bytes.data(), bytes.size()); }
+  void Flush();
+  uint64_t Written() const { return written_; }
+
+ private:
+  OutputFile& file_;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+  uint64_t written_ = 0;
+};
+
+}  // namespace pelloran::rmevents

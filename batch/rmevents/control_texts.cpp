@@ -1,0 +1,123 @@
+#include "batch/rmevents/control_texts.h"
+
+#include <cctype>
+
+namespace pelloran::rmevents {
+namespace {
+
+// "00:00:10.0", "10.5", "1:02:03": digits in groups split by colons, an optional fraction.
+bool IsEventTime(std::string_view t) {
+  if (t.empty()) return false;
+  bool digit = false;
+  bool fraction = false;
+  for (char c : t) {
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (c == ':' && digit && !fraction) {
+      digit = false;
+    } else if (c == '.' && digit && !fraction) {
+      fraction = true;
+      digit = false;
+    } else {
+      return false;
+    }
+  }
+  return digit;
+}
+
+std::string LineLabel(size_t index) { return "line " + std::to_string(index + 1); }
+
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+size_t FindNoCase(std::string_view text, std::string_view word, size_t from) {
+  for (size_t i = from; i + word.size() <= text.size(); ++i) {
+    size_t k = 0;
+    while (k < word.size() && Lower(text[i + k]) == Lower(word[k])) ++k;
+    if (k == word.size()) return i;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.push_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+EventsFile ParseEventsFile(std::string_view content) {
+  EventsFile result;
+  std::vector<std::string_view> lines = SplitLines(content);
+  for (size_t n = 0; n < lines.size(); ++n) {
+    std::string_view line = lines[n];
+    if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+    // kind, start and end are single words separated by single spaces; the text is the rest.
+    size_t s1 = line.find(' ');
+    size_t s2 = s1 == std::string_view::npos ? s1 : line.find(' ', s1 + 1);
+    size_t s3 = s2 == std::string_view::npos ? s2 : line.find(' ', s2 + 1);
+    if (s1 != 1 || s2 == std::string_view::npos ||
+        !IsEventTime(line.substr(s1 + 1, s2 - s1 - 1)) ||
+        !IsEventTime(line.substr(s2 + 1, s3 == std::string_view::npos ? s3 : s3 - s2 - 1))) {
+      result.notes.push_back(LineLabel(n) + ": not an event line, left out");
+      continue;
+    }
+    ++result.events;
+    std::string text(s3 == std::string_view::npos ? std::string_view() : line.substr(s3 + 1));
+    std::optional<std::string>* slot = nullptr;
+    const char* what = nullptr;
+    switch (line[0]) {
+      case 'i': slot = &result.texts.title; what = "title"; break;
+      case 'a': slot = &result.texts.author; what = "author"; break;
+      case 'c': slot = &result.texts.copyright; what = "copyright"; break;
+      case 'u':
+        result.notes.push_back(LineLabel(n) + ": URL event (u) not supported, not written: "
+                               "the tool adds no links");
+        continue;
+      default:
+        result.notes.push_back(LineLabel(n) + ": event kind \"" + std::string(1, line[0]) +
+                               "\" not supported, not written");
+        continue;
+    }
+    if (*slot) {
+      result.notes.push_back(LineLabel(n) + ": second " + what + " event left out");
+    } else if (text.size() > 0xFFFF) {
+      result.notes.push_back(LineLabel(n) + ": " + what + " of 64 KiB or more left out");
+    } else {
+      *slot = std::move(text);
+    }
+  }
+  return result;
+}
+
+ImageMapFile ParseImageMapFile(std::string_view content) {
+  ImageMapFile result;
+  for (std::string_view line : SplitLines(content)) {
+    if (FindNoCase(line, "DURATION=", 0) == 0) result.duration = std::string(line.substr(9));
+  }
+  for (size_t p = FindNoCase(content, "<MAP", 0); p != std::string_view::npos;
+       p = FindNoCase(content, "<MAP", p + 4)) {
+    ++result.maps;
+  }
+  for (size_t p = FindNoCase(content, "<AREA", 0); p != std::string_view::npos;
+       p = FindNoCase(content, "<AREA", p + 5)) {
+    ++result.areas;
+    size_t close = content.find('>', p);
+    std::string_view area = content.substr(p, close == std::string_view::npos ? close : close - p);
+    size_t url = FindNoCase(area, "URL=", 0);
+    if (url == std::string_view::npos) continue;
+    std::string_view value = area.substr(url + 4);
+    bool empty = value.empty() || value[0] == ' ' || value.substr(0, 2) == "\"\"";
+    if (!empty) ++result.links;
+  }
+  return result;
+}
+
+}  // namespace pelloran::rmevents

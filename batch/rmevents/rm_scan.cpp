@@ -1,0 +1,381 @@
+#include "batch/rmevents/rm_scan.h"
+
+#include <algorithm>
+
+#include "batch/rmevents/big_endian.h"
+
+namespace pelloran::rmevents {
+namespace {
+
+std::string At(uint64_t offset) { return "at offset " + std::to_string(offset); }
+
+[[noreturn]] void Fail(const std::string& message) { throw ERealMediaError(message); }
+
+// Zero bytes after the last chunk are padding some writers leave; anything else is a fault.
+constexpr uint64_t kMaxZeroTail = 64 * 1024;
+
+bool AllZero(BufferedReader& in, uint64_t from, uint64_t n) {
+  in.Seek(from);
+  while (n > 0) {
+    size_t step = static_cast<size_t>(std::min<uint64_t>(n, 64));
+    const uint8_t* p = in.Peek(step);
+    if (std::any_of(p, p + step, [](uint8_t b) { return b != 0; })) return false;
+    in.Skip(step);
+    n -= step;
+  }
+  return true;
+}
+
+class Scanner {
+ public:
+  Scanner(BufferedReader& in, const ScanLimits& limits) : in_(in), limits_(limits) {}
+
+  InputLayout Run() {
+    layout_.fileSize = in_.Size();
+    if (layout_.fileSize >= kMaxFileSize)
+      Fail("the input is 4 GiB or larger; RealMedia files are smaller");
+    if (layout_.fileSize < kFileHeaderSize || LoadU32(in_.Peek(4)) != kFileHeaderId)
+      Fail("the input is not a RealMedia file (it does not begin with a .RMF header)");
+    WalkChunks();
+    CheckHeaders();
+    LoadIndexTargets();
+    for (DataChunk& d : layout_.data) WalkPackets(d);
+    for (size_t t = nextTarget_; t < order_.size(); ++t)
+      MarkIndex(order_[t], "an entry points past the last packet");
+    return std::move(layout_);
+  }
+
+ private:
+  void WalkChunks() {
+    uint64_t pos = 0;
+    const uint64_t size = layout_.fileSize;
+    while (pos < size) {
+      if (size - pos < kChunkHeaderSize) {
+        if (!AllZero(in_, pos, size - pos))
+          Fail("truncated chunk " + At(pos) + ": only " + std::to_string(size - pos) +
+               " bytes are left in the file");
+        layout_.notes.push_back(std::to_string(size - pos) +
+                                " zero bytes at the end of the file left out");
+        break;
+      }
+      in_.Seek(pos);
+      ChunkHeader h = ParseChunkHeader(in_.Peek(kChunkHeaderSize));
+      if (h.id == 0 && h.size == 0 && size - pos <= kMaxZeroTail && AllZero(in_, pos, size - pos)) {
+        layout_.notes.push_back(std::to_string(size - pos) +
+                                " zero bytes at the end of the file left out");
+        break;
+      }
+      if (!IsPlausibleFourCC(h.id)) Fail("no chunk " + At(pos) + ": the file is damaged there");
+      if (h.size < kChunkHeaderSize)
+        Fail("chunk " + FourCCText(h.id) + " " + At(pos) + " has an impossible size (" +
+             std::to_string(h.size) + " bytes)");
+      InputChunk chunk;
+      chunk.id = h.id;
+      chunk.offset = pos;
+      chunk.extent = h.size;
+      if (h.id == kDataId) {
+        AddData(chunk, h);
+      } else {
+        if (pos + h.size > size)
+          Fail("chunk " + FourCCText(h.id) + " " + At(pos) + " (" + std::to_string(h.size) +
+               " bytes) runs past the end of the file");
+        if (h.id == kIndexId) {
+          AddIndex(chunk, h);
+        } else {
+          AddHeaderOrOther(chunk, h);
+        }
+      }
+      pos += chunk.extent;
+      layout_.chunks.push_back(std::move(chunk));
+    }
+  }
+
+  void RequireVersion(const ChunkHeader& h, uint64_t pos, uint16_t highest) {
+    if (h.version > highest)
+      Fail("chunk " + FourCCText(h.id) + " " + At(pos) + " has version " +
+           std::to_string(h.version) + ", which this tool does not know");
+  }
+
+  void Load(InputChunk& chunk, size_t minimum) {
+    if (chunk.extent < minimum)
+      Fail("chunk " + FourCCText(chunk.id) + " " + At(chunk.offset) + " is too short (" +
+           std::to_string(chunk.extent) + " bytes)");
+    headerBytes_ += chunk.extent;
+    if (headerBytes_ > limits_.maxHeaderBytes)
+      Fail("the file's headers are implausibly large (over " +
+           std::to_string(limits_.maxHeaderBytes >> 20) + " MiB)");
+    chunk.bytes.resize(static_cast<size_t>(chunk.extent));
+    in_.Seek(chunk.offset);
+    in_.Read(chunk.bytes.data(), chunk.bytes.size());
+  }
+
+  void AddHeaderOrOther(InputChunk& chunk, const ChunkHeader& h) {
+    const uint64_t pos = chunk.offset;
+    switch (h.id) {
+      case kFileHeaderId:
+        if (pos != 0) Fail("a second .RMF header " + At(pos));
+        RequireVersion(h, pos, 1);
+        Load(chunk, kFileHeaderSize);
+        ParseFileHeader(chunk.bytes, layout_.fileHeader);
+        chunk.kind = ChunkKind::FileHeader;
+        return;
+      case kPropertiesId:
+        if (sawProperties_) Fail("a second PROP header " + At(pos));
+        RequireVersion(h, pos, 0);
+        Load(chunk, kPropertiesSize);
+        ParseProperties(chunk.bytes, layout_.properties);
+        layout_.propertiesChunk = layout_.chunks.size();
+        sawProperties_ = true;
+        chunk.kind = ChunkKind::Properties;
+        return;
+      case kMediaPropertiesId: {
+        RequireVersion(h, pos, 0);
+        Load(chunk, kChunkHeaderSize);
+        StreamHeader s;
+        s.chunk = layout_.chunks.size();
+        if (!ParseMediaProperties(chunk.bytes, s.media))
+          Fail("stream header (MDPR) " + At(pos) + " is damaged: its fields run past its size");
+        s.ad = ClassifyStreamType(s.media.mimeType);
+        if (s.media.IsLogical()) {
+          LogicalStream logical;
+          if (ParseLogicalStream(chunk.bytes, s.media, logical)) s.logical = std::move(logical);
+        }
+        chunk.kind = ChunkKind::Media;
+        chunk.item = layout_.streams.size();
+        layout_.streams.push_back(std::move(s));
+        return;
+      }
+      case kContentId:
+        if (layout_.contentChunk) break;  // a second one is copied as it stands
+        RequireVersion(h, pos, 0);
+        Load(chunk, kChunkHeaderSize);
+        if (!ParseContent(chunk.bytes, layout_.content))
+          Fail("content description (CONT) " + At(pos) + " is damaged: its texts run past its size");
+        layout_.contentChunk = layout_.chunks.size();
+        chunk.kind = ChunkKind::Content;
+        return;
+      default:
+        break;
+    }
+    chunk.kind = ChunkKind::Other;
+  }
+
+  void AddData(InputChunk& chunk, const ChunkHeader& h) {
+    const uint64_t pos = chunk.offset;
+    RequireVersion(h, pos, 0);
+    if (h.size < kDataHeaderSize || pos + kDataHeaderSize > layout_.fileSize)
+      Fail("DATA chunk " + At(pos) + " is truncated");
+    DataChunk d;
+    d.chunk = layout_.chunks.size();
+    d.offset = pos;
+    d.end = pos + h.size;
+    in_.Seek(pos);
+    d.header = ParseDataHeader(in_.Peek(kDataHeaderSize));
+    if (d.end > layout_.fileSize) {
+      // Some writers (ffmpeg among them) declare a DATA size larger than what they wrote. The
+      // packets decide: the walk fails later if one of them does not fit in the file.
+      layout_.notes.push_back("DATA chunk " + At(pos) + " declares " +
+                              std::to_string(d.end - layout_.fileSize) +
+                              " bytes more than the file holds");
+      d.end = layout_.fileSize;
+    }
+    chunk.extent = d.end - pos;
+    chunk.kind = ChunkKind::Data;
+    chunk.item = layout_.data.size();
+    layout_.data.push_back(d);
+  }
+
+  void AddIndex(InputChunk& chunk, const ChunkHeader& h) {
+    const uint64_t pos = chunk.offset;
+    RequireVersion(h, pos, 0);
+    if (h.size < kIndexHeaderSize) Fail("index chunk (INDX) " + At(pos) + " is truncated");
+    IndexChunk x;
+    x.chunk = layout_.chunks.size();
+    x.offset = pos;
+    in_.Seek(pos);
+    x.header = ParseIndexHeader(in_.Peek(kIndexHeaderSize));
+    uint64_t needed = kIndexHeaderSize + uint64_t{x.header.numIndices} * kIndexRecordSize;
+    if (h.size == kIndexHeaderSize && needed > h.size && pos + needed <= layout_.fileSize) {
+      // Some writers leave the records out of the INDX size; they follow all the same.
+      layout_.notes.push_back("index chunk " + At(pos) + " does not count its records in its size");
+      chunk.extent = needed;
+    } else if (needed > h.size) {
+      Fail("index chunk (INDX) " + At(pos) + " counts " + std::to_string(x.header.numIndices) +
+           " entries but has room for fewer");
+    }
+    chunk.kind = ChunkKind::Index;
+    chunk.item = layout_.indexes.size();
+    layout_.indexes.push_back(x);
+  }
+
+  void CheckHeaders() {
+    if (!sawProperties_) Fail("the file has no properties header (PROP)");
+    if (layout_.data.empty()) Fail("the file has no DATA chunk: it holds no media");
+    const Properties& p = layout_.properties;
+    if (p.dataOffset >= layout_.fileSize)
+      Fail("the properties header points at data outside the file (offset " +
+           std::to_string(p.dataOffset) + ")");
+    if (p.indexOffset >= layout_.fileSize)
+      Fail("the properties header points at an index outside the file (offset " +
+           std::to_string(p.indexOffset) + ")");
+    std::set<uint16_t> physical;
+    for (const StreamHeader& s : layout_.streams) {
+      if (s.media.IsLogical()) continue;
+      if (!physical.insert(s.media.streamNumber).second)
+        Fail("two stream headers describe stream " + std::to_string(s.media.streamNumber));
+      if (s.ad != AdKind::None) layout_.removedStreams.insert(s.media.streamNumber);
+    }
+    for (const StreamHeader& s : layout_.streams) {
+      if (!s.media.IsLogical() || s.ad != AdKind::None) continue;
+      if (!s.logical)
+        Fail("logical stream header " + std::to_string(s.media.streamNumber) + " (" +
+             s.media.mimeType + ") is damaged");
+      for (uint32_t offset : s.logical->dataOffsets)
+        if (offset >= layout_.fileSize)
+          Fail("logical stream header " + std::to_string(s.media.streamNumber) +
+               " points outside the file (offset " + std::to_string(offset) + ")");
+    }
+  }
+
+  // Reads the records of every index that may stay, so that the packet walk can find where
+  // each of them points.
+  void LoadIndexTargets() {
+    size_t total = 0;
+    for (const IndexChunk& x : layout_.indexes)
+      if (!layout_.removedStreams.count(x.header.stream)) total += x.header.numIndices;
+    if (total > limits_.maxIndexRecords) {
+      layout_.indexesTooLarge = true;
+      return;
+    }
+    layout_.targets.reserve(total);
+    for (IndexChunk& x : layout_.indexes) {
+      x.removedStream = layout_.removedStreams.count(x.header.stream) != 0;
+      x.firstTarget = layout_.targets.size();
+      if (x.removedStream) continue;
+      in_.Seek(x.offset + kIndexHeaderSize);
+      for (uint32_t i = 0; i < x.header.numIndices; ++i) {
+        IndexRecord r = ParseIndexRecord(in_.Peek(kIndexRecordSize));
+        in_.Skip(kIndexRecordSize);
+        if (r.offset >= layout_.fileSize)
+          Fail("index entry " + std::to_string(i) + " of stream " +
+               std::to_string(x.header.stream) + " points outside the file (offset " +
+               std::to_string(r.offset) + ")");
+        IndexTarget t;
+        t.oldOffset = r.offset;
+        layout_.targets.push_back(t);
+        owner_.push_back(static_cast<uint32_t>(&x - layout_.indexes.data()));
+      }
+    }
+    order_.resize(layout_.targets.size());
+    for (size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<uint32_t>(i);
+    std::stable_sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) {
+      return layout_.targets[a].oldOffset < layout_.targets[b].oldOffset;
+    });
+  }
+
+  void MarkIndex(uint32_t target, const std::string& problem) {
+    IndexChunk& x = layout_.indexes[owner_[target]];
+    if (x.problem.empty()) x.problem = problem;
+  }
+
+  void WalkPackets(DataChunk& d) {
+    PacketWalker walker(in_, layout_, d);
+    PacketHeader h;
+    uint64_t offset = 0;
+    while (walker.Next(h, offset)) {
+      for (; nextTarget_ < order_.size(); ++nextTarget_) {
+        uint32_t t = order_[nextTarget_];
+        IndexTarget& target = layout_.targets[t];
+        if (target.oldOffset > offset) break;
+        if (target.oldOffset < offset) {
+          MarkIndex(t, "an entry points between packets (offset " +
+                           std::to_string(target.oldOffset) + ")");
+        } else if (h.stream != layout_.indexes[owner_[t]].header.stream) {
+          MarkIndex(t, "an entry points at a packet of stream " + std::to_string(h.stream));
+        } else {
+          target.dataChunk = static_cast<int32_t>(&d - layout_.data.data());
+          target.keptBytesBefore = d.keptBytes;
+          target.removedBefore = layout_.removedPackets;
+        }
+      }
+      StreamCount& count = layout_.packetsByStream[h.stream];
+      ++count.packets;
+      count.bytes += h.length;
+      ++layout_.totalPackets;
+      if (layout_.removedStreams.count(h.stream)) {
+        ++layout_.removedPackets;
+      } else {
+        ++d.keptPackets;
+        d.keptBytes += h.length;
+      }
+    }
+    d.packets = walker.Count();
+    d.slack = d.end - walker.Position();
+    if (d.slack > 0)
+      layout_.notes.push_back("DATA chunk " + At(d.offset) + ": " + std::to_string(d.slack) +
+                              " bytes after its last packet left out");
+  }
+
+  BufferedReader& in_;
+  const ScanLimits& limits_;
+  InputLayout layout_;
+  bool sawProperties_ = false;
+  uint64_t headerBytes_ = 0;
+  std::vector<uint32_t> owner_;  // index chunk of each target
+  std::vector<uint32_t> order_;  // targets by offset
+  size_t nextTarget_ = 0;
+};
+
+}  // namespace
+
+bool InputLayout::HasPhysicalStream(uint16_t number) const {
+  for (const StreamHeader& s : streams)
+    if (!s.media.IsLogical() && s.media.streamNumber == number) return true;
+  return false;
+}
+
+InputLayout ScanInput(BufferedReader& in, const ScanLimits& limits) {
+  return Scanner(in, limits).Run();
+}
+
+PacketWalker::PacketWalker(BufferedReader& in, const InputLayout& layout, const DataChunk& chunk)
+    : in_(in),
+      layout_(layout),
+      pos_(chunk.offset + kDataHeaderSize),
+      end_(chunk.end),
+      declared_(chunk.header.numPackets) {}
+
+bool PacketWalker::LooksLikePacket(const PacketHeader& h) const {
+  return h.version <= 1 && h.length >= h.HeaderSize() && pos_ + h.length <= end_ &&
+         layout_.HasPhysicalStream(h.stream);
+}
+
+bool PacketWalker::Next(PacketHeader& header, uint64_t& offset) {
+  // Up to the declared count every packet must be sound; after it (or when no count is
+  // declared) the walk goes on only while the bytes look like further packets.
+  const bool required = count_ < declared_;
+  if (pos_ + kChunkHeaderSize > end_) {
+    if (!required) return false;
+    throw ERealMediaError("DATA chunk ends " + At(pos_) + " after " + std::to_string(count_) +
+                          " of its " + std::to_string(declared_) + " packets");
+  }
+  in_.Seek(pos_);
+  PacketHeader h = ParsePacketHeader(in_.Peek(kChunkHeaderSize));
+  if (!required && !LooksLikePacket(h)) return false;
+  if (h.version > 1)
+    throw ERealMediaError("packet " + At(pos_) + " has version " + std::to_string(h.version) +
+                          ", which this tool does not know");
+  if (h.length < h.HeaderSize())
+    throw ERealMediaError("packet " + At(pos_) + " has length " + std::to_string(h.length) +
+                          ", less than its own header");
+  if (pos_ + h.length > end_)
+    throw ERealMediaError("packet " + At(pos_) + " (" + std::to_string(h.length) +
+                          " bytes) runs past the end of its DATA chunk");
+  header = h;
+  offset = pos_;
+  pos_ += h.length;
+  ++count_;
+  return true;
+}
+
+}  // namespace pelloran::rmevents

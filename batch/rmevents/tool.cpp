@@ -1,0 +1,210 @@
+#include "batch/rmevents/tool.h"
+
+#include <new>
+
+#include "batch/rmevents/clean_plan.h"
+#include "batch/rmevents/control_texts.h"
+#include "batch/rmevents/rm_writer.h"
+
+namespace pelloran::rmevents {
+namespace {
+
+constexpr size_t kMaxControlFileBytes = 1 << 20;
+
+// Stream names and types come from the file: keep control characters out of the log.
+std::string Printable(const std::string& s) {
+  std::string out = s;
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return out;
+}
+
+std::string Quoted(const std::string& s) { return "\"" + Printable(s) + "\""; }
+
+std::string Plural(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+class Job {
+ public:
+  Job(const ParsedCommandLine& commandLine, ToolEnvironment& env, RunLog& log,
+      const ScanLimits& limits)
+      : cmd_(commandLine), o_(commandLine.options), env_(env), log_(log), limits_(limits) {}
+
+  RunOutcome Run() {
+    log_.Line("rmevents (Pelloran) 1.0: removes pop-up advertising streams from RealMedia files");
+    if (!cmd_.error.empty()) {
+      log_.Line("Error: " + cmd_.error);
+      log_.Line(kUsage);
+    } else {
+      try {
+        Clean();
+        outcome_.succeeded = true;
+      } catch (const Exception& e) {
+        log_.Line("Error: " + e.Message());
+      } catch (const std::bad_alloc&) {
+        log_.Line("Error: not enough memory");
+      } catch (const std::exception& e) {
+        log_.Line(std::string("Error: ") + e.what());
+      }
+      if (!outcome_.succeeded) CleanUpAfterFailure();
+    }
+    log_.Line("***");
+    return outcome_;
+  }
+
+ private:
+  void Clean() {
+    EventTexts texts = ReadControlFiles();
+    std::unique_ptr<InputFile> input = env_.OpenInput(o_.input);
+    if (env_.SameFile(o_.input, o_.output)) {
+      outputIsInput_ = true;
+      throw ERealMediaError("the output file is the input file; it was left as it is");
+    }
+    outcome_.inputSize = input->Size();
+    BufferedReader reader(*input);
+    InputLayout layout = ScanInput(reader, limits_);
+    LogInput(layout);
+    CleanPlan plan = MakePlan(layout, texts);
+    LogRemovals(layout, plan);
+
+    output_ = env_.CreateOutput(o_.output);
+    BufferedWriter writer(*output_);
+    WriteCleanFile(reader, layout, plan, writer);
+    output_->Close();
+    output_.reset();
+    outcome_.outputSize = plan.outputSize;
+    const uint64_t in = outcome_.inputSize, out = plan.outputSize;
+    log_.Line("Wrote: " + Quoted(env_.DisplayPath(o_.output)) + ", " +
+              Plural(out, "byte", "bytes") + ", " + Plural(plan.keptPackets, "packet", "packets") +
+              "; " + Plural(in >= out ? in - out : out - in, "byte", "bytes") +
+              (in >= out ? " smaller" : " larger") + " than the input");
+  }
+
+  void CleanUpAfterFailure() {
+    output_.reset();  // closes it, so that it can be removed
+    if (outputIsInput_) return;
+    if (env_.RemoveFile(o_.output)) {
+      log_.Line("Failed: no output file written");
+    } else {
+      log_.Line("Error: the unfinished output file " + Quoted(env_.DisplayPath(o_.output)) +
+                " could not be removed");
+    }
+  }
+
+  std::string ReadControlFile(const std::wstring& path, const char* what) {
+    std::optional<std::string> text = env_.ReadSmallFile(path, kMaxControlFileBytes);
+    if (!text)
+      throw ERealMediaError(std::string("the ") + what + " " + Quoted(env_.DisplayPath(path)) +
+                            " cannot be read");
+    return *text;
+  }
+
+  EventTexts ReadControlFiles() {
+    EventTexts texts;
+    if (!o_.events.empty()) {
+      std::string name = Quoted(env_.DisplayPath(o_.events));
+      EventsFile events = ParseEventsFile(ReadControlFile(o_.events, "events file"));
+      texts = events.texts;
+      std::string line = "Events: " + name + ": " + Plural(events.events, "event", "events");
+      if (texts.title) line += ", title " + Quoted(*texts.title);
+      if (texts.author) line += ", author " + Quoted(*texts.author);
+      if (texts.copyright) line += ", copyright " + Quoted(*texts.copyright);
+      if (!texts.Empty()) line += " for the content description";
+      log_.Line(line);
+      for (const std::string& note : events.notes) log_.Line("Events: " + name + " " + note);
+    }
+    if (!o_.imageMap.empty()) {
+      ImageMapFile map = ParseImageMapFile(ReadControlFile(o_.imageMap, "image-map file"));
+      std::string line = "Image map: " + Quoted(env_.DisplayPath(o_.imageMap)) + ": " +
+                         Plural(map.maps, "map", "maps") + ", " +
+                         Plural(map.areas, "area", "areas") + ", ";
+      line += map.links == 0 ? std::string("no links; nothing to add")
+                             : Plural(map.links, "link", "links") +
+                                   " not written: the tool adds no links to a file";
+      log_.Line(line);
+    }
+    return texts;
+  }
+
+  void LogInput(const InputLayout& layout) {
+    size_t logical = 0;
+    for (const StreamHeader& s : layout.streams) logical += s.media.IsLogical();
+    log_.Line("Read: " + Quoted(env_.DisplayPath(o_.input)) + ", " +
+              Plural(layout.fileSize, "byte", "bytes") + ": " +
+              Plural(layout.streams.size() - logical, "stream", "streams") + ", " +
+              Plural(logical, "logical header", "logical headers") + ", " +
+              Plural(layout.data.size(), "DATA chunk", "DATA chunks") + ", " +
+              Plural(layout.totalPackets, "packet", "packets") + ", " +
+              Plural(layout.indexes.size(), "index", "indexes"));
+    for (const StreamHeader& s : layout.streams) {
+      std::string line = "Read: " + std::string(s.media.IsLogical() ? "logical header " : "stream ") +
+                         std::to_string(s.media.streamNumber) + ", " +
+                         Printable(s.media.mimeType);
+      if (!s.media.name.empty()) line += " " + Quoted(s.media.name);
+      if (s.ad != AdKind::None) line += std::string(" (") + AdKindName(s.ad) + ")";
+      if (!s.media.IsLogical()) {
+        auto it = layout.packetsByStream.find(s.media.streamNumber);
+        line += ", " + Plural(it == layout.packetsByStream.end() ? 0 : it->second.packets,
+                              "packet", "packets");
+      }
+      log_.Line(line);
+    }
+    for (const std::string& note : layout.notes) log_.Line("Note: " + note);
+  }
+
+  void LogRemovals(const InputLayout& layout, const CleanPlan& plan) {
+    size_t removed = 0;
+    for (size_t i = 0; i < layout.streams.size(); ++i) {
+      if (plan.streamHeaderKept[i]) continue;
+      ++removed;
+      const StreamHeader& s = layout.streams[i];
+      std::string what = std::to_string(s.media.streamNumber) + ", " + Printable(s.media.mimeType);
+      if (s.media.IsLogical()) {
+        log_.Line("Removed: logical header " + what);
+        continue;
+      }
+      auto it = layout.packetsByStream.find(s.media.streamNumber);
+      StreamCount count = it == layout.packetsByStream.end() ? StreamCount{} : it->second;
+      log_.Line("Removed: stream " + what + " (" + AdKindName(s.ad) + "): its header and " +
+                Plural(count.packets, "packet", "packets") + " (" +
+                Plural(count.bytes, "byte", "bytes") + ")");
+    }
+    for (size_t i = 0; i < layout.indexes.size(); ++i) {
+      if (!layout.indexes[i].removedStream) continue;
+      ++removed;
+      log_.Line("Removed: index of stream " + std::to_string(layout.indexes[i].header.stream) +
+                " (" + Plural(layout.indexes[i].header.numIndices, "entry", "entries") + ")");
+    }
+    for (size_t i = 0; i < layout.data.size(); ++i) {
+      if (plan.dataKept[i]) continue;
+      log_.Line("Removed: DATA chunk at offset " + std::to_string(layout.data[i].offset) +
+                ", which held advertising only");
+    }
+    if (removed == 0) log_.Line("Removed: nothing; the file has no event or image-map streams");
+    for (const std::string& note : plan.notes) log_.Line("Note: " + note);
+  }
+
+  const ParsedCommandLine& cmd_;
+  const ToolOptions& o_;
+  ToolEnvironment& env_;
+  RunLog& log_;
+  const ScanLimits& limits_;
+  RunOutcome outcome_;
+  std::unique_ptr<WritableFile> output_;
+  bool outputIsInput_ = false;
+};
+
+}  // namespace
+
+RunOutcome RunTool(const ParsedCommandLine& commandLine, ToolEnvironment& env, RunLog& log,
+                   const ScanLimits& limits) {
+  return Job(commandLine, env, log, limits).Run();
+}
+
+int ExitStatus(const ParsedCommandLine& commandLine, const RunOutcome& outcome) {
+  if (!commandLine.error.empty()) return 2;
+  return outcome.succeeded ? 0 : 1;
+}
+
+}  // namespace pelloran::rmevents
