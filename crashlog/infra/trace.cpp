@@ -72,9 +72,20 @@ void TraceLeave(std::string_view name, std::initializer_list<TraceArg> args) noe
   }
 }
 
-bool TraceEnabled() noexcept { return TraceLog().Enabled(); }
+bool TraceEnabled() noexcept {
+  try {
+    return TraceLog().Enabled();
+  } catch (...) {
+    return false;  // the trace could not even be made
+  }
+}
 
-void SetTraceEnabled(bool enabled) noexcept { TraceLog().SetEnabled(enabled); }
+void SetTraceEnabled(bool enabled) noexcept {
+  try {
+    TraceLog().SetEnabled(enabled);
+  } catch (...) {
+  }
+}
 
 void SaveTrace() noexcept {
   try {

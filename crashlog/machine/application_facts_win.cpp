@@ -1,0 +1,154 @@
+// Facts about the application, the exception and the active window, read from the system.
+
+#include "crashlog/infra/process.h"
+#include "crashlog/machine/machine.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace pelloran::crashlog {
+
+namespace {
+
+// Runs a fact's gathering; any failure gives the empty text, as a report must always be composed.
+template <typename Gather>
+std::string Fact(Gather gather) noexcept {
+  try {
+    return gather();
+  } catch (...) {
+    return {};
+  }
+}
+
+struct StartTime {
+  std::mutex Lock;
+  TLocalTime Time = LocalTimeNow();
+};
+
+StartTime& Start() {
+  static StartTime start;
+  return start;
+}
+
+// Taken while the program initialises.
+[[maybe_unused]] const bool startTimeTaken = (Start(), true);
+
+std::string TextBefore(const char* text, std::size_t limit) { return std::string(text, strnlen(text, limit)); }
+
+}  // namespace
+
+int SystemTimeZoneBias() {
+  TIME_ZONE_INFORMATION zone{};
+  if (GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) return 0;
+  return zone.Bias;
+}
+
+std::string FormatMailDate(const TLocalTime& time) {
+  return Fact([&] { return FormatMailDate(time, SystemTimeZoneBias()); });
+}
+
+void RecordApplicationStartTime() {
+  StartTime& start = Start();
+  std::lock_guard guard(start.Lock);
+  start.Time = LocalTimeNow();
+}
+
+std::string ApplicationStartDate() {
+  return Fact([] {
+    StartTime& start = Start();
+    std::lock_guard guard(start.Lock);
+    return FormatMailDate(start.Time);
+  });
+}
+
+TVersionFacts ReadVersionFacts(const std::string& file) {
+  TVersionFacts facts;
+  try {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(file.c_str(), &ignored);
+    if (size == 0) return facts;
+    std::vector<char> data(size);
+    if (!GetFileVersionInfoA(file.c_str(), 0, size, data.data())) return facts;
+
+    void* value = nullptr;
+    UINT length = 0;
+    if (VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", &value, &length) && length >= 4) {
+      WORD translation[2];
+      std::memcpy(translation, value, sizeof translation);
+      const std::string query = FileDescriptionQuery(translation[0], translation[1]);
+      // A length of 1 is the terminating zero alone: an empty description.
+      if (VerQueryValueA(data.data(), query.c_str(), &value, &length) && length > 1)
+        facts.Description = TextBefore(static_cast<const char*>(value), length);
+    }
+    if (VerQueryValueA(data.data(), "\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
+      VS_FIXEDFILEINFO fixed;
+      std::memcpy(&fixed, value, sizeof fixed);
+      facts.Version = FileVersionText(fixed.dwFileVersionMS, fixed.dwFileVersionLS);
+    }
+  } catch (...) {
+  }
+  return facts;
+}
+
+std::string NameDescriptionOf(const std::string& file) {
+  return Fact([&] {
+    std::string description = ReadVersionFacts(file).Description;
+    return description.empty() ? FileNameOf(file) : description;
+  });
+}
+
+std::string ApplicationNameDescription() { return NameDescriptionOf(ModuleFileName(nullptr)); }
+
+std::string ApplicationVersionNumber() {
+  return Fact([] { return ReadVersionFacts(ModuleFileName(nullptr)).Version; });
+}
+
+std::string ApplicationParameters() {
+  return Fact([] { return QuoteParameters(CommandLineParameters()); });
+}
+
+std::string ExceptionDate(const TLocalTime& captured) { return FormatMailDate(captured); }
+
+std::string ExceptionModule(const void* address) {
+  return Fact([&]() -> std::string {
+    MEMORY_BASIC_INFORMATION region{};
+    if (VirtualQuery(address, &region, sizeof region) == 0) return {};
+    // Outside any allocation there is no module; asking the system for the name of module 0
+    // would name the program and blame it for the fault.
+    if (region.AllocationBase == nullptr || region.State != MEM_COMMIT) return {};
+    return FileNameOf(ModuleFileName(static_cast<HMODULE>(region.AllocationBase)));
+  });
+}
+
+std::string ForegroundFormClass() {
+  return Fact([]() -> std::string {
+    const HWND window = GetForegroundWindow();
+    if (window == nullptr) return {};
+    char name[256] = {};
+    const int length = GetClassNameA(window, name, sizeof name);
+    return length > 0 ? std::string(name, static_cast<std::size_t>(length)) : std::string();
+  });
+}
+
+std::string ForegroundFormText() {
+  return Fact([]() -> std::string {
+    const HWND window = GetForegroundWindow();
+    if (window == nullptr) return {};
+    // The default procedure reads the stored title itself: a hung window cannot block it.
+    char title[256] = {};
+    const LRESULT length = DefWindowProcA(window, WM_GETTEXT, sizeof title, reinterpret_cast<LPARAM>(title));
+    if (length <= 0) return {};
+    return ControlCharsToSpaces(TextBefore(title, sizeof title - 1));
+  });
+}
+
+std::string ControlClassFact(const std::string& stored) { return stored; }
+
+std::string ControlTextFact(const std::string& stored) {
+  return Fact([&] { return ControlCharsToSpaces(stored); });
+}
+
+}  // namespace pelloran::crashlog

@@ -1,0 +1,172 @@
+#include "crashlog/infra/process.h"
+#include "crashlog/machine/machine.h"
+#include "tests/crashlog/infra/child_process.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+
+namespace pelloran::crashlog {
+namespace {
+
+using pelloran::testing::RunProgramCapturing;
+using pelloran::testing::SiblingProgram;
+
+const std::regex kMailDate(
+    "(Sun|Mon|Tue|Wed|Thu|Fri|Sat), [0-9]{1,2} (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} "
+    "[0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{2}00");
+
+std::string EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// The zone of the system clock. ctest runs this test again under several TZ settings, naming the
+// zone text expected for each; the plain run has no expectation.
+TEST(SystemZone, MailDateCarriesTheZoneOfTheSystem) {
+  const std::string expected = EnvironmentValue("PELLORAN_EXPECTED_ZONE");
+  const std::string date = FormatMailDate(TLocalTime{2026, 12, 7, 9, 5, 3, 0});
+  EXPECT_TRUE(std::regex_match(date, kMailDate)) << date;
+  if (expected.empty()) GTEST_SKIP() << "no zone named for this run";
+  EXPECT_EQ(date, "Mon, 7 Dec 2026 09:05:03 " + expected);
+  EXPECT_EQ(ExceptionDate(TLocalTime{2026, 12, 7, 9, 5, 3, 0}), date);
+}
+
+TEST(ApplicationFacts, StartDateInMailDateForm) {
+  const std::string start = ApplicationStartDate();
+  EXPECT_TRUE(std::regex_match(start, kMailDate)) << start;
+  RecordApplicationStartTime();
+  EXPECT_TRUE(std::regex_match(ApplicationStartDate(), kMailDate));
+}
+
+TEST(ApplicationFacts, DescriptionAndVersionFromTheVersionResource) {
+  EXPECT_EQ(ApplicationNameDescription(), "Pelloran machine facts test");
+  EXPECT_EQ(ApplicationVersionNumber(), "2.10.3.45");
+}
+
+TEST(ApplicationFacts, FileNameWhenTheResourceSaysNothing) {
+  // A program without any version resource.
+  const std::string bare = SiblingProgram("crashlog_diag_probe.exe");
+  EXPECT_EQ(NameDescriptionOf(bare), "crashlog_diag_probe.exe");
+  EXPECT_EQ(ReadVersionFacts(bare).Version, "");
+  EXPECT_EQ(ReadVersionFacts(bare).Description, "");
+  // One whose resource has an empty description and version 0.0.0.0, asked about itself.
+  std::string output;
+  EXPECT_EQ(RunProgramCapturing("\"" + SiblingProgram("crashlog_machine_probe.exe") + "\" name", output), 0u);
+  EXPECT_EQ(output, "crashlog_machine_probe.exe|");
+}
+
+TEST(ApplicationFacts, ParametersAsTheRunTimeLibrarySplitThem) {
+  EXPECT_EQ(ApplicationParameters(), "");  // the test itself runs without parameters
+  std::string output;
+  const std::string probe = "\"" + SiblingProgram("crashlog_machine_probe.exe") + "\"";
+  EXPECT_EQ(RunProgramCapturing(probe + " params a \"b c\"", output), 0u);
+  EXPECT_EQ(output, "\"params\" \"a\" \"b c\"");
+  EXPECT_EQ(RunProgramCapturing(probe + " params \"\" x\\\"y \"\xD6\xD0\xCE\xC4.rm\"", output), 0u);
+  EXPECT_EQ(output, "\"params\" \"\" \"x\"y\" \"\xD6\xD0\xCE\xC4.rm\"");  // GBK text passes unchanged
+}
+
+int FunctionInThisProgram() { return 1; }
+
+TEST(ExceptionFacts, ModuleOfTheAddress) {
+  EXPECT_EQ(ExceptionModule(reinterpret_cast<const void*>(&FunctionInThisProgram)), "crashlog_machine_tests.exe");
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  const auto inKernel = reinterpret_cast<const void*>(GetProcAddress(kernel, "GetTickCount"));
+  EXPECT_STRCASEEQ(ExceptionModule(inKernel).c_str(), "kernel32.dll");
+  // Memory that belongs to no module, and an address in no memory at all.
+  const auto block = std::make_unique<int[]>(1000);
+  EXPECT_EQ(ExceptionModule(block.get()), "");
+  EXPECT_EQ(ExceptionModule(reinterpret_cast<const void*>(0x10)), "");
+  void* reserved = VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
+  ASSERT_NE(reserved, nullptr);
+  EXPECT_EQ(ExceptionModule(reserved), "");
+  VirtualFree(reserved, 0, MEM_RELEASE);
+}
+
+LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  return DefWindowProcA(window, message, w, l);
+}
+
+TEST(WindowFacts, ClassAndTitleOfTheForegroundWindow) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = &PlainWindowProc;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "TPelloranFactsForm";
+  ASSERT_NE(RegisterClassA(&windowClass), 0);
+  ScopedWindow window(CreateWindowExA(0, "TPelloranFactsForm", "Job\tlist\r\n\xCE\xC4\xBC\xFE",
+                                      WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 300, 200, nullptr, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr));
+  ASSERT_TRUE(window);
+  SetForegroundWindow(window.get());
+  ASSERT_EQ(GetForegroundWindow(), window.get());
+  EXPECT_EQ(ForegroundFormClass(), "TPelloranFactsForm");
+  EXPECT_EQ(ForegroundFormText(), "Job list  \xCE\xC4\xBC\xFE");
+
+  // A title longer than the 255 characters read.
+  SetWindowTextA(window.get(), std::string(300, 'T').c_str());
+  EXPECT_EQ(ForegroundFormText(), std::string(255, 'T'));
+  SetWindowTextA(window.get(), "");
+  EXPECT_EQ(ForegroundFormText(), "");
+  window.reset();
+  UnregisterClassA("TPelloranFactsForm", GetModuleHandleA(nullptr));
+
+  EXPECT_EQ(ControlClassFact("TEdit"), "TEdit");
+  EXPECT_EQ(ControlTextFact("two\r\nlines"), "two  lines");
+}
+
+TEST(ComputerFacts, NamesOfComputerAndUser) {
+  EXPECT_EQ(ComputerNameFact(), EnvironmentValue("COMPUTERNAME").substr(0, 15));
+  EXPECT_FALSE(ComputerNameFact().empty());
+  EXPECT_EQ(UserNameFact(), EnvironmentValue("USERNAME"));
+  EXPECT_FALSE(UserNameFact().empty());
+}
+
+TEST(ComputerFacts, MemoryAndDiskFigures) {
+  const std::regex megabytes("[0-9]+ Mb");
+  const std::string total = TotalMemoryFact();
+  const std::string free = FreeMemoryFact();
+  EXPECT_TRUE(std::regex_match(total, megabytes)) << total;
+  EXPECT_TRUE(std::regex_match(free, megabytes)) << free;
+  EXPECT_GE(std::stoll(total), std::stoll(free));
+  MEMORYSTATUS status{};
+  status.dwLength = sizeof status;
+  GlobalMemoryStatus(&status);
+  EXPECT_NEAR(std::stoll(total), static_cast<double>(status.dwTotalPhys) / (1 << 20), 0.5);
+
+  // The program lives on a drive the system can measure; "." is the session's decimal separator.
+  const std::regex gigabytes("[0-9]+(\\.[0-9]?[1-9])? Gb");
+  const std::string disk = TotalDiskFact();
+  const std::string diskFree = FreeDiskFact();
+  EXPECT_TRUE(std::regex_match(disk, gigabytes)) << disk;
+  EXPECT_TRUE(std::regex_match(diskFree, gigabytes)) << diskFree;
+  EXPECT_GE(std::stod(disk), std::stod(diskFree));
+  ULARGE_INTEGER freeToCaller{}, size{}, totalFree{};
+  ASSERT_TRUE(GetDiskFreeSpaceExA(DriveRoot(ModuleFileName(nullptr)).c_str(), &freeToCaller, &size, &totalFree));
+  EXPECT_NEAR(std::stod(disk), static_cast<double>(size.QuadPart) / (1 << 30), 0.0051);
+}
+
+TEST(OperatingSystemFacts, WineReportsANewerSystemWithoutName) {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  ASSERT_TRUE(GetVersionExA(&info));
+  ASSERT_GE(info.dwMajorVersion, 6u) << "the test session is expected to report a system after 2003";
+  EXPECT_EQ(OperatingSystemType(), "");
+  EXPECT_EQ(OperatingSystemBuildNumber(), std::to_string(info.dwBuildNumber));
+  EXPECT_FALSE(OperatingSystemBuildNumber().empty());
+  EXPECT_EQ(OperatingSystemUpdateText(), info.szCSDVersion);
+  EXPECT_FALSE(OperatingSystemUpdateText().empty());
+}
+
+TEST(OperatingSystemFacts, LanguageOfTheSystemsDefaultLocale) {
+  EXPECT_EQ(GetSystemDefaultLangID(), 0x0804);  // the test session runs in Chinese (PRC)
+  char expected[256] = {};
+  GetLocaleInfoA(MAKELCID(0x0804, SORT_DEFAULT), LOCALE_SLANGUAGE, expected, sizeof expected);
+  EXPECT_EQ(OperatingSystemLanguage(), expected);
+  EXPECT_FALSE(OperatingSystemLanguage().empty());
+}
+
+}  // namespace
+}  // namespace pelloran::crashlog
