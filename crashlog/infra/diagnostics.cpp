@@ -22,9 +22,10 @@ struct ExceptState {
   TLastRaise LastRaise;
 };
 
+// Never destroyed: exceptions raised while the program finalises are still published.
 ExceptState& Except() {
-  static ExceptState state;
-  return state;
+  static ExceptState* const state = new ExceptState;
+  return *state;
 }
 
 void OfferBugMail(const std::string& message) {

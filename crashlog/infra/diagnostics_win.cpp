@@ -30,9 +30,11 @@ struct SafecallBlock {
   ScopedMappedView View;
 };
 
+// Never destroyed: the exception hooks may read the flag while the program finalises; the system
+// closes the block with the process.
 SafecallBlock& Safecall() {
-  static SafecallBlock block;
-  return block;
+  static SafecallBlock* const block = new SafecallBlock;
+  return *block;
 }
 
 }  // namespace

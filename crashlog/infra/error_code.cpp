@@ -16,15 +16,16 @@ constexpr std::array<std::string_view, 6> kCodeNames = {
     "eeNone", "eeShowError", "eeLogError", "eeEmailMAPIError", "eeEmailShellError", "eeEmailSMTPError"};
 
 // One exception is processed at a time, but a warning may be read by one thread while another
-// records one; the lock keeps the message string whole.
+// records one; the lock keeps the message string whole. Neither is ever destroyed, so that
+// warnings can be recorded while the program finalises.
 std::mutex& LastErrorLock() {
-  static std::mutex lock;
-  return lock;
+  static std::mutex* const lock = new std::mutex;
+  return *lock;
 }
 TCrashLogErrorCode lastErrorCode = eeNone;
 std::string& LastErrorMessageStore() {
-  static std::string message;
-  return message;
+  static std::string* const message = new std::string;
+  return *message;
 }
 std::atomic<bool> smtpProgressOpen{false};
 

@@ -36,9 +36,10 @@ std::string CurrentDirectory() {
   return {};
 }
 
+// Never destroyed: a restart can be asked for while the program finalises.
 std::string& StartDirectoryStore() {
-  static std::string directory = CurrentDirectory();
-  return directory;
+  static std::string* const directory = new std::string(CurrentDirectory());
+  return *directory;
 }
 
 // Recorded while the program initialises, before any code can change the current directory.
@@ -105,7 +106,7 @@ bool StartNewInstance() {
 }
 
 void TerminateProcessNow(bool restart) {
-  TraceEnter("TerminateProcessNow", {restart});
+  Trace("TerminateProcessNow", {restart});
   if (restart) StartNewInstance();
   TerminateProcess(GetCurrentProcess(), 1);
   ExitProcess(1);  // not reached unless the system refused to terminate
