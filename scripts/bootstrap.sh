@@ -8,7 +8,7 @@ packages=(
   libz-mingw-w64-dev googletest
   wine wine32:i386 wine64 fonts-wine
   xvfb x11-apps imagemagick xdotool fonts-wqy-microhei
-  ffmpeg
+  ffmpeg locales
 )
 
 sudo_cmd=()
@@ -33,4 +33,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 elif [ "${need_update:-0}" = 1 ]; then
   "${sudo_cmd[@]}" apt-get update -qq
+fi
+
+# Wine takes the ANSI code page from LANG, but names files on the Linux side in the locale's own
+# character set: without a real zh_CN.UTF-8 locale, files with Chinese names cannot be created.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  "${sudo_cmd[@]}" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi

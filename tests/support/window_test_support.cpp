@@ -1,0 +1,226 @@
+#include "tests/support/window_test_support.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "runtime/application.h"
+
+namespace pelloran::testing {
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    Application().ProcessMessages();
+  }
+  return true;
+}
+
+void PumpFor(std::chrono::milliseconds duration) {
+  const auto until = std::chrono::steady_clock::now() + duration;
+  PumpUntil([&] { return std::chrono::steady_clock::now() >= until; }, duration * 2);
+}
+
+void DrainMessages() {
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message != WM_QUIT) ::DispatchMessageA(&msg);
+  }
+}
+
+std::string WindowText(HWND window) {
+  char buffer[4096] = {};
+  ::GetWindowTextA(window, buffer, sizeof buffer);
+  return buffer;
+}
+
+std::string MessageBoxText(HWND box) {
+  // The text is the message box's static with id 0xFFFF; otherwise take the longest static.
+  if (HWND text = ::GetDlgItem(box, 0xFFFF)) return WindowText(text);
+  std::string best;
+  for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    char cls[32] = {};
+    ::GetClassNameA(child, cls, sizeof cls);
+    if (std::string(cls) == "Static") {
+      std::string t = WindowText(child);
+      if (t.size() > best.size()) best = t;
+    }
+  }
+  return best;
+}
+
+void PressButton(HWND dialog, int id) {
+  HWND button = ::GetDlgItem(dialog, id);
+  ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+namespace {
+
+struct FindBoxes {
+  DWORD process;
+  std::vector<HWND> boxes;
+};
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM lParam) {
+  auto* find = reinterpret_cast<FindBoxes*>(lParam);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  if (pid != find->process || !::IsWindowVisible(window)) return TRUE;
+  char cls[16] = {};
+  ::GetClassNameA(window, cls, sizeof cls);
+  if (std::string(cls) == "#32770") find->boxes.push_back(window);
+  return TRUE;
+}
+
+UINT IconOf(HWND box) {
+  // The box shows the system's shared icon in a static picture control.
+  HICON shown = nullptr;
+  for (HWND child = ::GetWindow(box, GW_CHILD); child && !shown; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if ((::GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+      shown = reinterpret_cast<HICON>(::SendMessageA(child, STM_GETICON, 0, 0));
+  }
+  if (!shown) return 0;
+  if (shown == ::LoadIconA(nullptr, IDI_EXCLAMATION)) return MB_ICONEXCLAMATION;
+  if (shown == ::LoadIconA(nullptr, IDI_HAND)) return MB_ICONSTOP;
+  if (shown == ::LoadIconA(nullptr, IDI_ASTERISK)) return MB_ICONINFORMATION;
+  if (shown == ::LoadIconA(nullptr, IDI_QUESTION)) return MB_ICONQUESTION;
+  return 0;
+}
+
+}  // namespace
+
+BoxWatcher::BoxWatcher(std::function<bool(HWND, const SeenBox&)> answer)
+    : answer_(std::move(answer)), thread_([this] { Run(); }) {}
+
+BoxWatcher::~BoxWatcher() {
+  stop_ = true;
+  thread_.join();
+}
+
+void BoxWatcher::Run() {
+  while (!stop_) {
+    FindBoxes find{::GetCurrentProcessId(), {}};
+    ::EnumWindows(&CollectBox, reinterpret_cast<LPARAM>(&find));
+    for (HWND box : find.boxes) {
+      {
+        std::lock_guard lock(mutex_);
+        if (std::find(handled_.begin(), handled_.end(), box) != handled_.end()) continue;
+      }
+      // Let the box finish painting its text before it is read.
+      ::Sleep(50);
+      SeenBox seen{WindowText(box), MessageBoxText(box), IconOf(box)};
+      {
+        std::lock_guard lock(mutex_);
+        handled_.push_back(box);
+        seen_.push_back(seen);
+      }
+      if (!answer_ || !answer_(box, seen)) {
+        int id = ::GetDlgItem(box, IDOK) ? IDOK : IDCANCEL;
+        PressButton(box, id);
+      }
+    }
+    // A window handle can be reused once its box is gone.
+    {
+      std::lock_guard lock(mutex_);
+      std::erase_if(handled_, [](HWND h) { return !::IsWindow(h); });
+    }
+    ::Sleep(20);
+  }
+}
+
+std::vector<SeenBox> BoxWatcher::Seen() const {
+  std::lock_guard lock(mutex_);
+  return seen_;
+}
+
+size_t BoxWatcher::Count() const {
+  std::lock_guard lock(mutex_);
+  return seen_.size();
+}
+
+size_t BoxWatcher::CountText(const std::string& text) const {
+  std::lock_guard lock(mutex_);
+  size_t n = 0;
+  for (const SeenBox& s : seen_) n += s.Text == text;
+  return n;
+}
+
+TempFolder::TempFolder() {
+  char base[MAX_PATH] = {};
+  ::GetTempPathA(MAX_PATH, base);
+  static int counter = 0;
+  for (;;) {
+    path_ = std::string(base) + "pelloran-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
+            std::to_string(++counter) + "\\";
+    if (::CreateDirectoryA(path_.c_str(), nullptr)) break;
+  }
+}
+
+namespace {
+
+void RemoveTree(const std::string& folder) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string path = folder + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(path + "\\");
+      else
+        ::DeleteFileA(path.c_str());
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+  }
+  ::RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace
+
+TempFolder::~TempFolder() { RemoveTree(path_); }
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return;
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::string data;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return data;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) data.append(buffer, n);
+  std::fclose(f);
+  return data;
+}
+
+bool Exists(const std::string& path) {
+  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void MakeFile(const std::string& path, const std::string& head, long long size) {
+  HANDLE f = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD done = 0;
+  std::string bytes = head;
+  if (static_cast<long long>(bytes.size()) < size && size <= (1 << 20))
+    bytes.resize(static_cast<size_t>(size), '.');
+  ::WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+  LARGE_INTEGER at;
+  at.QuadPart = size;
+  ::SetFilePointerEx(f, at, nullptr, FILE_BEGIN);
+  ::SetEndOfFile(f);
+  ::CloseHandle(f);
+}
+
+void Remove(const std::string& path) {
+  if (!::DeleteFileA(path.c_str())) ::RemoveDirectoryA(path.c_str());
+}
+
+}  // namespace pelloran::testing
