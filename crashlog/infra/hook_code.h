@@ -1,0 +1,36 @@
+#pragma once
+// Internals of the hooking engine shared by its source files.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "crashlog/infra/hook.h"
+
+namespace pelloran::crashlog::hook_detail {
+
+// Writes bytes over code (or import slots): execute-read-write for the write, the old protection
+// back, and the instruction cache flushed. False when the system refused.
+bool WriteCodeBytes(std::uintptr_t address, const void* bytes, std::size_t size) noexcept;
+
+// Executable memory for hook blocks.
+TCodeHookBlock* AllocateBlock();
+void ReleaseBlock(TCodeHookBlock* block) noexcept;
+
+// Fills the trampoline of `block` for its Target.
+void FillTrampoline(TCodeHookBlock& block) noexcept;
+
+// Tells the unwinder how to leave a trampoline (the caller's return address is in the block's
+// slot) and to write the jump back on the way; returns the registration to undo.
+void* RegisterTrampolineUnwind(TCodeHookBlock& block);
+void DeregisterTrampolineUnwind(void* registration) noexcept;
+
+// Remembers an import hook for UnhookAll.
+void RecordImportHook(std::uintptr_t module, void* old, void* replacement);
+
+// "Cannot hook ..." message texts.
+std::string ProcNullMessage(std::string_view name);
+std::string HookingErrorMessage(std::string_view name);
+std::string SharedAreaMessage(std::string_view moduleFileName);
+
+}  // namespace pelloran::crashlog::hook_detail

@@ -1,0 +1,228 @@
+#include "crashlog/infra/modules.h"
+
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+#include "crashlog/infra/debug_info_format.h"
+#include "crashlog/infra/eldata_module.h"
+#include "crashlog/infra/modules_memory.h"
+#include "crashlog/infra/modules_pe.h"
+#include "crashlog/infra/options.h"
+#include "crashlog/infra/options_channel.h"
+#include "crashlog/infra/process.h"
+#include "crashlog/infra/trace.h"
+#include "runtime/scoped_handle.h"
+
+namespace pelloran::crashlog {
+
+namespace {
+
+HMODULE AsModule(std::uintptr_t handle) { return reinterpret_cast<HMODULE>(handle); }
+
+std::vector<std::uintptr_t> LoadedModuleHandles() {
+  std::vector<std::uintptr_t> handles;
+  if (IsNtFamily()) {
+    const ScopedKernelHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+    if (!process) return handles;
+    std::vector<HMODULE> modules(256);
+    for (;;) {
+      DWORD needed = 0;
+      if (!EnumProcessModules(process.get(), modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)),
+                              &needed))
+        return handles;
+      if (needed <= modules.size() * sizeof(HMODULE)) {
+        modules.resize(needed / sizeof(HMODULE));
+        break;
+      }
+      modules.resize(needed / sizeof(HMODULE) + 16);
+    }
+    for (HMODULE m : modules) handles.push_back(reinterpret_cast<std::uintptr_t>(m));
+  } else {
+    const ScopedGeneric<FileHandleTraits> snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetCurrentProcessId()));
+    if (!snapshot) return handles;
+    MODULEENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Module32First(snapshot.get(), &entry); more; more = Module32Next(snapshot.get(), &entry))
+      handles.push_back(reinterpret_cast<std::uintptr_t>(entry.hModule));
+  }
+  return handles;
+}
+
+TCrashModulesList* processModules = nullptr;
+
+TCrashModuleOptionsEx* RunningModuleOptions() {
+  if (!processModules) return nullptr;
+  TCrashModuleInfo* record = processModules->RunningModule();
+  return record ? record->Options.get() : nullptr;
+}
+
+}  // namespace
+
+TCrashModuleInfo::TCrashModuleInfo() = default;
+TCrashModuleInfo::~TCrashModuleInfo() = default;
+
+TCrashModulesList::TCrashModulesList() = default;
+TCrashModulesList::~TCrashModulesList() = default;
+
+std::uintptr_t TCrashModulesList::RunningModuleHandle() noexcept {
+  return reinterpret_cast<std::uintptr_t>(ThisModule());
+}
+
+TCrashModuleInfo* TCrashModulesList::Find(std::uintptr_t handle) const noexcept {
+  for (const auto& m : modules_)
+    if (m->Handle == handle) return m.get();
+  return nullptr;
+}
+
+bool TCrashModulesList::Fill(TCrashModuleInfo& record, std::uintptr_t handle) {
+  std::string fileName = ModuleFileName(AsModule(handle));
+  if (fileName.empty()) return false;
+  record.Handle = handle;
+  record.FileName = std::move(fileName);
+  auto version = ReadVersionFacts(record.FileName);
+  record.Description = std::move(version.Description);
+  record.Version = std::move(version.Version);
+  record.FileSize = FindFileSize(record.FileName);
+  record.Functions.clear();
+  record.Light = refreshing_;
+  record.ModuleKind = kModuleNotExamined;
+  if (!refreshing_) {
+    record.Functions = ReadModuleExports(handle);
+    record.ModuleKind = ReadModuleKind(handle, record.FileName);
+  }
+  record.Options = std::make_unique<TCrashModuleOptionsEx>(record.FileName, true);
+  if (refreshing_ || !LoadDebugInformation(record)) {
+    record.DataVersion = kCurrentDataVersion;
+    record.BuildTime = {};
+    record.DebugData.reset();
+  }
+  return true;
+}
+
+bool TCrashModulesList::AddModule(std::uintptr_t handle) {
+  auto record = std::make_unique<TCrashModuleInfo>();
+  if (!Fill(*record, handle)) return false;
+  modules_.push_back(std::move(record));
+  return true;
+}
+
+TCrashModuleInfo* TCrashModulesList::FindModule(std::uintptr_t handle) {
+  if (handle == 0) return nullptr;
+  if (TCrashModuleInfo* known = Find(handle)) {
+    if (!known->Light || refreshing_) return known;
+    // Completed in place rather than replaced, so that its place in the sorted list and every
+    // reference to it stay valid.
+    if (Fill(*known, handle)) return known;
+    modules_.erase(std::find_if(modules_.begin(), modules_.end(), [&](const auto& m) { return m.get() == known; }));
+    return nullptr;
+  }
+  if (!AddModule(handle)) return nullptr;
+  return modules_.back().get();
+}
+
+TCrashModuleInfo* TCrashModulesList::FindModuleOfAddress(std::uintptr_t address) {
+  return FindModule(AllocationBaseOf(address));
+}
+
+void TCrashModulesList::RefreshModules() {
+  std::erase_if(modules_, [](const auto& m) { return ModuleFileName(AsModule(m->Handle)).empty(); });
+  refreshing_ = true;
+  for (std::uintptr_t handle : LoadedModuleHandles())
+    if (!Find(handle)) AddModule(handle);
+  std::stable_sort(modules_.begin(), modules_.end(), [](const auto& a, const auto& b) { return a->Handle < b->Handle; });
+  refreshing_ = false;
+}
+
+TCrashDebugInfo TCrashModulesList::GetLocation(std::uintptr_t address) {
+  TCrashDebugInfo info;
+  info.Address = static_cast<std::uint32_t>(address);
+  TCrashModuleInfo* record = FindModuleOfAddress(address);
+  if (!record) return info;
+  if (record->DebugData) {
+    if (auto found = FindDebugLocation(*record->DebugData, record->DataVersion, record->Handle, address)) {
+      info.LocationKind = kLocationDebugInfo;
+      info.Module = record;
+      info.UnitName = std::move(found->UnitName);
+      info.ClassName = std::move(found->ClassName);
+      info.ProcedureName = std::move(found->ProcedureName);
+      info.Line = found->Line;
+      return info;
+    }
+  }
+  info.LocationKind = kLocationModule;
+  info.Module = record;
+  const int index = FindExportIndex(record->Functions, static_cast<std::uint32_t>(address));
+  if (index < 0) return info;
+  auto parts = ParseExportName(record->Functions[static_cast<std::size_t>(index)].Name);
+  if (parts.LocationKind == kLocationModule) return info;
+  info.LocationKind = parts.LocationKind;
+  info.UnitName = std::move(parts.UnitName);
+  info.ClassName = std::move(parts.ClassName);
+  info.ProcedureName = std::move(parts.ProcedureName);
+  return info;
+}
+
+std::uintptr_t TCrashModulesList::FindProcByName(std::string_view fullName) {
+  TCrashModuleInfo* record = RunningModule();
+  if (!record || !record->DebugData) return 0;
+  const auto offset = FindNameTableOffset(*record->DebugData, record->DataVersion, fullName);
+  return offset ? record->Handle + *offset + kCodeSectionRva : 0;
+}
+
+bool LoadDebugInformation(TCrashModuleInfo& record) {
+  TraceEnter("LoadDebugInformation", {record.FileName});
+  bool loaded = false;
+  if (record.Options) {
+    if (auto eldata = LoadModuleEldata(AsModule(record.Handle), record.FileName, *record.Options)) {
+      record.DataVersion = eldata->DataVersion;
+      record.BuildTime = eldata->BuildTime;
+      record.DebugData = std::move(eldata->DebugData);
+      loaded = true;
+      if (record.Handle != TCrashModulesList::RunningModuleHandle())
+        LoadPublishedOptions(AsModule(record.Handle), *record.Options, record.DataVersion);
+    }
+  }
+  TraceLeave("LoadDebugInformation", {loaded});
+  return loaded;
+}
+
+bool IsCrashLogModule(std::uintptr_t handle) { return HasEldataResource(AsModule(handle)); }
+
+bool IsCrashLogModule_Old(std::uintptr_t handle) {
+  const std::string fileName = ModuleFileName(AsModule(handle));
+  return !fileName.empty() && HasEldataFileTail(fileName);
+}
+
+std::string ModuleFolder(std::string_view fileName) {
+  const auto slash = fileName.rfind('\\');
+  if (slash == std::string_view::npos) return {};
+  if (slash > 0 && fileName[slash - 1] == ':') return std::string(fileName.substr(0, slash + 1));
+  return std::string(fileName.substr(0, slash));
+}
+
+std::string ModuleFolder(const TCrashModuleInfo& record) { return ModuleFolder(record.FileName); }
+
+TCrashModulesList* CrashModules() noexcept { return processModules; }
+
+TCrashModulesList& CreateCrashModules() {
+  if (!processModules) {
+    processModules = new TCrashModulesList();
+    SetCurrentCrashLogOptionsLookup(&RunningModuleOptions);
+  }
+  return *processModules;
+}
+
+void DestroyCrashModules() noexcept {
+  SetCurrentCrashLogOptionsLookup(nullptr);
+  delete std::exchange(processModules, nullptr);
+}
+
+std::uintptr_t FindProcByName(std::string_view fullName) {
+  return processModules ? processModules->FindProcByName(fullName) : 0;
+}
+
+}  // namespace pelloran::crashlog

@@ -1,0 +1,25 @@
+#pragma once
+// The options file kept with a program's sources: one "Name = value" per line, "#" starts a
+// comment line. Names are the fields of the options record; whatever the file does not name keeps
+// its default. Values:
+//   bool       true / false (also 1 / 0, yes / no)
+//   numbers    decimal or 0x hexadecimal (ReportFields, ReportOptions, SendMode, ...)
+//   text       the rest of the line, trimmed; \n is LF, \r is CR, \t TAB, \\ a backslash
+//   Texts[n]   one of the 71 texts, n from 0 to 70
+//   Filter     "ClassName | message": appends one pair to FilterClasses / FilterMessages
+// Texts are taken as they are written (UTF-8 files are stored as UTF-8 bytes; the program's own
+// texts are English).
+
+#include <string>
+
+#include "crashlog/infra/option_stream.h"
+
+namespace pelloran::eldata {
+
+// Applies the file's settings to `values`. Throws std::runtime_error naming the file and line of
+// the first unknown name or bad value.
+void LoadOptionsFile(const std::string& path, crashlog::TCrashOptionValues& values);
+// The same from text (`origin` names it in messages).
+void ParseOptionsText(const std::string& text, const std::string& origin, crashlog::TCrashOptionValues& values);
+
+}  // namespace pelloran::eldata

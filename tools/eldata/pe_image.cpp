@@ -1,0 +1,223 @@
+#include "tools/eldata/pe_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace pelloran::eldata {
+
+namespace {
+
+constexpr std::size_t kSectionHeaderSize = 40;
+constexpr std::size_t kOptionalHeaderMinimum = 96;  // up to NumberOfRvaAndSizes
+
+// Offsets inside IMAGE_OPTIONAL_HEADER32.
+enum : std::size_t {
+  kSizeOfInitializedData = 8,
+  kEntryPoint = 16,
+  kImageBase = 28,
+  kSectionAlignment = 32,
+  kFileAlignment = 36,
+  kSizeOfImage = 56,
+  kSizeOfHeaders = 60,
+  kCheckSum = 64,
+  kNumberOfRvaAndSizes = 92,
+  kDataDirectory = 96,
+};
+
+std::uint32_t AlignUp(std::uint64_t value, std::uint32_t alignment) {
+  if (alignment == 0) return static_cast<std::uint32_t>(value);
+  const std::uint64_t aligned = (value + alignment - 1) / alignment * alignment;
+  if (aligned > 0xFFFFFFFFu) throw std::runtime_error("image grows beyond 4 GB");
+  return static_cast<std::uint32_t>(aligned);
+}
+
+[[noreturn]] void Malformed(const char* what) { throw std::runtime_error(std::string("not a usable PE image: ") + what); }
+
+}  // namespace
+
+TPeImage::TPeImage(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) { Parse(); }
+
+std::uint32_t TPeImage::U32(std::size_t offset) const {
+  if (offset > bytes_.size() || bytes_.size() - offset < 4) Malformed("header beyond the end of the file");
+  return bytes_[offset] | (bytes_[offset + 1] << 8) | (bytes_[offset + 2] << 16) |
+         (static_cast<std::uint32_t>(bytes_[offset + 3]) << 24);
+}
+
+std::uint16_t TPeImage::U16(std::size_t offset) const {
+  if (offset > bytes_.size() || bytes_.size() - offset < 2) Malformed("header beyond the end of the file");
+  return static_cast<std::uint16_t>(bytes_[offset] | (bytes_[offset + 1] << 8));
+}
+
+void TPeImage::PutU32(std::size_t offset, std::uint32_t value) {
+  U32(offset);
+  for (int i = 0; i < 4; ++i) bytes_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void TPeImage::PutU16(std::size_t offset, std::uint16_t value) {
+  U16(offset);
+  bytes_[offset] = static_cast<std::uint8_t>(value);
+  bytes_[offset + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void TPeImage::Parse() {
+  if (U16(0) != 0x5A4D) Malformed("no MZ header");
+  const std::size_t pe = U32(0x3C);
+  if (U32(pe) != 0x00004550) Malformed("no PE signature");
+  fileHeader_ = pe + 4;
+  if (U16(fileHeader_) != 0x014C) Malformed("not an i386 image");
+  optionalHeader_ = fileHeader_ + 20;
+  const std::uint16_t optionalSize = U16(fileHeader_ + 16);
+  if (U16(optionalHeader_) != 0x010B || optionalSize < kOptionalHeaderMinimum) Malformed("no 32-bit optional header");
+  const std::uint32_t directories = U32(optionalHeader_ + kNumberOfRvaAndSizes);
+  if (directories < 16 || kDataDirectory + 8 * std::size_t{16} > optionalSize) Malformed("short data directory");
+  imageBase_ = U32(optionalHeader_ + kImageBase);
+  sectionTable_ = optionalHeader_ + optionalSize;
+
+  const std::uint16_t count = U16(fileHeader_ + 2);
+  const std::uint32_t symbols = U32(fileHeader_ + 8);
+  const std::uint32_t symbolCount = U32(fileHeader_ + 12);
+  const std::uint64_t stringTable = symbols ? std::uint64_t{symbols} + std::uint64_t{symbolCount} * 18 : 0;
+  sections_.clear();
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const std::size_t at = sectionTable_ + i * kSectionHeaderSize;
+    U32(at + 36);
+    TPeSection s;
+    s.Name.assign(reinterpret_cast<const char*>(&bytes_[at]), strnlen(reinterpret_cast<const char*>(&bytes_[at]), 8));
+    // Long names ("/4") point into the COFF string table.
+    if (s.Name.size() > 1 && s.Name[0] == '/' && stringTable) {
+      const std::uint64_t nameAt = stringTable + std::strtoul(s.Name.c_str() + 1, nullptr, 10);
+      if (nameAt < bytes_.size())
+        s.Name.assign(reinterpret_cast<const char*>(&bytes_[nameAt]),
+                      strnlen(reinterpret_cast<const char*>(&bytes_[nameAt]), bytes_.size() - nameAt));
+    }
+    s.VirtualSize = U32(at + 8);
+    s.VirtualAddress = U32(at + 12);
+    s.SizeOfRawData = U32(at + 16);
+    s.PointerToRawData = U32(at + 20);
+    s.Characteristics = U32(at + 36);
+    if (s.SizeOfRawData && (s.PointerToRawData > bytes_.size() || bytes_.size() - s.PointerToRawData < s.SizeOfRawData))
+      Malformed("section data beyond the end of the file");
+    sections_.push_back(std::move(s));
+  }
+}
+
+std::uint32_t TPeImage::TimeDateStamp() const { return U32(fileHeader_ + 4); }
+
+const TPeSection& TPeImage::CodeSection() const {
+  const std::uint32_t entry = U32(optionalHeader_ + kEntryPoint);
+  for (const auto& s : sections_) {
+    if (s.VirtualAddress != 0x1000) continue;
+    if (!(s.Characteristics & kSectionCode)) break;
+    if (entry != 0 && (entry < s.VirtualAddress || entry - s.VirtualAddress >= s.VirtualSize))
+      throw std::runtime_error("the entry point lies outside the code section at 0x1000");
+    return s;
+  }
+  throw std::runtime_error("the image has no code section at RVA 0x1000");
+}
+
+std::span<const std::uint8_t> TPeImage::SectionData(const TPeSection& s) const {
+  const std::uint32_t size = std::min(s.VirtualSize, s.SizeOfRawData);
+  return {bytes_.data() + s.PointerToRawData, size};
+}
+
+std::uint32_t TPeImage::DirectoryRva(int index) const { return U32(optionalHeader_ + kDataDirectory + 8 * index); }
+std::uint32_t TPeImage::DirectorySize(int index) const { return U32(optionalHeader_ + kDataDirectory + 8 * index + 4); }
+void TPeImage::SetDirectory(int index, std::uint32_t rva, std::uint32_t size) {
+  PutU32(optionalHeader_ + kDataDirectory + 8 * index, rva);
+  PutU32(optionalHeader_ + kDataDirectory + 8 * index + 4, size);
+}
+
+std::span<const std::uint8_t> TPeImage::AtRva(std::uint32_t rva, std::uint32_t size) const {
+  for (const auto& s : sections_) {
+    const auto data = SectionData(s);
+    if (rva >= s.VirtualAddress && rva - s.VirtualAddress <= data.size() && data.size() - (rva - s.VirtualAddress) >= size)
+      return data.subspan(rva - s.VirtualAddress, size);
+  }
+  return {};
+}
+
+std::uint32_t TPeImage::NextSectionRva() const {
+  const std::uint32_t alignment = U32(optionalHeader_ + kSectionAlignment);
+  std::uint64_t end = AlignUp(U32(optionalHeader_ + kSizeOfHeaders), alignment);
+  for (const auto& s : sections_)
+    end = std::max<std::uint64_t>(end, std::uint64_t{s.VirtualAddress} + std::max(s.VirtualSize, s.SizeOfRawData));
+  return AlignUp(end, alignment);
+}
+
+void TPeImage::AddSection(const std::string& name, std::span<const std::uint8_t> data, std::uint32_t characteristics) {
+  if (name.size() > 8) throw std::invalid_argument("section names have at most 8 characters");
+  if (DirectorySize(kSecurityDirectory) != 0) throw std::runtime_error("a signed image cannot take another section");
+  const std::uint32_t fileAlignment = U32(optionalHeader_ + kFileAlignment);
+  const std::uint32_t sectionAlignment = U32(optionalHeader_ + kSectionAlignment);
+  const std::uint32_t sizeOfHeaders = U32(optionalHeader_ + kSizeOfHeaders);
+
+  std::uint64_t firstRaw = sizeOfHeaders, lastRawEnd = sizeOfHeaders;
+  for (const auto& s : sections_) {
+    if (!s.SizeOfRawData) continue;
+    firstRaw = std::min<std::uint64_t>(firstRaw, s.PointerToRawData);
+    lastRawEnd = std::max<std::uint64_t>(lastRawEnd, std::uint64_t{s.PointerToRawData} + s.SizeOfRawData);
+  }
+  const std::size_t header = sectionTable_ + sections_.size() * kSectionHeaderSize;
+  if (header + kSectionHeaderSize > std::min<std::uint64_t>(firstRaw, sizeOfHeaders))
+    throw std::runtime_error("no room for another section header");
+  for (std::size_t i = header; i < header + kSectionHeaderSize; ++i)
+    if (bytes_[i] != 0) throw std::runtime_error("the bytes after the section table are in use");
+
+  const std::uint32_t rva = NextSectionRva();
+  const std::uint32_t rawPointer = AlignUp(lastRawEnd, fileAlignment);
+  const std::uint32_t rawSize = AlignUp(data.size(), fileAlignment);
+  std::vector<std::uint8_t> trailing(bytes_.begin() + static_cast<std::ptrdiff_t>(lastRawEnd), bytes_.end());
+  bytes_.resize(rawPointer, 0);
+  bytes_.insert(bytes_.end(), data.begin(), data.end());
+  bytes_.resize(std::size_t{rawPointer} + rawSize, 0);
+  bytes_.insert(bytes_.end(), trailing.begin(), trailing.end());
+  const std::uint32_t symbols = U32(fileHeader_ + 8);
+  if (symbols >= lastRawEnd) PutU32(fileHeader_ + 8, symbols + static_cast<std::uint32_t>(rawPointer + rawSize - lastRawEnd));
+
+  std::memcpy(&bytes_[header], name.data(), name.size());
+  PutU32(header + 8, static_cast<std::uint32_t>(data.size()));
+  PutU32(header + 12, rva);
+  PutU32(header + 16, rawSize);
+  PutU32(header + 20, rawPointer);
+  PutU32(header + 36, characteristics);
+  PutU16(fileHeader_ + 2, static_cast<std::uint16_t>(sections_.size() + 1));
+  PutU32(optionalHeader_ + kSizeOfImage, AlignUp(std::uint64_t{rva} + data.size(), sectionAlignment));
+  if (characteristics & kSectionInitializedData)
+    PutU32(optionalHeader_ + kSizeOfInitializedData, U32(optionalHeader_ + kSizeOfInitializedData) + rawSize);
+  Parse();
+}
+
+void TPeImage::RenameSection(std::size_t index, const std::string& name) {
+  if (name.size() > 8 || index >= sections_.size()) throw std::invalid_argument("bad section rename");
+  const std::size_t at = sectionTable_ + index * kSectionHeaderSize;
+  std::memset(&bytes_[at], 0, 8);
+  std::memcpy(&bytes_[at], name.data(), name.size());
+  Parse();
+}
+
+void TPeImage::UpdateChecksum() {
+  const std::size_t field = optionalHeader_ + kCheckSum;
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < bytes_.size(); i += 2) {
+    if (i == field || i == field + 2) continue;
+    std::uint32_t word = bytes_[i];
+    if (i + 1 < bytes_.size()) word |= bytes_[i + 1] << 8;
+    sum += word;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  PutU32(field, static_cast<std::uint32_t>(sum + bytes_.size()));
+}
+
+bool SameCodeSection(const TPeImage& a, const TPeImage& b) {
+  const auto& ca = a.CodeSection();
+  const auto& cb = b.CodeSection();
+  const auto da = a.SectionData(ca);
+  const auto db = b.SectionData(cb);
+  return a.ImageBase() == b.ImageBase() && ca.VirtualAddress == cb.VirtualAddress &&
+         ca.VirtualSize == cb.VirtualSize && ca.Characteristics == cb.Characteristics &&
+         std::equal(da.begin(), da.end(), db.begin(), db.end());
+}
+
+}  // namespace pelloran::eldata
