@@ -218,6 +218,15 @@ class Scanner {
     if (p.indexOffset >= layout_.fileSize)
       Fail("the properties header points at an index outside the file (offset " +
            std::to_string(p.indexOffset) + ")");
+    // The chains of DATA and INDX chunks are rebuilt on writing; a link out of the file means
+    // the file was cut short.
+    std::set<uint64_t> dataAt, indexAt;
+    for (const DataChunk& d : layout_.data) dataAt.insert(d.offset);
+    for (const IndexChunk& x : layout_.indexes) indexAt.insert(x.offset);
+    for (const DataChunk& d : layout_.data)
+      CheckLink("DATA", d.offset, d.header.nextDataHeader, dataAt);
+    for (const IndexChunk& x : layout_.indexes)
+      CheckLink("index", x.offset, x.header.nextIndexHeader, indexAt);
     std::set<uint16_t> physical;
     for (const StreamHeader& s : layout_.streams) {
       if (s.media.IsLogical()) continue;
@@ -235,6 +244,16 @@ class Scanner {
           Fail("logical stream header " + std::to_string(s.media.streamNumber) +
                " points outside the file (offset " + std::to_string(offset) + ")");
     }
+  }
+
+  void CheckLink(const char* kind, uint64_t from, uint32_t next, const std::set<uint64_t>& chunks) {
+    if (next == 0 || chunks.count(next)) return;
+    std::string what = std::string(kind) + " chunk " + At(from);
+    if (next >= layout_.fileSize)
+      Fail(what + " names a next one outside the file (offset " + std::to_string(next) +
+           "): the file is cut short");
+    layout_.notes.push_back(what + " names a next one at offset " + std::to_string(next) +
+                            ", where there is none");
   }
 
   // Reads the records of every index that may stay, so that the packet walk can find where

@@ -1,0 +1,102 @@
+#pragma once
+// A ToolEnvironment over in-memory files, so a whole run of the tool can be checked without a
+// disk: which files exist after it, and the order in which it read the input and wrote the
+// output.
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "batch/rmevents/tool.h"
+#include "runtime/exceptions.h"
+
+namespace rmtest {
+
+using pelloran::rmevents::InputFile;
+using pelloran::rmevents::WritableFile;
+
+struct IoEvent {
+  bool write;       // false: a read of the input
+  uint64_t offset;  // input offset read, or output size after the write
+};
+
+class MemoryEnvironment : public pelloran::rmevents::ToolEnvironment {
+ public:
+  std::map<std::wstring, std::vector<uint8_t>> files;
+  std::vector<IoEvent> events;
+  std::vector<std::wstring> removed;
+
+  std::unique_ptr<InputFile> OpenInput(const std::wstring& path) override {
+    auto it = files.find(path);
+    if (it == files.end()) throw pelloran::EInOutError("the input file cannot be opened", 2);
+    return std::make_unique<Input>(*this, it->second);
+  }
+  std::unique_ptr<WritableFile> CreateOutput(const std::wstring& path) override {
+    files[path].clear();
+    return std::make_unique<Output>(*this, files[path]);
+  }
+  std::optional<std::string> ReadSmallFile(const std::wstring& path, size_t maxBytes) override {
+    auto it = files.find(path);
+    if (it == files.end() || it->second.size() > maxBytes) return std::nullopt;
+    return std::string(it->second.begin(), it->second.end());
+  }
+  bool SameFile(const std::wstring& a, const std::wstring& b) override {
+    return a == b && files.count(a);
+  }
+  bool RemoveFile(const std::wstring& path) override {
+    removed.push_back(path);
+    files.erase(path);
+    return true;
+  }
+  std::string DisplayPath(const std::wstring& path) override {
+    return std::string(path.begin(), path.end());
+  }
+
+ private:
+  class Input : public InputFile {
+   public:
+    Input(MemoryEnvironment& env, const std::vector<uint8_t>& bytes) : env_(env), bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
+      env_.events.push_back({false, offset});
+      if (offset >= bytes_.size()) return 0;
+      size_t count = std::min<size_t>(n, static_cast<size_t>(bytes_.size() - offset));
+      std::memcpy(buffer, bytes_.data() + offset, count);
+      return count;
+    }
+
+   private:
+    MemoryEnvironment& env_;
+    const std::vector<uint8_t>& bytes_;
+  };
+  class Output : public WritableFile {
+   public:
+    Output(MemoryEnvironment& env, std::vector<uint8_t>& bytes) : env_(env), bytes_(bytes) {}
+    void Write(const void* data, size_t n) override {
+      const uint8_t* p = static_cast<const uint8_t*>(data);
+      bytes_.insert(bytes_.end(), p, p + n);
+      env_.events.push_back({true, bytes_.size()});
+    }
+    void Close() override {}
+
+   private:
+    MemoryEnvironment& env_;
+    std::vector<uint8_t>& bytes_;
+  };
+};
+
+class MemoryLog : public pelloran::rmevents::RunLog {
+ public:
+  std::vector<std::string> lines;
+  void Line(const std::string& text) override { lines.push_back(text); }
+  std::string Text() const {
+    std::string all;
+    for (const std::string& l : lines) all += l + "\n";
+    return all;
+  }
+};
+
+}  // namespace rmtest

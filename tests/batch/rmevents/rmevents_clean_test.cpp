@@ -1,0 +1,254 @@
+// Cleaning synthetic files in memory: what goes, what stays byte for byte, and every header
+// field and offset that depends on the layout.
+
+#include <gtest/gtest.h>
+
+#include "batch/rmevents/big_endian.h"
+#include "batch/rmevents/clean_plan.h"
+#include "batch/rmevents/rm_scan.h"
+#include "batch/rmevents/rm_writer.h"
+#include "tests/batch/rmevents/rm_builder.h"
+
+namespace pelloran::rmevents {
+namespace {
+
+using rmtest::ParsedFile;
+
+// Where the properties header (right after the 18-byte .RMF) keeps its index offset.
+constexpr size_t kPropIndexOffsetAt = 18 + 10 + 7 * 4;
+using rmtest::RmBuilder;
+
+struct Cleaned {
+  std::vector<uint8_t> bytes;
+  ParsedFile file;
+  InputLayout layout;
+  CleanPlan plan;
+};
+
+Cleaned Clean(const std::vector<uint8_t>& input, const EventTexts& texts = {},
+              const ScanLimits& limits = {}) {
+  Cleaned c;
+  MemoryInput in(input);
+  BufferedReader reader(in, 4096);
+  c.layout = ScanInput(reader, limits);
+  c.plan = MakePlan(c.layout, texts);
+  MemoryOutput out;
+  BufferedWriter writer(out, 4096);
+  WriteCleanFile(reader, c.layout, c.plan, writer);
+  c.bytes = out.bytes;
+  c.file = rmtest::ParseFile(c.bytes);
+  EXPECT_TRUE(c.file.ok) << "the cleaned file does not parse";
+  EXPECT_EQ(c.bytes.size(), c.plan.outputSize);
+  return c;
+}
+
+std::vector<rmtest::Packet> Packets(const ParsedFile& f) {
+  std::vector<rmtest::Packet> out;
+  for (const auto& p : f.packets) out.push_back(p.packet);
+  return out;
+}
+
+void ExpectSamePackets(const std::vector<rmtest::Packet>& want,
+                       const std::vector<rmtest::Packet>& got) {
+  ASSERT_EQ(want.size(), got.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(want[i].version, got[i].version) << i;
+    EXPECT_EQ(want[i].stream, got[i].stream) << i;
+    EXPECT_EQ(want[i].timestamp, got[i].timestamp) << i;
+    EXPECT_EQ(want[i].flags, got[i].flags) << i;
+    EXPECT_EQ(want[i].payload, got[i].payload) << i;
+  }
+}
+
+TEST(Clean, AdStreamsGoAndEveryMediaPacketStaysByteForByte) {
+  RmBuilder b = rmtest::SampleFile();
+  std::vector<uint8_t> input = b.Build();
+  Cleaned c = Clean(input);
+  ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(c.file));
+  // Byte for byte, headers included, against the input's own bytes.
+  ParsedFile in = rmtest::ParseFile(input);
+  size_t k = 0;
+  for (const auto& p : in.packets) {
+    if (p.packet.stream >= 2) continue;
+    ASSERT_LT(k, c.file.packets.size());
+    EXPECT_EQ(p.bytes, c.file.packets[k++].bytes);
+  }
+  std::vector<std::pair<uint16_t, std::string>> streams = {
+      {0, "video/x-pn-realvideo"}, {1, "audio/x-pn-realaudio"},
+      {5, "logical-video/x-pn-multirate-realvideo"}};
+  EXPECT_EQ(c.file.streams, streams);
+  std::string all(c.bytes.begin(), c.bytes.end());
+  EXPECT_EQ(all.find("ads.example.com"), std::string::npos);
+  EXPECT_EQ(c.layout.removedPackets, 5u);
+}
+
+TEST(Clean, HeaderCountsOffsetsAndRatesFollowTheNewLayout) {
+  RmBuilder b = rmtest::SampleFile();
+  Cleaned c = Clean(b.Build());
+  const ParsedFile& f = c.file;
+  EXPECT_EQ(f.numHeaders, 5u);        // PROP, CONT and three stream headers
+  EXPECT_EQ(f.numStreams, 2);         // physical streams
+  EXPECT_EQ(f.prop[1], 58000u);       // average rate without the advertising
+  EXPECT_EQ(f.prop[4], f.packets.size());
+  ASSERT_EQ(f.dataOffsets.size(), 1u);
+  EXPECT_EQ(f.prop[8], f.dataOffsets[0]);
+  EXPECT_EQ(f.dataCounts[0], f.packets.size());
+  EXPECT_EQ(f.dataNext[0], 0u);
+  ASSERT_EQ(f.indexes.size(), 1u);    // the events index went with its stream
+  EXPECT_EQ(f.prop[7], f.indexes[0].offset);
+  EXPECT_EQ(f.logicalOffsets[2], std::vector<uint32_t>{f.dataOffsets[0]});
+}
+
+TEST(Clean, IndexEntriesPointAtTheSamePacketsInTheCleanedFile) {
+  RmBuilder b = rmtest::SampleFile(9);
+  Cleaned c = Clean(b.Build());
+  ASSERT_EQ(c.file.indexes.size(), 1u);
+  const rmtest::ParsedIndex& x = c.file.indexes[0];
+  EXPECT_EQ(x.stream, 0);
+  EXPECT_EQ(x.next, 0u);
+  ASSERT_EQ(x.records.size(), 9u);
+  for (const auto& r : x.records) {
+    size_t n = 0;
+    while (n < c.file.packets.size() && c.file.packets[n].offset != r.offset) ++n;
+    ASSERT_LT(n, c.file.packets.size()) << "entry at " << r.offset << " hits no packet";
+    EXPECT_EQ(c.file.packets[n].packet.stream, 0);
+    EXPECT_EQ(c.file.packets[n].packet.timestamp, r.timestamp);
+    EXPECT_EQ(r.count, n);  // packets before it, counted in the cleaned file
+  }
+}
+
+TEST(Clean, ContentDescriptionTakesTheEventsTextsAndKeepsTheRest) {
+  RmBuilder b = rmtest::SampleFile();
+  EventTexts texts;
+  texts.title = "Pelloran";
+  texts.copyright = "\xD3\xC3\xA1\xB6Pelloran\xA1\xB7";
+  Cleaned c = Clean(b.Build(), texts);
+  std::vector<std::string> cont = {"Pelloran", "ad author", "\xD3\xC3\xA1\xB6Pelloran\xA1\xB7",
+                                   "a comment"};
+  EXPECT_EQ(c.file.cont, cont);
+}
+
+TEST(Clean, AContentDescriptionIsAddedAfterThePropertiesWhenMissing) {
+  RmBuilder b = rmtest::SampleFile();
+  b.withContent = false;
+  EventTexts texts;
+  texts.author = "www.example.org";
+  Cleaned c = Clean(b.Build(), texts);
+  ASSERT_GE(c.file.chunks.size(), 3u);
+  EXPECT_EQ(c.file.chunks[2].first, "CONT");
+  EXPECT_EQ(c.file.cont, (std::vector<std::string>{"", "www.example.org", "", ""}));
+  EXPECT_EQ(c.file.numHeaders, 5u);  // one added, three stream headers removed
+
+  Cleaned none = Clean(b.Build());  // nothing to put in: nothing added
+  EXPECT_TRUE(none.file.cont.empty());
+}
+
+TEST(Clean, ADataChunkOfAdvertisingOnlyGoesAndTheChainIsRelinked) {
+  RmBuilder b = rmtest::SampleFile();
+  std::vector<rmtest::Packet> media, ads;
+  for (const auto& p : b.data[0]) (p.stream >= 2 ? ads : media).push_back(p);
+  // media | advertising | media again, in version 1
+  std::vector<rmtest::Packet> tail = media;
+  for (auto& p : tail) {
+    p.version = 1;
+    p.timestamp += 1000;
+  }
+  b.data = {media, ads, tail};
+  b.indexes = {{0, {{0, 0}, {2, 0}}}, {2, {{1, 0}}}};
+  Cleaned c = Clean(b.Build());
+  ASSERT_EQ(c.file.dataOffsets.size(), 2u);
+  EXPECT_EQ(c.file.dataNext[0], c.file.dataOffsets[1]);
+  EXPECT_EQ(c.file.dataNext[1], 0u);
+  EXPECT_EQ(c.file.dataCounts[1], tail.size());
+  std::vector<rmtest::Packet> want = media;
+  want.insert(want.end(), tail.begin(), tail.end());
+  ExpectSamePackets(want, Packets(c.file));
+  ASSERT_EQ(c.file.indexes.size(), 1u);
+  EXPECT_EQ(c.file.indexes[0].records[1].offset, c.file.dataOffsets[1] + 18);
+  EXPECT_EQ(c.file.indexes[0].records[1].count, media.size());
+}
+
+TEST(Clean, LogicalHeaderOfADroppedChunkNamesAKeptOne) {
+  RmBuilder b;
+  b.streams = {{0, "video/x-pn-realvideo", 1000, {}},
+               {1, "application/x-pn-realevent", 10, {}},
+               {2, "logical-video/x-pn-multirate-realvideo", 0, {0, 1}}};
+  b.data = {{{0, 1, 5, "event", 2}}, {{0, 0, 0, "frame", 2}}};
+  Cleaned c = Clean(b.Build());
+  ASSERT_EQ(c.file.dataOffsets.size(), 1u);
+  // Both streams of the logical header now name the one remaining DATA chunk.
+  EXPECT_EQ(c.file.logicalOffsets[1],
+            (std::vector<uint32_t>{c.file.dataOffsets[0], c.file.dataOffsets[0]}));
+}
+
+TEST(Clean, FfmpegsOversizedDataChunkAndTrailingZerosAreTolerated) {
+  RmBuilder b = rmtest::SampleFile();
+  b.indexes.clear();
+  std::vector<uint8_t> input = b.Build();
+  // Declare 18 bytes more than written and end with 8 zero bytes, as ffmpeg's muxer does.
+  uint32_t at = b.dataOffsets[0];
+  StoreU32(input.data() + at + 4, LoadU32(input.data() + at + 4) + 18);
+  input.insert(input.end(), 8, 0);
+  Cleaned c = Clean(input);
+  ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(c.file));
+  EXPECT_EQ(c.layout.data[0].slack, 8u);
+  EXPECT_EQ(c.layout.notes.size(), 2u);
+}
+
+TEST(Clean, AnIndexWhoseSizeLeavesOutItsRecordsIsTolerated) {
+  RmBuilder b = rmtest::SampleFile();
+  b.indexes.pop_back();  // the video index alone, at the end of the file
+  std::vector<uint8_t> input = b.Build();
+  StoreU32(input.data() + LoadU32(input.data() + kPropIndexOffsetAt) + 4, 20);
+  Cleaned c = Clean(input);
+  ASSERT_EQ(c.file.indexes.size(), 1u);
+  EXPECT_EQ(c.file.indexes[0].records.size(), 6u);
+}
+
+TEST(Clean, AnIndexThatMissesItsPacketsIsLeftOut) {
+  RmBuilder b = rmtest::SampleFile();
+  std::vector<uint8_t> input = b.Build();
+  // Move the video index's second entry one byte into its packet.
+  uint32_t indexAt = LoadU32(input.data() + kPropIndexOffsetAt);
+  uint8_t* entry = input.data() + indexAt + 20 + 14 + 6;
+  StoreU32(entry, LoadU32(entry) + 1);
+  Cleaned c = Clean(input);
+  EXPECT_TRUE(c.file.indexes.empty());
+  EXPECT_EQ(c.file.prop[7], 0u);
+  ASSERT_EQ(c.plan.notes.size(), 1u);
+  EXPECT_NE(c.plan.notes[0].find("between packets"), std::string::npos);
+  ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(c.file));
+}
+
+TEST(Clean, TooManyIndexEntriesMeanNoIndexAndNoGrowingMemory) {
+  RmBuilder b = rmtest::SampleFile();
+  ScanLimits limits;
+  limits.maxIndexRecords = 3;
+  Cleaned c = Clean(b.Build(), {}, limits);
+  EXPECT_TRUE(c.file.indexes.empty());
+  EXPECT_TRUE(c.layout.targets.empty());
+  ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(c.file));
+}
+
+TEST(Clean, PacketsBeyondTheDeclaredCountAreKept) {
+  RmBuilder b = rmtest::SampleFile();
+  b.indexes.clear();
+  std::vector<uint8_t> input = b.Build();
+  StoreU32(input.data() + b.dataOffsets[0] + 10, 3);  // counts 3 of its packets
+  Cleaned c = Clean(input);
+  ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(c.file));
+  EXPECT_EQ(c.file.dataCounts[0], c.file.packets.size());
+}
+
+TEST(Clean, AFileWithoutAdvertisingKeepsEverything) {
+  RmBuilder b;
+  b.streams = {{0, "video/x-pn-realvideo", 1000, {}}, {1, "audio/x-pn-realaudio", 500, {}}};
+  b.data = {{{0, 0, 0, "frame", 2}, {1, 1, 0, "sound", 0}, {0, 0, 40, "frame 2", 0}}};
+  b.indexes = {{0, {{0, 0}, {0, 2}}}};
+  std::vector<uint8_t> input = b.Build();
+  Cleaned c = Clean(input);
+  EXPECT_EQ(c.bytes, input);  // the same texts, so the same bytes
+}
+
+}  // namespace
+}  // namespace pelloran::rmevents

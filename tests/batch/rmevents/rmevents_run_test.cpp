@@ -1,0 +1,224 @@
+// Whole runs of the tool over in-memory files: what the batch runner relies on (the log ends
+// with "***", a failure leaves no output, the output is written while the input is read) and
+// that no damaged input can crash it or make it loop.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "batch/rmevents/big_endian.h"
+#include "batch/rmevents/rm_scan.h"
+#include "tests/batch/rmevents/memory_environment.h"
+#include "tests/batch/rmevents/rm_builder.h"
+
+namespace pelloran::rmevents {
+namespace {
+
+using rmtest::MemoryEnvironment;
+using rmtest::MemoryLog;
+
+const char kEvents[] =
+    "i 00:00:00.0 00:00:10.0 Pelloran\r\na 00:00:00.0 00:00:10.0 www.pelloran.example\r\n"
+    "c 00:00:00.0 00:00:10.0 \xD3\xC3\xA1\xB6Pelloran\xA1\xB7\r\nu 00:00:01.0 00:00:02.0 "
+    "http://ads.example.com/\r\n";
+const char kImageMap[] =
+    "DURATION=0:0:0:0:1\r\n<MAP START=0:0:0:0:1 END=0:0:0:0:1 COORDS=0,0,0,0><AREA "
+    "SHAPE=RECTANGLE COORDS=0,0,0,0 URL=\"\" ALT=\"\"></MAP>\r\n";
+
+// Where the properties header (right after the 18-byte .RMF) keeps its index and data offsets.
+constexpr size_t kPropIndexOffsetAt = 18 + 10 + 7 * 4;
+constexpr size_t kPropDataOffsetAt = 18 + 10 + 8 * 4;
+
+std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+struct Run {
+  MemoryEnvironment env;
+  MemoryLog log;
+  RunOutcome outcome;
+};
+
+std::unique_ptr<Run> RunOn(std::vector<uint8_t> input, bool staleOutput = false,
+                           std::vector<std::wstring> args = {}) {
+  auto r = std::make_unique<Run>();
+  r->env.files[L"in.rm"] = std::move(input);
+  r->env.files[L"blank.txt"] = Bytes(kEvents);
+  r->env.files[L"blank2.txt"] = Bytes(kImageMap);
+  if (staleOutput) r->env.files[L"out.rm"] = Bytes("an earlier output");
+  if (args.empty())
+    args = {L"-i", L"in.rm", L"-o", L"out.rm", L"-e", L"blank.txt", L"-m", L"blank2.txt",
+            L"-l", L"result.txt"};
+  r->outcome = RunTool(ParseCommandLine(args), r->env, r->log);
+  return r;
+}
+
+void ExpectFailedCleanly(const Run& r, const std::string& what) {
+  EXPECT_FALSE(r.outcome.succeeded) << what;
+  ASSERT_FALSE(r.log.lines.empty());
+  EXPECT_EQ(r.log.lines.back(), "***") << what;
+  EXPECT_EQ(r.env.files.count(L"out.rm"), 0u) << what << "\n" << r.log.Text();
+}
+
+TEST(Run, ASuccessfulRunLogsWhatItReadRemovedAndWroteThenStars) {
+  rmtest::RmBuilder b = rmtest::SampleFile();
+  auto r = RunOn(b.Build());
+  ASSERT_TRUE(r->outcome.succeeded) << r->log.Text();
+  const std::string log = r->log.Text();
+  EXPECT_EQ(r->log.lines.back(), "***");
+  EXPECT_NE(log.find("Read: \"in.rm\""), std::string::npos);
+  EXPECT_NE(log.find("Removed: stream 2, application/x-pn-realevent (event stream): its header "
+                     "and 3 packets"),
+            std::string::npos);
+  EXPECT_NE(log.find("Removed: stream 3, application/x-pn-imagemap (image map)"), std::string::npos);
+  EXPECT_NE(log.find("Removed: logical header 4"), std::string::npos);
+  EXPECT_NE(log.find("URL event (u) not supported"), std::string::npos);
+  EXPECT_NE(log.find("no links; nothing to add"), std::string::npos);
+  EXPECT_NE(log.find("Wrote: \"out.rm\", " + std::to_string(r->env.files[L"out.rm"].size()) +
+                     " bytes"),
+            std::string::npos);
+  rmtest::ParsedFile out = rmtest::ParseFile(r->env.files[L"out.rm"]);
+  EXPECT_TRUE(out.ok);
+  EXPECT_EQ(out.cont[0], "Pelloran");
+}
+
+TEST(Run, AFailureRemovesEvenAnEarlierOutputAndStillEndsWithStars) {
+  rmtest::RmBuilder b = rmtest::SampleFile();
+  std::vector<uint8_t> input = b.Build();
+  StoreU16(input.data() + b.packetOffsets[0][3] + 2, 0xFFF0);  // a packet longer than its chunk
+  auto r = RunOn(input, true);
+  ExpectFailedCleanly(*r, "bad packet");
+  EXPECT_NE(r->log.Text().find("Error: packet at offset"), std::string::npos);
+  EXPECT_EQ(r->env.files.count(L"in.rm"), 1u);
+}
+
+TEST(Run, TheInputIsNeverItsOwnOutput) {
+  rmtest::RmBuilder b = rmtest::SampleFile();
+  std::vector<uint8_t> input = b.Build();
+  auto r = RunOn(input, false, {L"-i", L"in.rm", L"-o", L"in.rm", L"-l", L"result.txt"});
+  EXPECT_FALSE(r->outcome.succeeded);
+  EXPECT_EQ(r->env.files[L"in.rm"], input);
+  EXPECT_TRUE(r->env.removed.empty());
+  EXPECT_EQ(r->log.lines.back(), "***");
+}
+
+TEST(Run, MissingFilesAndBadCommandLinesFailWithAMessage) {
+  auto missingInput = RunOn({}, true, {L"-i", L"nothing.rm", L"-o", L"out.rm"});
+  ExpectFailedCleanly(*missingInput, "missing input");
+
+  rmtest::RmBuilder b = rmtest::SampleFile();
+  auto missingEvents = RunOn(b.Build(), true, {L"-i", L"in.rm", L"-o", L"out.rm", L"-e", L"x.txt"});
+  ExpectFailedCleanly(*missingEvents, "missing events file");
+  EXPECT_NE(missingEvents->log.Text().find("the events file \"x.txt\" cannot be read"),
+            std::string::npos);
+
+  auto usage = RunOn(b.Build(), false, {L"-i", L"in.rm", L"-q"});
+  EXPECT_EQ(ExitStatus(ParseCommandLine({L"-i", L"in.rm", L"-q"}), usage->outcome), 2);
+  EXPECT_EQ(usage->log.lines.back(), "***");
+  EXPECT_NE(usage->log.Text().find("usage: rmevents"), std::string::npos);
+}
+
+TEST(Run, BadInputsEachGetAClearMessage) {
+  rmtest::RmBuilder b = rmtest::SampleFile();
+  const std::vector<uint8_t> good = b.Build();
+  struct Case {
+    const char* expected;
+    std::function<void(std::vector<uint8_t>&)> damage;
+  };
+  std::vector<Case> cases = {
+      {"not a RealMedia file", [](auto& f) { f[0] = 'X'; }},
+      {"not a RealMedia file", [](auto& f) { f.resize(10); }},
+      {"runs past the end of the file", [](auto& f) { StoreU32(f.data() + 22, 5000); }},
+      {"impossible size", [](auto& f) { StoreU32(f.data() + 22, 4); }},
+      {"after 7 of its", [&b](auto& f) {
+         StoreU32(f.data() + kPropIndexOffsetAt, 0);
+         f.resize(b.packetOffsets[0][7]);
+       }},
+      {"less than its own header", [&b](auto& f) { StoreU16(f.data() + b.packetOffsets[0][0] + 2, 5); }},
+      {"has version 7", [&b](auto& f) { StoreU16(f.data() + b.packetOffsets[0][1], 7); }},
+      {"data outside the file", [](auto& f) { StoreU32(f.data() + kPropDataOffsetAt, 0x7FFFFFFF); }},
+      {"index outside the file", [](auto& f) { StoreU32(f.data() + kPropIndexOffsetAt, 0x7FFFFFF0); }},
+      {"points outside the file", [](auto& f) {
+         uint32_t indexAt = LoadU32(f.data() + kPropIndexOffsetAt);
+         StoreU32(f.data() + indexAt + 20 + 6, 0x10000000);
+       }},
+      {"room for fewer", [](auto& f) {
+         uint32_t indexAt = LoadU32(f.data() + kPropIndexOffsetAt);
+         StoreU32(f.data() + indexAt + 10, 1000);
+       }},
+      {"truncated chunk", [](auto& f) { f.insert(f.end(), {'I', 'N', 'D'}); }},
+      {"damaged there", [](auto& f) { f.insert(f.end(), 12, 0xEE); }},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> input = good;
+    c.damage(input);
+    auto r = RunOn(input, true);
+    ExpectFailedCleanly(*r, c.expected);
+    EXPECT_NE(r->log.Text().find(c.expected), std::string::npos)
+        << "expected \"" << c.expected << "\" in\n" << r->log.Text();
+  }
+}
+
+TEST(Run, EveryTruncationOfAFileFailsCleanly) {
+  rmtest::RmBuilder b = rmtest::SampleFile(3);
+  const std::vector<uint8_t> good = b.Build();
+  for (size_t n = 0; n < good.size(); ++n) {
+    auto r = RunOn(std::vector<uint8_t>(good.begin(), good.begin() + n), true);
+    ExpectFailedCleanly(*r, "cut at " + std::to_string(n));
+  }
+}
+
+TEST(Run, DamagedBytesAnywhereNeverCrashAndAnyOutputIsSound) {
+  rmtest::RmBuilder b = rmtest::SampleFile(3);
+  const std::vector<uint8_t> good = b.Build();
+  int succeeded = 0;
+  for (size_t i = 0; i < good.size(); ++i) {
+    for (uint8_t value : {uint8_t(good[i] ^ 0xFF), uint8_t(good[i] + 1)}) {
+      std::vector<uint8_t> input = good;
+      input[i] = value;
+      auto r = RunOn(input, true);
+      ASSERT_EQ(r->log.lines.back(), "***");
+      if (!r->outcome.succeeded) {
+        ExpectFailedCleanly(*r, "byte " + std::to_string(i));
+        continue;
+      }
+      ++succeeded;
+      // Whatever was written must itself be a file the tool reads without complaint.
+      MemoryInput out(r->env.files[L"out.rm"]);
+      BufferedReader reader(out);
+      EXPECT_NO_THROW(ScanInput(reader)) << "byte " << i;
+    }
+  }
+  EXPECT_GT(succeeded, 0);
+}
+
+TEST(Run, TheOutputIsWrittenWhileTheInputIsStillBeingRead) {
+  // About 3 MiB of packets: several buffers' worth each way.
+  rmtest::RmBuilder b;
+  b.streams = {{0, "video/x-pn-realvideo", 1000, {}},
+               {1, "application/x-pn-realevent", 10, {}}};
+  std::vector<rmtest::Packet> packets;
+  for (uint32_t i = 0; i < 1000; ++i) {
+    packets.push_back({0, 0, i * 40, std::string(3000, static_cast<char>('a' + i % 26)), 2});
+    if (i % 50 == 0) packets.push_back({1, 1, i * 40, "u http://ads.example.com/", 2});
+  }
+  b.data = {packets};
+  auto r = RunOn(b.Build());
+  ASSERT_TRUE(r->outcome.succeeded) << r->log.Text();
+  size_t firstWrite = 0, lastRead = 0, writes = 0;
+  uint64_t size = 0;
+  for (size_t i = 0; i < r->env.events.size(); ++i) {
+    const rmtest::IoEvent& e = r->env.events[i];
+    if (!e.write) {
+      lastRead = i;
+      continue;
+    }
+    if (writes++ == 0) firstWrite = i;
+    EXPECT_GT(e.offset, size);  // it only grows
+    size = e.offset;
+  }
+  EXPECT_GE(writes, 3u);
+  EXPECT_LT(firstWrite, lastRead);
+  EXPECT_EQ(size, r->env.files[L"out.rm"].size());
+}
+
+}  // namespace
+}  // namespace pelloran::rmevents

@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""rmevents.exe under Wine on files made with ffmpeg and the test-side writer, one per layout:
+no event or image-map stream is left, every audio and video packet is the same and in the same
+order, ffprobe reads the result exactly as it reads ffmpeg's own file, and CONT holds the events
+file's texts."""
+import hashlib
+import os
+import re
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_rm_fixture  # noqa: E402
+import rm_checks  # noqa: E402
+import wine_tool  # noqa: E402
+
+# layout, video codec, audio codec
+CASES = [
+    ("events-v0", "rv10", "real_144"),
+    ("imagemap-v1", "rv20", "ac3"),
+    ("split-data", "rv10", "ac3"),
+    ("mixed-v1", "rv20", "real_144"),
+    ("plain", "rv10", "real_144"),
+]
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+class CleanGeneratedFiles(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="rmevents-files-")
+        cls.tool = wine_tool.ToolFolder(os.path.join(cls.tmp.name, "tool"))
+        # Paths with Chinese and spaces, as users' folders have them.
+        cls.media = os.path.join(cls.tmp.name, "影片 文件")
+        os.makedirs(cls.media)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def clean_layout(self, layout, video, audio):
+        src = os.path.join(self.media, "%s 广告.rm" % layout)
+        base = os.path.join(self.media, "%s-base.rm" % layout)
+        dst = os.path.join(self.media, "Fix_%s 广告.rm" % layout)
+        make_rm_fixture.main([src, "--layout", layout, "--video", video, "--audio", audio,
+                              "--seconds", "3", "--keep-base", base])
+        before = digest(src)
+        status, log = self.tool.clean(src, dst)
+        text = "\n".join(log)
+        self.assertEqual(status, 0, text)
+        self.assertEqual(log[-1], "***", text)
+        self.assertTrue(os.path.exists(dst), text)
+        self.assertEqual(digest(src), before, "the input changed")
+
+        problems = rm_checks.check_cleaned(src, dst, wine_tool.TEXTS)
+        self.assertEqual(problems, [], text)
+
+        wrote = re.search(r"Wrote: .*, (\d+) bytes, (\d+) packets", text)
+        self.assertIsNotNone(wrote, text)
+        self.assertEqual(int(wrote.group(1)), os.path.getsize(dst))
+        if layout != "plain":
+            self.assertIn("Removed: stream", text)
+        else:
+            self.assertIn("Removed: nothing", text)
+
+        # ffmpeg reads neither version-1 packets nor several DATA chunks; every other layout must
+        # look to ffprobe exactly like ffmpeg's own file.
+        if layout != "mixed-v1":
+            want = rm_checks.ffprobe_media(base)
+            got = rm_checks.ffprobe_media(dst)
+            self.assertEqual(got["errors"], "")
+            self.assertEqual(got["codecs"], sorted([video, "ac3" if audio == "ac3" else "ra_144"]))
+            self.assertGreater(len(got["video"]), 10)
+            self.assertGreater(len(got["audio"]), 10)
+            self.assertEqual(got["video"], want["video"])
+            self.assertEqual(got["audio"], want["audio"])
+        return text
+
+    def test_events_v0(self):
+        self.clean_layout(*CASES[0])
+
+    def test_imagemap_v1_with_logical_headers(self):
+        text = self.clean_layout(*CASES[1])
+        self.assertIn("Removed: logical header 9, logical-application/x-pn-multirate-imagemap", text)
+
+    def test_advertising_in_its_own_data_chunk(self):
+        text = self.clean_layout(*CASES[2])
+        self.assertIn("which held advertising only", text)
+
+    def test_version_1_media_over_three_data_chunks(self):
+        self.clean_layout(*CASES[3])
+
+    def test_ffmpegs_own_file_without_advertising(self):
+        text = self.clean_layout(*CASES[4])
+        self.assertIn("bytes after its last packet left out", text)
+
+    def test_the_checks_see_advertising_that_stays(self):
+        # The checker itself: an uncleaned file must fail it.
+        src = os.path.join(self.media, "check.rm")
+        make_rm_fixture.main([src, "--layout", "events-v0", "--seconds", "1"])
+        problems = rm_checks.check_cleaned(src, src, wine_tool.TEXTS)
+        self.assertTrue(any("advertising" in p for p in problems), problems)
+        self.assertTrue(any("keeps stream header 2" in p for p in problems), problems)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
