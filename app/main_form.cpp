@@ -157,7 +157,7 @@ void TForm1::CreateCleaningPage() {
   Panel6->SetBounds(0, L::kUpperBlockHeight + middleHeight, width, L::kLowerBlockHeight);
   btnStart = std::make_unique<TButton>(*this, Panel6->Handle(), "==> 开始清除广告 <==");
   btnStart->SetFont(static_cast<HFONT>(startFont_.get()));
-  btnStart->SetTextColor(kMaroon);
+  btnStart->SetCaptionColor(kMaroon);
   btnStart->SetBounds(L::kStartButton.Left, L::kStartButton.Top, L::kStartButton.Width,
                       L::kStartButton.Height);
   btnStart->OnClick = [this] { btnStartClick(); };

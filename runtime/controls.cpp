@@ -107,6 +107,33 @@ void TButton::Click() {
   if (OnClick) OnClick();
 }
 
+void TButton::SetCaptionColor(COLORREF color) {
+  SetTextColor(color);
+  LONG style = ::GetWindowLongA(Handle(), GWL_STYLE);
+  ::SetWindowLongA(Handle(), GWL_STYLE, (style & ~BS_TYPEMASK) | BS_OWNERDRAW);
+  ::InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+bool TButton::OnDrawItem(const DRAWITEMSTRUCT& item) {
+  HDC dc = item.hDC;
+  RECT r = item.rcItem;
+  const bool pressed = item.itemState & ODS_SELECTED;
+  const bool disabled = item.itemState & ODS_DISABLED;
+  ::FillRect(dc, &r, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+  ::DrawFrameControl(dc, &r, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
+  std::string caption = Text();
+  RECT text = r;
+  if (pressed) ::OffsetRect(&text, 1, 1);
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, disabled ? ::GetSysColor(COLOR_GRAYTEXT) : TextColor());
+  ::DrawTextA(dc, caption.c_str(), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  if (item.itemState & ODS_FOCUS) {
+    ::InflateRect(&r, -4, -4);
+    ::DrawFocusRect(dc, &r);
+  }
+  return true;
+}
+
 bool TButton::OnCommand(WORD code) {
   if (code != BN_CLICKED) return false;
   CallEventHandler(this, [this] { Click(); });
@@ -388,6 +415,12 @@ LRESULT TForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         if (c->OnNotify(header, result)) return result;
       break;
     }
+    case WM_DRAWITEM: {
+      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (TControl* c = FindControl(item->hwndItem))
+        if (c->OnDrawItem(*item)) return TRUE;
+      break;
+    }
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORBTN:
@@ -440,6 +473,7 @@ LRESULT CALLBACK TForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORBTN:
     case WM_CONTEXTMENU:
+    case WM_DRAWITEM:
       return form->Dispatch(message, wParam, lParam);
     default:
       return ::DefWindowProcA(window, message, wParam, lParam);

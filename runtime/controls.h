@@ -40,11 +40,13 @@ class TControl : public TObject {
 
   // Text colour for WM_CTLCOLOR*; CLR_INVALID keeps the system's.
   void SetTextColor(COLORREF color) noexcept { textColor_ = color; }
+  COLORREF TextColor() const noexcept { return textColor_; }
 
   // Routed here by the form: return true when handled.
   virtual bool OnCommand(WORD /*code*/) { return false; }
   virtual bool OnNotify(NMHDR* /*header*/, LRESULT& /*result*/) { return false; }
   virtual HBRUSH OnControlColor(HDC dc);
+  virtual bool OnDrawItem(const DRAWITEMSTRUCT& /*item*/) { return false; }
 
  protected:
   TControl(TForm& owner, HWND parent, const char* windowClass, DWORD style, DWORD exStyle,
@@ -68,12 +70,16 @@ class TLabel : public TControl {
   TLabel(TForm& owner, HWND parent, const std::string& text, DWORD extraStyle = SS_LEFT);
 };
 
+// A push button. A button given a text colour draws itself (push buttons ignore the colours
+// of WM_CTLCOLORBTN).
 class TButton : public TControl {
  public:
   TButton(TForm& owner, HWND parent, const std::string& caption, DWORD extraStyle = 0);
   std::function<void()> OnClick;
   void Click();  // as if the user pressed it
+  void SetCaptionColor(COLORREF color);
   bool OnCommand(WORD code) override;
+  bool OnDrawItem(const DRAWITEMSTRUCT& item) override;
 };
 
 // Multi-line text pane.

@@ -55,10 +55,39 @@ void PressButton(HWND dialog, int id) {
   ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
+void PostKey(HWND window, UINT key) {
+  ::PostMessageA(window, WM_KEYDOWN, key, 1);
+  ::PostMessageA(window, WM_KEYUP, key, 0xC0000001);
+}
+
+void ClickAt(HWND window, POINT client) {
+  LPARAM at = MAKELPARAM(client.x, client.y);
+  ::SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::SendMessageA(window, WM_LBUTTONUP, 0, at);
+}
+
+void DoubleClickAt(HWND window, POINT client) {
+  LPARAM at = MAKELPARAM(client.x, client.y);
+  ::SendMessageA(window, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+  ::SendMessageA(window, WM_LBUTTONUP, 0, at);
+}
+
+std::vector<std::string> ComboItems(HWND combo) {
+  std::vector<std::string> items;
+  int count = static_cast<int>(::SendMessageA(combo, CB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    char text[1024] = {};
+    ::SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    items.emplace_back(text);
+  }
+  return items;
+}
+
 namespace {
 
 struct FindBoxes {
   DWORD process;
+  bool menus;
   std::vector<HWND> boxes;
 };
 
@@ -69,7 +98,7 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM lParam) {
   if (pid != find->process || !::IsWindowVisible(window)) return TRUE;
   char cls[16] = {};
   ::GetClassNameA(window, cls, sizeof cls);
-  if (std::string(cls) == "#32770") find->boxes.push_back(window);
+  if (std::string(cls) == (find->menus ? "#32768" : "#32770")) find->boxes.push_back(window);
   return TRUE;
 }
 
@@ -90,8 +119,8 @@ UINT IconOf(HWND box) {
 
 }  // namespace
 
-BoxWatcher::BoxWatcher(std::function<bool(HWND, const SeenBox&)> answer)
-    : answer_(std::move(answer)), thread_([this] { Run(); }) {}
+BoxWatcher::BoxWatcher(std::function<bool(HWND, const SeenBox&)> answer, bool menusOnly)
+    : answer_(std::move(answer)), menusOnly_(menusOnly), thread_([this] { Run(); }) {}
 
 BoxWatcher::~BoxWatcher() {
   stop_ = true;
@@ -100,7 +129,7 @@ BoxWatcher::~BoxWatcher() {
 
 void BoxWatcher::Run() {
   while (!stop_) {
-    FindBoxes find{::GetCurrentProcessId(), {}};
+    FindBoxes find{::GetCurrentProcessId(), menusOnly_, {}};
     ::EnumWindows(&CollectBox, reinterpret_cast<LPARAM>(&find));
     for (HWND box : find.boxes) {
       {

@@ -30,13 +30,14 @@ struct SeenBox {
 };
 
 // Watches, on a thread of its own, for dialog boxes of this process (message boxes and other
-// "#32770" windows), records their caption and text, and presses their OK button (or, for
-// other dialogs, lets `answer` deal with them).
+// "#32770" windows; with `menusOnly`, pop-up menus "#32768" instead), records their caption and
+// text, and presses their OK button (or lets `answer` deal with them).
 class BoxWatcher {
  public:
   // `answer` is called on the watcher's thread for every new box; return true when it has dealt
   // with the box. Without it (or when it returns false) the box's default button is pressed.
-  explicit BoxWatcher(std::function<bool(HWND box, const SeenBox& seen)> answer = nullptr);
+  explicit BoxWatcher(std::function<bool(HWND box, const SeenBox& seen)> answer = nullptr,
+                      bool menusOnly = false);
   ~BoxWatcher();
   BoxWatcher(const BoxWatcher&) = delete;
   BoxWatcher& operator=(const BoxWatcher&) = delete;
@@ -48,6 +49,7 @@ class BoxWatcher {
  private:
   void Run();
   std::function<bool(HWND, const SeenBox&)> answer_;
+  bool menusOnly_;
   mutable std::mutex mutex_;
   std::vector<SeenBox> seen_;
   std::vector<HWND> handled_;
@@ -61,6 +63,14 @@ std::string WindowText(HWND window);
 std::string MessageBoxText(HWND box);
 // Presses a dialog's button by its id, as a click would.
 void PressButton(HWND dialog, int id);
+// Posts a key press (down and up) to a window, as the keyboard would.
+void PostKey(HWND window, UINT key);
+// Clicks with the left button at a point of a window's client area.
+void ClickAt(HWND window, POINT client);
+// The second click of a double click (the controls act on this message).
+void DoubleClickAt(HWND window, POINT client);
+// The items of a combo box (for example a file dialog's type list).
+std::vector<std::string> ComboItems(HWND combo);
 
 // A folder of its own under the temporary folder, removed with everything in it.
 class TempFolder {

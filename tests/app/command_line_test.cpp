@@ -1,0 +1,89 @@
+// Pelloran.exe started with file names on its command line lists them, as if they had been
+// dropped on its window.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/main_form.h"
+#include "runtime/scoped_handle.h"
+
+namespace pelloran {
+namespace {
+
+struct Search {
+  DWORD process;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindMain(HWND window, LPARAM lParam) {
+  auto* s = reinterpret_cast<Search*>(lParam);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  char caption[256] = {};
+  ::GetWindowTextA(window, caption, sizeof caption);
+  if (pid == s->process && MainWindowCaption() == caption) s->found = window;
+  return s->found == nullptr;
+}
+
+BOOL CALLBACK FindList(HWND window, LPARAM lParam) {
+  char cls[64] = {};
+  ::GetClassNameA(window, cls, sizeof cls);
+  if (std::string(cls) == WC_LISTVIEWA) {
+    *reinterpret_cast<HWND*>(lParam) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Reads a list view caption of another process through memory placed in that process.
+std::string RemoteItemText(HANDLE process, HWND list, int row) {
+  struct Block {
+    LVITEMA item;
+    char text[1024];
+  };
+  void* remote = ::VirtualAllocEx(process, nullptr, sizeof(Block), MEM_COMMIT, PAGE_READWRITE);
+  Block local{};
+  local.item.pszText = reinterpret_cast<char*>(remote) + offsetof(Block, text);
+  local.item.cchTextMax = sizeof local.text;
+  ::WriteProcessMemory(process, remote, &local, sizeof local, nullptr);
+  ::SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote));
+  ::ReadProcessMemory(process, remote, &local, sizeof local, nullptr);
+  ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  local.text[sizeof local.text - 1] = 0;
+  return local.text;
+}
+
+TEST(CommandLine, FilesNamedAtStartAreListed) {
+  std::string command = "\"" PELLORAN_EXE "\" \"C:\\影片\\a b.rmvb\" C:\\x\\clip.avi D:song.RA";
+  STARTUPINFOA si{sizeof si};
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  ScopedKernelHandle process(pi.hProcess), thread(pi.hThread);
+  ::WaitForInputIdle(process.get(), 20000);
+
+  Search search{pi.dwProcessId};
+  for (int i = 0; i < 200 && !search.found; ++i) {
+    ::EnumWindows(&FindMain, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) ::Sleep(50);
+  }
+  ASSERT_NE(search.found, nullptr);
+  HWND list = nullptr;
+  ::EnumChildWindows(search.found, &FindList, reinterpret_cast<LPARAM>(&list));
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2);
+  EXPECT_EQ(RemoteItemText(process.get(), list, 0), "C:\\影片\\a b.rmvb");
+  EXPECT_EQ(RemoteItemText(process.get(), list, 1), "D:song.RA");
+
+  ::PostMessageA(search.found, WM_CLOSE, 0, 0);
+  EXPECT_EQ(::WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  ::GetExitCodeProcess(process.get(), &code);
+  EXPECT_EQ(code, 0u);
+}
+
+}  // namespace
+}  // namespace pelloran
