@@ -6,10 +6,9 @@
 
 #include <map>
 
-#include "app/main_form.h"
 #include "batch/batch_io.h"
 #include "batch/control_files.h"
-#include "tests/support/window_test_support.h"
+#include "tests/support/form_fixture.h"
 
 namespace pelloran {
 namespace {
@@ -25,25 +24,16 @@ using testing::TempFolder;
 
 const std::string kDone = kStatusDonePrefix;
 
-class BatchWindow : public ::testing::Test {
+class BatchWindow : public testing::MainFormTest {
  protected:
-  static void SetUpTestSuite() {
-    Application().Initialize();
-    Application().SetTitle("Pelloran");
-  }
-
   void SetUp() override {
     InstallTool();
     testing::Remove(ExeDir() + kToolLogFileName);
-    form = std::make_unique<TForm1>();
-    form->Create();
-    form->Show();
+    MainFormTest::SetUp();
   }
 
   void TearDown() override {
-    form.reset();
-    DrainMessages();
-    Application().SetMainFormHandle(nullptr);
+    MainFormTest::TearDown();
     testing::Remove(ExeDir() + kEventsToolName);
     testing::Remove(ExeDir() + kToolLogFileName);
   }
@@ -92,7 +82,6 @@ class BatchWindow : public ::testing::Test {
   std::string MemoText() { return form->Memo2->Text(); }
 
   TempFolder dir;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST_F(BatchWindow, ThreeJobsRunInRowOrderAndEndOnce) {
