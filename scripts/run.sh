@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target Pelloran
+cmake --build --preset win32 --target Pelloran rmevents
 
 session=$PWD/build/win32/wine-app
 export WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
