@@ -19,7 +19,12 @@ std::string Printable(const std::string& s) {
   return out;
 }
 
-std::string Quoted(const std::string& s) { return "\"" + Printable(s) + "\""; }
+std::string Quoted(const std::string& s) {
+  std::string out(1, '"');
+  out += Printable(s);
+  out += '"';
+  return out;
+}
 
 std::string Plural(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -141,7 +146,10 @@ class Job {
       std::string line = "Read: " + std::string(s.media.IsLogical() ? "logical header " : "stream ") +
                          std::to_string(s.media.streamNumber) + ", " +
                          Printable(s.media.mimeType);
-      if (!s.media.name.empty()) line += " " + Quoted(s.media.name);
+      if (!s.media.name.empty()) {
+        line += ' ';
+        line += Quoted(s.media.name);
+      }
       if (s.ad != AdKind::None) line += std::string(" (") + AdKindName(s.ad) + ")";
       if (!s.media.IsLogical()) {
         auto it = layout.packetsByStream.find(s.media.streamNumber);
