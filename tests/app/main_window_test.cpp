@@ -9,6 +9,8 @@
 #include <shlobj.h>
 
 #include "app/banner.h"
+#include "app/edit_dialog.h"
+#include "app/file_dialogs.h"
 #include "app/help_text.h"
 #include "batch/batch_io.h"
 #include "batch/vendor.h"
@@ -133,6 +135,9 @@ TEST_F(MainWindow, BlocksAndComponentsHaveTheirSizes) {
   EXPECT_EQ(form->img1->PictureWidth(), 760);
   EXPECT_EQ(form->img1->PictureHeight(), 60);
   EXPECT_GT(form->img1->FrameCount(), 1);
+  // The banner plays its frames.
+  const int first = form->img1->CurrentFrame();
+  EXPECT_TRUE(PumpUntil([&] { return form->img1->CurrentFrame() != first; }, 5s));
 
   auto height = [](const TControl& c) {
     RECT r = RectInParent(c.Handle());
@@ -283,6 +288,13 @@ TEST_F(MainWindow, ToolbarAddUsesTheOpenDialogWithItsFilter) {
   PumpFor(300ms);
   EXPECT_EQ(form->Jobs->Count(), 1);
   EXPECT_EQ(dialogs.Count(), 2u);
+}
+
+TEST(FileDialogFilter, SeparatorsBecomeZerosAndTheListEndsInTwo) {
+  EXPECT_EQ(DialogFilter(kAddFileFilter),
+            std::string("所有文件 (*.*)\0*.*\0RM文件(*.rm)\0*.RM\0RMVB(*.rmvb)\0*.RMVB\0RA(*.ra)\0*.RA\0\0", 72));
+  EXPECT_EQ(DialogFilter(kEditFileFilter),
+            std::string("所有文件 (*.*)\0*.*\0RM文件(*.rm)\0*.RM\0RMVB(*rmvb)\0*.RMVB\0\0", 57));
 }
 
 TEST_F(MainWindow, DeleteAndClearFromToolbarAndContextMenu) {
