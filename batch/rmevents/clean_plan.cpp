@@ -47,7 +47,7 @@ class Planner {
       // A logical header whose every stream goes describes nothing any more.
       if (!remove && s.logical && !s.logical->physicalStreams.empty()) {
         remove = std::all_of(s.logical->physicalStreams.begin(), s.logical->physicalStreams.end(),
-                             [this](uint16_t n) { return in_.removedStreams.count(n) != 0; });
+                             [this](uint16_t n) { return in_.removedStreams.Has(n); });
       }
       if (!remove) continue;
       plan_.streamHeaderKept[i] = false;

@@ -29,6 +29,13 @@ std::string LineLabel(size_t index) { return "line " + std::to_string(index + 1)
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
+bool StartsWithNoCase(std::string_view text, std::string_view word) {
+  if (text.size() < word.size()) return false;
+  for (size_t k = 0; k < word.size(); ++k)
+    if (Lower(text[k]) != Lower(word[k])) return false;
+  return true;
+}
+
 size_t FindNoCase(std::string_view text, std::string_view word, size_t from) {
   for (size_t i = from; i + word.size() <= text.size(); ++i) {
     size_t k = 0;
@@ -55,6 +62,7 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 
 EventsFile ParseEventsFile(std::string_view content) {
   EventsFile result;
+  std::vector<std::string> notes;
   std::vector<std::string_view> lines = SplitLines(content);
   for (size_t n = 0; n < lines.size(); ++n) {
     std::string_view line = lines[n];
@@ -66,7 +74,7 @@ EventsFile ParseEventsFile(std::string_view content) {
     if (s1 != 1 || s2 == std::string_view::npos ||
         !IsEventTime(line.substr(s1 + 1, s2 - s1 - 1)) ||
         !IsEventTime(line.substr(s2 + 1, s3 == std::string_view::npos ? s3 : s3 - s2 - 1))) {
-      result.notes.push_back(LineLabel(n) + ": not an event line, left out");
+      notes.push_back(LineLabel(n) + ": not an event line, left out");
       continue;
     }
     ++result.events;
@@ -78,44 +86,56 @@ EventsFile ParseEventsFile(std::string_view content) {
       case 'a': slot = &result.texts.author; what = "author"; break;
       case 'c': slot = &result.texts.copyright; what = "copyright"; break;
       case 'u':
-        result.notes.push_back(LineLabel(n) + ": URL event (u) not supported, not written: "
+        notes.push_back(LineLabel(n) + ": URL event (u) not supported, not written: "
                                "the tool adds no links");
         continue;
       default:
-        result.notes.push_back(LineLabel(n) + ": event kind \"" + std::string(1, line[0]) +
+        notes.push_back(LineLabel(n) + ": event kind \"" + std::string(1, line[0]) +
                                "\" not supported, not written");
         continue;
     }
     if (*slot) {
-      result.notes.push_back(LineLabel(n) + ": second " + what + " event left out");
+      notes.push_back(LineLabel(n) + ": second " + what + " event left out");
     } else if (text.size() > 0xFFFF) {
-      result.notes.push_back(LineLabel(n) + ": " + what + " of 64 KiB or more left out");
+      notes.push_back(LineLabel(n) + ": " + what + " of 64 KiB or more left out");
     } else {
       *slot = std::move(text);
     }
   }
+  // A damaged file must not flood the log: the first notes tell enough.
+  constexpr size_t kMaxNotes = 20;
+  if (notes.size() > kMaxNotes) {
+    size_t more = notes.size() - kMaxNotes;
+    notes.resize(kMaxNotes);
+    notes.push_back("and " + std::to_string(more) + " more lines left out");
+  }
+  result.notes = std::move(notes);
   return result;
 }
 
 ImageMapFile ParseImageMapFile(std::string_view content) {
   ImageMapFile result;
   for (std::string_view line : SplitLines(content)) {
-    if (FindNoCase(line, "DURATION=", 0) == 0) result.duration = std::string(line.substr(9));
+    if (StartsWithNoCase(line, "DURATION=")) result.duration = std::string(line.substr(9));
   }
-  for (size_t p = FindNoCase(content, "<MAP", 0); p != std::string_view::npos;
-       p = FindNoCase(content, "<MAP", p + 4)) {
-    ++result.maps;
-  }
-  for (size_t p = FindNoCase(content, "<AREA", 0); p != std::string_view::npos;
-       p = FindNoCase(content, "<AREA", p + 5)) {
-    ++result.areas;
-    size_t close = content.find('>', p);
-    std::string_view area = content.substr(p, close == std::string_view::npos ? close : close - p);
-    size_t url = FindNoCase(area, "URL=", 0);
-    if (url == std::string_view::npos) continue;
-    std::string_view value = area.substr(url + 4);
-    bool empty = value.empty() || value[0] == ' ' || value.substr(0, 2) == "\"\"";
-    if (!empty) ++result.links;
+  // One forward pass over the tags: a tag runs from '<' to the next '>' or '<', so no byte is
+  // looked at twice however the text is damaged.
+  size_t p = content.find('<');
+  while (p != std::string_view::npos) {
+    size_t end = content.find_first_of("<>", p + 1);
+    std::string_view tag = content.substr(p, end == std::string_view::npos ? end : end - p);
+    if (StartsWithNoCase(tag, "<MAP")) {
+      ++result.maps;
+    } else if (StartsWithNoCase(tag, "<AREA")) {
+      ++result.areas;
+      size_t url = FindNoCase(tag, "URL=", 0);
+      if (url != std::string_view::npos) {
+        std::string_view value = tag.substr(url + 4);
+        bool empty = value.empty() || value[0] == ' ' || value.substr(0, 2) == "\"\"";
+        if (!empty) ++result.links;
+      }
+    }
+    p = end == std::string_view::npos ? end : content.find('<', end);
   }
   return result;
 }

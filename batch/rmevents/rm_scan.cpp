@@ -1,6 +1,7 @@
 #include "batch/rmevents/rm_scan.h"
 
 #include <algorithm>
+#include <set>
 
 #include "batch/rmevents/big_endian.h"
 
@@ -69,6 +70,9 @@ class Scanner {
       if (h.size < kChunkHeaderSize)
         Fail("chunk " + FourCCText(h.id) + " " + At(pos) + " has an impossible size (" +
              std::to_string(h.size) + " bytes)");
+      if (layout_.chunks.size() >= limits_.maxChunks)
+        Fail("the file has more than " + std::to_string(limits_.maxChunks) +
+             " chunks; RealMedia files have a handful");
       InputChunk chunk;
       chunk.id = h.id;
       chunk.offset = pos;
@@ -227,12 +231,12 @@ class Scanner {
       CheckLink("DATA", d.offset, d.header.nextDataHeader, dataAt);
     for (const IndexChunk& x : layout_.indexes)
       CheckLink("index", x.offset, x.header.nextIndexHeader, indexAt);
-    std::set<uint16_t> physical;
     for (const StreamHeader& s : layout_.streams) {
       if (s.media.IsLogical()) continue;
-      if (!physical.insert(s.media.streamNumber).second)
+      if (layout_.physicalStreams.Has(s.media.streamNumber))
         Fail("two stream headers describe stream " + std::to_string(s.media.streamNumber));
-      if (s.ad != AdKind::None) layout_.removedStreams.insert(s.media.streamNumber);
+      layout_.physicalStreams.Add(s.media.streamNumber);
+      if (s.ad != AdKind::None) layout_.removedStreams.Add(s.media.streamNumber);
     }
     for (const StreamHeader& s : layout_.streams) {
       if (!s.media.IsLogical() || s.ad != AdKind::None) continue;
@@ -261,14 +265,14 @@ class Scanner {
   void LoadIndexTargets() {
     size_t total = 0;
     for (const IndexChunk& x : layout_.indexes)
-      if (!layout_.removedStreams.count(x.header.stream)) total += x.header.numIndices;
+      if (!layout_.removedStreams.Has(x.header.stream)) total += x.header.numIndices;
     if (total > limits_.maxIndexRecords) {
       layout_.indexesTooLarge = true;
       return;
     }
     layout_.targets.reserve(total);
     for (IndexChunk& x : layout_.indexes) {
-      x.removedStream = layout_.removedStreams.count(x.header.stream) != 0;
+      x.removedStream = layout_.removedStreams.Has(x.header.stream);
       x.firstTarget = layout_.targets.size();
       if (x.removedStream) continue;
       in_.Seek(x.offset + kIndexHeaderSize);
@@ -321,7 +325,7 @@ class Scanner {
       ++count.packets;
       count.bytes += h.length;
       ++layout_.totalPackets;
-      if (layout_.removedStreams.count(h.stream)) {
+      if (layout_.removedStreams.Has(h.stream)) {
         ++layout_.removedPackets;
       } else {
         ++d.keptPackets;
@@ -347,12 +351,6 @@ class Scanner {
 
 }  // namespace
 
-bool InputLayout::HasPhysicalStream(uint16_t number) const {
-  for (const StreamHeader& s : streams)
-    if (!s.media.IsLogical() && s.media.streamNumber == number) return true;
-  return false;
-}
-
 InputLayout ScanInput(BufferedReader& in, const ScanLimits& limits) {
   return Scanner(in, limits).Run();
 }
@@ -366,7 +364,7 @@ PacketWalker::PacketWalker(BufferedReader& in, const InputLayout& layout, const 
 
 bool PacketWalker::LooksLikePacket(const PacketHeader& h) const {
   return h.version <= 1 && h.length >= h.HeaderSize() && pos_ + h.length <= end_ &&
-         layout_.HasPhysicalStream(h.stream);
+         layout_.physicalStreams.Has(h.stream);
 }
 
 bool PacketWalker::Next(PacketHeader& header, uint64_t& offset) {

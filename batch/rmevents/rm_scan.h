@@ -5,10 +5,10 @@
 // every index record's packet lands. Memory stays small: headers, one entry per DATA and INDX
 // chunk, per stream and per index record, never per packet.
 
+#include <bitset>
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +34,16 @@ struct StreamHeader {
   MediaProperties media;
   AdKind ad = AdKind::None;
   std::optional<LogicalStream> logical;  // logical headers that could be read
+};
+
+// A set of stream numbers (16-bit), tested once per packet: a bit each.
+class StreamSet {
+ public:
+  void Add(uint16_t n) { bits_[n] = true; }
+  bool Has(uint16_t n) const { return bits_[n]; }
+
+ private:
+  std::bitset<65536> bits_;
 };
 
 struct StreamCount {
@@ -78,7 +88,8 @@ struct InputLayout {
   std::optional<size_t> contentChunk;
   ContentDescription content;
   std::vector<StreamHeader> streams;
-  std::set<uint16_t> removedStreams;  // physical streams whose packets go
+  StreamSet physicalStreams;          // streams with a (non-logical) header
+  StreamSet removedStreams;           // physical streams whose packets go
   std::map<uint16_t, StreamCount> packetsByStream;
   std::vector<DataChunk> data;
   std::vector<IndexChunk> indexes;
@@ -87,13 +98,12 @@ struct InputLayout {
   uint32_t totalPackets = 0;
   uint32_t removedPackets = 0;
   std::vector<std::string> notes;  // what was tolerated, one log line each
-
-  bool HasPhysicalStream(uint16_t number) const;
 };
 
 struct ScanLimits {
   uint64_t maxHeaderBytes = uint64_t{64} << 20;  // all header chunks together
   size_t maxIndexRecords = size_t{1} << 20;      // beyond this the indexes are left out
+  size_t maxChunks = size_t{1} << 16;            // real files have a handful
 };
 
 // Raises ERealMediaError with a message for the log when the file cannot be cleaned.

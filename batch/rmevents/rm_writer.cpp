@@ -57,7 +57,7 @@ class Writer {
     uint64_t offset = 0;
     uint64_t copied = 0;
     while (walker.Next(p, offset)) {
-      if (layout_.removedStreams.count(p.stream)) continue;
+      if (layout_.removedStreams.Has(p.stream)) continue;
       copied += p.length;
       if (copied > d.keptBytes) Changed("a DATA chunk grew");
       in_.CopyTo(out_, p.length);

@@ -158,7 +158,7 @@ class Job {
       }
       log_.Line(line);
     }
-    for (const std::string& note : layout.notes) log_.Line("Note: " + note);
+    LogNotes(layout.notes);
   }
 
   void LogRemovals(const InputLayout& layout, const CleanPlan& plan) {
@@ -190,7 +190,15 @@ class Job {
                 ", which held advertising only");
     }
     if (removed == 0) log_.Line("Removed: nothing; the file has no event or image-map streams");
-    for (const std::string& note : plan.notes) log_.Line("Note: " + note);
+    LogNotes(plan.notes);
+  }
+
+  // A damaged file can have a note for each of thousands of chunks; the first ones tell enough.
+  void LogNotes(const std::vector<std::string>& notes) {
+    constexpr size_t kMaxNotes = 20;
+    for (size_t i = 0; i < notes.size() && i < kMaxNotes; ++i) log_.Line("Note: " + notes[i]);
+    if (notes.size() > kMaxNotes)
+      log_.Line("Note: and " + std::to_string(notes.size() - kMaxNotes) + " more like these");
   }
 
   const ParsedCommandLine& cmd_;

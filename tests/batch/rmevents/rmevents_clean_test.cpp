@@ -230,6 +230,22 @@ TEST(Clean, TooManyIndexEntriesMeanNoIndexAndNoGrowingMemory) {
   ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(c.file));
 }
 
+TEST(Clean, AFileOfCountlessChunksIsRefusedBeforeItFillsMemory) {
+  RmBuilder b = rmtest::SampleFile();
+  b.indexes.clear();
+  std::vector<uint8_t> input = b.Build();
+  for (int i = 0; i < 40; ++i)  // empty chunks of an unknown kind
+    input.insert(input.end(), {'J', 'U', 'N', 'K', 0, 0, 0, 10, 0, 0});
+  ScanLimits limits;
+  limits.maxChunks = 32;
+  MemoryInput in(input);
+  BufferedReader reader(in);
+  EXPECT_THROW(ScanInput(reader, limits), ERealMediaError);
+  limits.maxChunks = 64;
+  Cleaned c = Clean(input, {}, limits);  // unknown chunks are copied as they stand
+  EXPECT_EQ(c.file.chunks.size(), 1 + 1 + 1 + 3 + 1 + 40u);
+}
+
 TEST(Clean, PacketsBeyondTheDeclaredCountAreKept) {
   RmBuilder b = rmtest::SampleFile();
   b.indexes.clear();

@@ -66,6 +66,14 @@ TEST(EventsFile, MalformedTimesAndOversizedTextsAreLeftOut) {
   EXPECT_EQ(f.notes.size(), 3u);
 }
 
+TEST(EventsFile, AGarbageFileGivesAShortReport) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += "garbage\r\n";
+  EventsFile f = ParseEventsFile(text);
+  ASSERT_EQ(f.notes.size(), 21u);
+  EXPECT_EQ(f.notes.back(), "and 980 more lines left out");
+}
+
 TEST(ImageMapFile, TheProgramsOwnMapHasNoLinks) {
   ImageMapFile m = ParseImageMapFile(
       "DURATION=0:0:0:0:1\r\n<MAP START=0:0:0:0:1 END=0:0:0:0:1 COORDS=0,0,0,0><AREA "
@@ -82,6 +90,15 @@ TEST(ImageMapFile, AreasWithAUrlCountAsLinks) {
   EXPECT_EQ(m.maps, 2);
   EXPECT_EQ(m.areas, 3);
   EXPECT_EQ(m.links, 2);
+}
+
+TEST(ImageMapFile, UnclosedTagsAreReadInOnePass) {
+  // 200,000 tags without a single '>': each is read up to the next '<'.
+  std::string text;
+  for (int i = 0; i < 200000; ++i) text += "<AREA URL=x";
+  ImageMapFile m = ParseImageMapFile(text);
+  EXPECT_EQ(m.areas, 200000);
+  EXPECT_EQ(m.links, 200000);
 }
 
 TEST(ControlTexts, LinesSplitAtEveryKindOfLineEnd) {

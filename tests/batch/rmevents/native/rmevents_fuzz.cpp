@@ -5,12 +5,18 @@
 #include <cstdlib>
 
 #include "batch/rmevents/clean_plan.h"
+#include "batch/rmevents/control_texts.h"
 #include "batch/rmevents/rm_scan.h"
 #include "batch/rmevents/rm_writer.h"
 
 using namespace pelloran::rmevents;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The same bytes as control files, too.
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  ParseEventsFile(text);
+  ParseImageMapFile(text);
+
   MemoryInput in(std::vector<uint8_t>(data, data + size));
   MemoryOutput out;
   try {
