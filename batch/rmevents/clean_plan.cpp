@@ -189,9 +189,11 @@ class Planner {
     uint32_t physicalIn = 0;
     for (const StreamHeader& s : in_.streams) physicalIn += !s.media.IsLogical();
     const uint32_t allIn = static_cast<uint32_t>(in_.streams.size());
-    p.numStreams = static_cast<uint16_t>(RecountLike(
-        p.numStreams, physicalIn, physicalIn - static_cast<uint32_t>(removedPhysical_), allIn,
-        allIn - static_cast<uint32_t>(removedHeaders_), static_cast<uint32_t>(removedPhysical_), 0));
+    const uint32_t removedPhysical = static_cast<uint32_t>(removedPhysical_);
+    const uint32_t removedHeaders = static_cast<uint32_t>(removedHeaders_);
+    p.numStreams = static_cast<uint16_t>(RecountLike(p.numStreams, physicalIn,
+                                                     physicalIn - removedPhysical, allIn,
+                                                     allIn - removedHeaders, removedPhysical, 0));
     p.avgBitRate = Subtract(p.avgBitRate, removedAvgRate_);
     p.maxBitRate = Subtract(p.maxBitRate, removedMaxRate_);
     p.numPackets = plan_.keptPackets;

@@ -141,7 +141,9 @@ std::vector<uint8_t> BuildContent(const ContentDescription& c) {
   return chunk;
 }
 
-DataHeader ParseDataHeader(const uint8_t* p) { return DataHeader{LoadU32(p + 10), LoadU32(p + 14)}; }
+DataHeader ParseDataHeader(const uint8_t* p) {
+  return DataHeader{LoadU32(p + 10), LoadU32(p + 14)};
+}
 
 void StoreDataHeader(uint8_t* p, uint32_t chunkSize, const DataHeader& header) {
   StoreU32(p, kDataId);

@@ -154,7 +154,8 @@ class Scanner {
         RequireVersion(h, pos, 0);
         Load(chunk, kChunkHeaderSize);
         if (!ParseContent(chunk.bytes, layout_.content))
-          Fail("content description (CONT) " + At(pos) + " is damaged: its texts run past its size");
+          Fail("content description (CONT) " + At(pos) +
+               " is damaged: its texts run past its size");
         layout_.contentChunk = layout_.chunks.size();
         chunk.kind = ChunkKind::Content;
         return;

@@ -143,9 +143,8 @@ class Job {
               Plural(layout.totalPackets, "packet", "packets") + ", " +
               Plural(layout.indexes.size(), "index", "indexes"));
     for (const StreamHeader& s : layout.streams) {
-      std::string line = "Read: " + std::string(s.media.IsLogical() ? "logical header " : "stream ") +
-                         std::to_string(s.media.streamNumber) + ", " +
-                         Printable(s.media.mimeType);
+      std::string line = s.media.IsLogical() ? "Read: logical header " : "Read: stream ";
+      line += std::to_string(s.media.streamNumber) + ", " + Printable(s.media.mimeType);
       if (!s.media.name.empty()) {
         line += ' ';
         line += Quoted(s.media.name);

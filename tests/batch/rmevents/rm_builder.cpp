@@ -11,7 +11,9 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
   Put16(b, v >> 16);
   Put16(b, v & 0xFFFF);
 }
-void PutText(std::vector<uint8_t>& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+void PutText(std::vector<uint8_t>& b, const std::string& s) {
+  b.insert(b.end(), s.begin(), s.end());
+}
 
 std::vector<uint8_t> Chunk(const char* id, const std::vector<uint8_t>& body) {
   std::vector<uint8_t> c;

@@ -84,9 +84,11 @@ def _check_offsets(out):
     index_offsets = [off for off, _next in out.index_headers]
     p = out.prop
     if p["num_packets"] != len(packets):
-        problems.append("PROP counts %d packets, the file has %d" % (p["num_packets"], len(packets)))
+        problems.append("PROP counts %d packets, the file has %d" %
+                        (p["num_packets"], len(packets)))
     if p["data_offset"] != data_offsets[0]:
-        problems.append("PROP data offset %d, first DATA at %d" % (p["data_offset"], data_offsets[0]))
+        problems.append("PROP data offset %d, first DATA at %d" %
+                        (p["data_offset"], data_offsets[0]))
     if p["index_offset"] != (index_offsets[0] if index_offsets else 0):
         problems.append("PROP index offset %d, indexes at %s" % (p["index_offset"], index_offsets))
     physical = [s for s in out.streams if not s.is_logical()]

@@ -68,7 +68,8 @@ TEST(Run, ASuccessfulRunLogsWhatItReadRemovedAndWroteThenStars) {
   EXPECT_NE(log.find("Removed: stream 2, application/x-pn-realevent (event stream): its header "
                      "and 3 packets"),
             std::string::npos);
-  EXPECT_NE(log.find("Removed: stream 3, application/x-pn-imagemap (image map)"), std::string::npos);
+  EXPECT_NE(log.find("Removed: stream 3, application/x-pn-imagemap (image map)"),
+            std::string::npos);
   EXPECT_NE(log.find("Removed: logical header 4"), std::string::npos);
   EXPECT_NE(log.find("URL event (u) not supported"), std::string::npos);
   EXPECT_NE(log.find("no links; nothing to add"), std::string::npos);
@@ -132,10 +133,13 @@ TEST(Run, BadInputsEachGetAClearMessage) {
          StoreU32(f.data() + kPropIndexOffsetAt, 0);
          f.resize(b.packetOffsets[0][7]);
        }},
-      {"less than its own header", [&b](auto& f) { StoreU16(f.data() + b.packetOffsets[0][0] + 2, 5); }},
+      {"less than its own header",
+       [&b](auto& f) { StoreU16(f.data() + b.packetOffsets[0][0] + 2, 5); }},
       {"has version 7", [&b](auto& f) { StoreU16(f.data() + b.packetOffsets[0][1], 7); }},
-      {"data outside the file", [](auto& f) { StoreU32(f.data() + kPropDataOffsetAt, 0x7FFFFFFF); }},
-      {"index outside the file", [](auto& f) { StoreU32(f.data() + kPropIndexOffsetAt, 0x7FFFFFF0); }},
+      {"data outside the file",
+       [](auto& f) { StoreU32(f.data() + kPropDataOffsetAt, 0x7FFFFFFF); }},
+      {"index outside the file",
+       [](auto& f) { StoreU32(f.data() + kPropIndexOffsetAt, 0x7FFFFFF0); }},
       {"points outside the file", [](auto& f) {
          uint32_t indexAt = LoadU32(f.data() + kPropIndexOffsetAt);
          StoreU32(f.data() + indexAt + 20 + 6, 0x10000000);

@@ -73,10 +73,12 @@ class LogicalStream:
         body = struct.pack(">H", 0) + struct.pack(">H", len(self.streams))
         body += b"".join(struct.pack(">H", s) for s in self.streams)
         body += b"".join(struct.pack(">I", o) for o in offsets)
-        body += struct.pack(">H", len(self.rules)) + b"".join(struct.pack(">H", r) for r in self.rules)
+        body += struct.pack(">H", len(self.rules))
+        body += b"".join(struct.pack(">H", r) for r in self.rules)
         body += struct.pack(">H", len(self.properties))
         for name, kind, value in self.properties:
-            prop = struct.pack(">HB", 0, len(name)) + name + struct.pack(">iH", kind, len(value)) + value
+            prop = struct.pack(">HB", 0, len(name)) + name
+            prop += struct.pack(">iH", kind, len(value)) + value
             body += struct.pack(">I", 4 + len(prop)) + prop
         return struct.pack(">I", 4 + len(body)) + body
 
@@ -228,7 +230,8 @@ def parse(buf):
                     raise FormatError("INDX at %d holds fewer records than it counts" % pos)
                 records = []
                 for i in range(n):
-                    _v, ts, off, count = struct.unpack_from(">HIII", body, 10 + i * INDX_RECORD_SIZE)
+                    at = 10 + i * INDX_RECORD_SIZE
+                    _v, ts, off, count = struct.unpack_from(">HIII", body, at)
                     records.append((ts, off, count))
                 rm.indexes.append(Index(stream, records))
         pos = end

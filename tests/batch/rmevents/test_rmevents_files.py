@@ -86,7 +86,8 @@ class CleanGeneratedFiles(unittest.TestCase):
 
     def test_imagemap_v1_with_logical_headers(self):
         text = self.clean_layout(*CASES[1])
-        self.assertIn("Removed: logical header 9, logical-application/x-pn-multirate-imagemap", text)
+        self.assertIn("Removed: logical header 9, logical-application/x-pn-multirate-imagemap",
+                      text)
 
     def test_advertising_in_its_own_data_chunk(self):
         text = self.clean_layout(*CASES[2])
