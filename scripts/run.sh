@@ -12,9 +12,15 @@ session=$PWD/build/win32/wine-app
 export WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=$session/prefix
 
+# Linux paths become Windows paths on drive Z:, which Wine maps to the root folder.
 args=()
 for f in "$@"; do
-  if [ -e "$f" ]; then args+=("$(winepath -w "$(realpath "$f")" 2>/dev/null || echo "$f")"); else args+=("$f"); fi
+  if [ -e "$f" ]; then
+    p=$(realpath "$f")
+    args+=("Z:${p//\//\\}")
+  else
+    args+=("$f")
+  fi
 done
 
 if [ -n "${DISPLAY:-}" ]; then
@@ -22,7 +28,7 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 scripts/wine-session.sh start "$session" >/dev/null
-trap 'scripts/wine-session.sh stop "$session"' EXIT
+trap 'scripts/wine-session.sh stop "$session"' EXIT INT TERM
 # shellcheck disable=SC1091
 . "$session/env"
 env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine build/win32/bin/Pelloran.exe "${args[@]}" &
