@@ -42,6 +42,7 @@ struct TImportHook {
   std::uintptr_t Module;
   void* Old;
   void* Replacement;
+  std::vector<std::uintptr_t> Slots;  // the slots this hook wrote
 };
 
 struct THookLists {
@@ -156,13 +157,18 @@ void UnhookAll() {
   std::lock_guard guard(lists.Lock);
   // Newest first: a hook laid over another one saved that one's jump, not the original bytes.
   while (!lists.Code.empty()) UnhookCode(lists.Code.back().Block);
+  // Each import hook puts back exactly the slots it wrote, where they still hold its replacement
+  // (a slot that someone else changed since, or of a module that is gone, is left alone). Going
+  // by slot rather than by value keeps two hooks that share a replacement from undoing each
+  // other's slots.
   auto imports = std::move(lists.Imports);
   lists.Imports.clear();
   for (auto it = imports.rbegin(); it != imports.rend(); ++it) {
-    try {
-      HookImport(it->Module, it->Replacement, it->Old, true, false, {});
-    } catch (const EHookError&) {
-      // The module is gone or its slots were changed by someone else; the others still go back.
+    const auto replacement = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(it->Replacement));
+    const auto old = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(it->Old));
+    for (std::uintptr_t slot : it->Slots) {
+      std::uint32_t value;
+      if (ReadMemory(slot, &value, 4) && value == replacement) WriteCodeBytes(slot, &old, 4);
     }
   }
 }
@@ -193,10 +199,10 @@ std::size_t ImportHookCount() {
 
 namespace hook_detail {
 
-void RecordImportHook(std::uintptr_t module, void* old, void* replacement) {
+void RecordImportHook(std::uintptr_t module, void* old, void* replacement, std::vector<std::uintptr_t> slots) {
   auto& lists = Lists();
   std::lock_guard guard(lists.Lock);
-  lists.Imports.push_back({module, old, replacement});
+  lists.Imports.push_back({module, old, replacement, std::move(slots)});
 }
 
 }  // namespace hook_detail

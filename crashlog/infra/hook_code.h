@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "crashlog/infra/hook.h"
 
@@ -25,8 +26,8 @@ void FillTrampoline(TCodeHookBlock& block) noexcept;
 void* RegisterTrampolineUnwind(TCodeHookBlock& block);
 void DeregisterTrampolineUnwind(void* registration) noexcept;
 
-// Remembers an import hook for UnhookAll.
-void RecordImportHook(std::uintptr_t module, void* old, void* replacement);
+// Remembers an import hook, with the slots it wrote, for UnhookAll.
+void RecordImportHook(std::uintptr_t module, void* old, void* replacement, std::vector<std::uintptr_t> slots);
 
 // "Cannot hook ..." message texts.
 std::string ProcNullMessage(std::string_view name);

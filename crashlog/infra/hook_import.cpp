@@ -70,22 +70,22 @@ bool IsImportSlot(const TImportLayout& layout, std::uintptr_t slot) {
 }
 
 // Writes `replacement` into every import slot holding `old` that the code jumps (FF 25) or calls
-// (FF 15) through. Returns the number of slots written.
-int PatchImportSlots(std::uintptr_t module, void* old, void* replacement) {
+// (FF 15) through. Returns the slots written.
+std::vector<std::uintptr_t> PatchImportSlots(std::uintptr_t module, void* old, void* replacement) {
+  std::vector<std::uintptr_t> patched;
   TImportLayout layout;
-  if (!ReadImportLayout(module, layout) || !IsReadable(layout.CodeStart, 1)) return 0;
+  if (!ReadImportLayout(module, layout) || !IsReadable(layout.CodeStart, 1)) return patched;
   const std::size_t readable = ReadableExtent(layout.CodeStart, layout.CodeSize);
   const auto* code = reinterpret_cast<const std::uint8_t*>(layout.CodeStart);
   const auto oldValue = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(old));
   const auto newValue = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(replacement));
-  int patched = 0;
   for (std::size_t i = 0; i + 6 <= readable; ++i) {
     if (code[i] != 0xFF || (code[i + 1] != 0x25 && code[i + 1] != 0x15)) continue;
     std::uint32_t slot;
     std::memcpy(&slot, code + i + 2, 4);
     std::uint32_t value;
     if (!IsImportSlot(layout, slot) || !ReadMemory(slot, &value, 4) || value != oldValue) continue;
-    if (WriteCodeBytes(slot, &newValue, 4)) ++patched;
+    if (WriteCodeBytes(slot, &newValue, 4)) patched.push_back(slot);
   }
   return patched;
 }
@@ -97,8 +97,9 @@ void* HookImport(std::uintptr_t module, void* old, void* replacement, bool noRec
   if (!old) throw EProcNull(ProcNullMessage(name));
   if (module > 0x7FFFFFFF && !IsNtFamily())
     throw ESharedArea(SharedAreaMessage(ModuleFileName(reinterpret_cast<HMODULE>(module))));
-  if (PatchImportSlots(module, old, replacement) > 0) {
-    if (!noRecord) RecordImportHook(module, old, replacement);
+  auto slots = PatchImportSlots(module, old, replacement);
+  if (!slots.empty()) {
+    if (!noRecord) RecordImportHook(module, old, replacement, std::move(slots));
     return old;
   }
   if (ignoreFailure) return nullptr;

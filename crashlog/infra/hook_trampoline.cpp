@@ -168,7 +168,8 @@ void FillTrampoline(TCodeHookBlock& block) noexcept {
 // C++ exception thrown by the hooked procedure ends the program (std::terminate). The description
 // says: the caller's stack pointer is the trampoline's own (it already dropped the return
 // address), the return address is in the block's slot, and the personality routine below writes
-// the jump back over the target while the exception passes.
+// the jump back over the target while the exception passes. The trampoline has no landing pad:
+// nothing is caught there, and its registers need no restoring.
 
 namespace {
 
@@ -201,7 +202,8 @@ class TFrameWriter {
   std::vector<std::uint8_t> bytes_;
 };
 
-constexpr std::uint8_t kDwCfaDefCfa = 0x0C, kDwCfaExpression = 0x10, kDwOpAddr = 0x03;
+constexpr std::uint8_t kDwCfaDefCfa = 0x0C, kDwCfaExpression = 0x10, kDwCfaValExpression = 0x16;
+constexpr std::uint8_t kDwOpAddr = 0x03, kDwOpLit1 = 0x31, kDwOpMinus = 0x1C;
 constexpr std::uint8_t kRegEsp = 4, kRegEip = 8;
 
 }  // namespace
@@ -220,8 +222,13 @@ void* RegisterTrampolineUnwind(TCodeHookBlock& block) {
   f.U8(0x00);  // DW_EH_PE_absptr
   f.U32(Address(reinterpret_cast<const void*>(&PelloranTrampolinePersonality)));
   f.U8(0x00);  // FDE addresses: DW_EH_PE_absptr
-  f.U8(kDwCfaDefCfa), f.U8(kRegEsp), f.U8(0);                       // CFA = esp
-  f.U8(kDwCfaExpression), f.U8(kRegEip), f.U8(5), f.U8(kDwOpAddr);  // eip saved at [slot]
+  // The frame is named by CFA = esp + 1, the caller's esp being CFA - 1. The true CFA (esp) would
+  // equal the hooked procedure's own, since the trampoline already dropped its return address,
+  // and the unwinder tells frames apart by their CFA: it would take the trampoline for the frame
+  // that catches. An odd value never equals a real frame's CFA.
+  f.U8(kDwCfaDefCfa), f.U8(kRegEsp), f.U8(1);                               // CFA = esp + 1
+  f.U8(kDwCfaValExpression), f.U8(kRegEsp), f.U8(2), f.U8(kDwOpLit1), f.U8(kDwOpMinus);  // esp = CFA - 1
+  f.U8(kDwCfaExpression), f.U8(kRegEip), f.U8(5), f.U8(kDwOpAddr);          // eip saved at [slot]
   f.U32(Address(&block.ReturnSlot));
   f.PadTo4();
   f.PatchU32(0, static_cast<std::uint32_t>(f.Size() - 4));
