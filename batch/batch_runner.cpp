@@ -46,6 +46,7 @@ void TBatchRunner::ProcessNext() {
     LastSize = -1;
     LogText.clear();
     pendingEnd_ = PendingEnd::None;
+    toolStarted_ = false;
     JobEntry job = jobs_.Row(CurrentIndex);
     bool launched = false;
     try {
@@ -89,6 +90,7 @@ bool TBatchRunner::LaunchEventsTool(const std::string& input, const std::string&
   DeleteFileQuietly(output);
   DeleteFileQuietly(folder + kToolLogFileName);
   StartEventsTool(EventsToolParameters(input, output), show);
+  toolStarted_ = true;
   return true;
 }
 
@@ -98,7 +100,7 @@ void TBatchRunner::Timer1Timer() {
   try {
     Tick();
   } catch (...) {
-    // A job that cannot be followed ends as failed at the next tick; the monitor carries on.
+    // A job that cannot be followed ends as failed once its tool is done; the monitor carries on.
     if (running_) pendingEnd_ = PendingEnd::Failed;
     Application().HandleException(this);
   }
@@ -110,12 +112,9 @@ void TBatchRunner::Tick() {
     Timer1_.SetEnabled(false);
     return;
   }
-  if (pendingEnd_ != PendingEnd::None || !jobs_.Exists(CurrentIndex)) {
-    if (pendingEnd_ == PendingEnd::Failed && jobs_.Exists(CurrentIndex))
-      jobs_.SetStatus(CurrentIndex, kStatusFailed);
-    pendingEnd_ = PendingEnd::None;
-    Timer1_.SetEnabled(false);
-    ProcessNext();
+  if (!jobs_.Exists(CurrentIndex) && pendingEnd_ == PendingEnd::None) pendingEnd_ = PendingEnd::RowGone;
+  if (pendingEnd_ != PendingEnd::None) {
+    EndAbandonedJob();
     return;
   }
 
@@ -132,6 +131,7 @@ void TBatchRunner::Tick() {
         jobs_.SetStatus(CurrentIndex, kStatusFailed);
       Memo2_.Append(LogText);
       DeleteFileQuietly(log);
+      toolStarted_ = false;
       Timer1_.SetEnabled(false);
       ProcessNext();
       return;
@@ -141,6 +141,24 @@ void TBatchRunner::Tick() {
   }
   LastSize = size;
   if (size <= ggProgress_.MaxValue()) ggProgress_.SetProgress(size);
+}
+
+void TBatchRunner::EndAbandonedJob() {
+  const std::string log = ExeDir() + kToolLogFileName;
+  if (toolStarted_) {
+    // The job's tool is still at work: starting the next one now would let this tool's log,
+    // which comes later, end the next job. Its "***" says it is done.
+    LogText = FileExists(log) ? NormaliseLog(ReadWholeFile(log)) : std::string();
+    if (!LogMarksFinished(LogText)) return;
+    DeleteFileQuietly(log);
+    if (pendingEnd_ == PendingEnd::Failed) Memo2_.Append(LogText);
+  }
+  if (pendingEnd_ == PendingEnd::Failed && jobs_.Exists(CurrentIndex))
+    jobs_.SetStatus(CurrentIndex, kStatusFailed);
+  pendingEnd_ = PendingEnd::None;
+  toolStarted_ = false;
+  Timer1_.SetEnabled(false);
+  ProcessNext();
 }
 
 void TBatchRunner::EndBatch(bool announce) {

@@ -48,6 +48,8 @@ class TBatchRunner : public TObject {
   enum class LaunchFailure { None, ToolMissing, InputMissing };
 
   void Tick();
+  // Ends a job that will not complete normally (failed or row removed), once its tool is done.
+  void EndAbandonedJob();
   void EndBatch(bool announce);
   void AttachTick();
 
@@ -57,6 +59,7 @@ class TBatchRunner : public TObject {
   TButton& btnStart_;
   TTimer& Timer1_;
   bool running_ = false;
+  bool toolStarted_ = false;  // the current job's tool was started and has not been seen to end
   PendingEnd pendingEnd_ = PendingEnd::None;
   LaunchFailure launchFailure_ = LaunchFailure::None;
 };

@@ -224,6 +224,28 @@ TEST_F(BatchWindow, DeletingTheRunningRowMovesOnWithoutSkippingOrStraying) {
   EXPECT_EQ(boxes.CountText(kMsgAllDone), 1u);
 }
 
+TEST_F(BatchWindow, TheToolOfADeletedRowIsAwaitedBeforeTheNextJobStarts) {
+  // The first tool is slow: had the next job started at once, the late log of the first tool
+  // would have ended it.
+  BoxWatcher boxes;
+  const std::string slow = AddJob("slow.rm", "late=1500 shrink=1");
+  AddJob("next.rm", "late=2500 shrink=2");
+  bool deleted = false;
+  RunBatch([&] {
+    if (!deleted && Status(0) == kStatusWorking) {
+      deleted = true;
+      form->lvFiles->Select(0);
+      ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdBitBtn2, 0), 0);
+    }
+  });
+  ASSERT_TRUE(deleted);
+  ASSERT_EQ(form->Jobs->Count(), 1);
+  EXPECT_EQ(Status(0), kDone + "2");
+  EXPECT_EQ(MemoText().find("input: " + slow), std::string::npos) << "the deleted job's log is not shown";
+  EXPECT_NE(MemoText().find("input: " + dir / "next.rm"), std::string::npos);
+  EXPECT_EQ(boxes.CountText(kMsgAllDone), 1u);
+}
+
 TEST_F(BatchWindow, ClearingTheListDuringTheBatchEndsItCleanly) {
   BoxWatcher boxes;
   AddJob("a.rm", "shrink=1");
