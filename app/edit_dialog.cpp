@@ -7,6 +7,7 @@
 #include "batch/batch_io.h"
 #include "resources/main_window_layout.h"
 #include "resources/resource_ids.h"
+#include "runtime/speed_button.h"
 
 namespace pelloran {
 
@@ -139,6 +140,8 @@ INT_PTR CALLBACK TFrmedtfile::DialogProc(HWND dialog, UINT message, WPARAM wPara
       ::SetPropA(dialog, "BoldFont", bold);
       ::SendDlgItemMessageA(dialog, IDC_EDT_BUTTON2, WM_SETFONT, reinterpret_cast<WPARAM>(bold), FALSE);
       ::SendDlgItemMessageA(dialog, IDC_EDT_BUTTON3, WM_SETFONT, reinterpret_cast<WPARAM>(bold), FALSE);
+      MakeSpeedButton(::GetDlgItem(dialog, IDC_EDT_BUTTON2));
+      MakeSpeedButton(::GetDlgItem(dialog, IDC_EDT_BUTTON3));
       CallEventHandler(nullptr, [self] { self->FormShow(); });
       return TRUE;
     }

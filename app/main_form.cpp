@@ -206,13 +206,17 @@ void TForm1::PageControl1Change() {
 void TForm1::RzMarqueeStatus1Click() { ShellOpen(kBannerSiteUrl); }
 
 void TForm1::WMDropFiles(HDROP drop) {
+  // The shell's drop handle is released however the loop ends.
+  struct DropOwner {
+    HDROP handle;
+    ~DropOwner() { ::DragFinish(handle); }
+  } owner{drop};
   UINT count = ::DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
     char path[kDropPathBufferSize];
     if (::DragQueryFileA(drop, i, path, kDropPathBufferSize) == 0) continue;
     AddFile(path);
   }
-  ::DragFinish(drop);
 }
 
 bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {

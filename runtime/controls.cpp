@@ -354,10 +354,9 @@ void TForm::CreateHandle(const std::string& caption, DWORD style, DWORD exStyle,
   RECT r{0, 0, clientWidth, clientHeight};
   ::AdjustWindowRectEx(&r, style, FALSE, exStyle);
   int width = r.right - r.left, height = r.bottom - r.top;
-  RECT desktop{};
-  ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &desktop, 0);
-  int left = desktop.left + ((desktop.right - desktop.left) - width) / 2;
-  int top = desktop.top + ((desktop.bottom - desktop.top) - height) / 2;
+  // Centred on the whole screen (not the work area), as the framework's poDesktopCenter does.
+  int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
   handle_ = ::CreateWindowExA(exStyle | WS_EX_CONTROLPARENT, FormWindowClass(), caption.c_str(),
                               style | WS_CLIPCHILDREN, left, top, width, height, owner, nullptr,
                               ::GetModuleHandleA(nullptr), nullptr);

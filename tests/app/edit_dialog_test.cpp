@@ -206,5 +206,32 @@ TEST_F(EditDialog, BrowseButtonsUseTheirFilterAndFillTheBoxes) {
   EXPECT_EQ(form->Jobs->Row(0).Input, dir / "chosen.rmvb");
 }
 
+TEST_F(EditDialog, BrowseButtonsLeaveTheFocusInTheTextBox) {
+  HWND editDialog = nullptr;
+  int focusedAfterBrowsing = 0;
+  Modify([&](HWND box, const SeenBox& s) {
+    if (s.Caption == "编辑文件") {
+      editDialog = box;
+      // A real mouse click on "...", posted as the mouse would post it.
+      HWND button = ::GetDlgItem(box, IDC_EDT_BUTTON2);
+      ::PostMessageA(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+      ::PostMessageA(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+      return true;
+    }
+    testing::PressButton(box, IDCANCEL);  // the file dialog
+    std::thread([&focusedAfterBrowsing, editDialog] {
+      ::Sleep(500);
+      GUITHREADINFO info{sizeof info};
+      ::GetGUIThreadInfo(::GetWindowThreadProcessId(editDialog, nullptr), &info);
+      focusedAfterBrowsing = ::GetDlgCtrlID(info.hwndFocus);
+      testing::PostKey(info.hwndFocus, VK_RETURN);
+    }).detach();
+    return true;
+  });
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(focusedAfterBrowsing, IDC_EDT_EDIT1);
+  EXPECT_EQ(form->Jobs->Row(0).Input, dir / "movie.rm") << "Enter confirmed the unchanged dialog";
+}
+
 }  // namespace
 }  // namespace pelloran
