@@ -13,10 +13,67 @@ TApplication& Application() {
 
 TApplication::TApplication() = default;
 
+TApplication::~TApplication() {
+  if (handle_ && ::IsWindow(handle_)) ::DestroyWindow(handle_);
+}
+
 void TApplication::Initialize() {
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_TAB_CLASSES |
                                             ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&icc);
+  if (handle_) return;
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = &TApplication::WindowProc;
+  wc.hInstance = ::GetModuleHandleA(nullptr);
+  wc.hIcon = ::LoadIconA(::GetModuleHandleA(nullptr), "MAINICON");
+  wc.lpszClassName = "PelloranApplication";
+  ::RegisterClassExA(&wc);
+  // No size, centred: only its taskbar button is ever seen.
+  handle_ = ::CreateWindowExA(0, wc.lpszClassName, title_.c_str(),
+                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                              ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2,
+                              0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+void TApplication::SetTitle(std::string title) {
+  title_ = std::move(title);
+  if (handle_) ::SetWindowTextA(handle_, title_.c_str());
+}
+
+void TApplication::Minimize() {
+  if (handle_) ::ShowWindow(handle_, SW_MINIMIZE);
+}
+
+LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  TApplication& app = Application();
+  switch (message) {
+    case WM_SETFOCUS:
+      // Activated from the taskbar: the main form takes the focus.
+      if (app.mainForm_ && ::IsWindowEnabled(app.mainForm_)) {
+        ::SetFocus(app.mainForm_);
+        return 0;
+      }
+      break;
+    case WM_SIZE:
+      // The main form goes and comes back with the application window (done here rather than
+      // left to the system, which not every window manager does for owned windows).
+      if (app.mainForm_ && wParam == SIZE_MINIMIZED) {
+        app.hiddenByMinimize_ = ::IsWindowVisible(app.mainForm_) != FALSE;
+        ::ShowWindow(app.mainForm_, SW_HIDE);
+      } else if (app.mainForm_ && wParam == SIZE_RESTORED && app.hiddenByMinimize_) {
+        app.hiddenByMinimize_ = false;
+        ::ShowWindow(app.mainForm_, SW_SHOW);
+      }
+      break;
+    case WM_CLOSE:
+      // Closing from the taskbar closes the main form, which ends the program.
+      if (app.mainForm_) ::PostMessageA(app.mainForm_, WM_CLOSE, 0, 0);
+      return 0;
+    default:
+      break;
+  }
+  return ::DefWindowProcA(window, message, wParam, lParam);
 }
 
 bool TApplication::DispatchOne(MSG& msg) {

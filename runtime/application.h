@@ -21,11 +21,21 @@ class TApplication : public TObject {
   TApplication(const TApplication&) = delete;
   TApplication& operator=(const TApplication&) = delete;
 
-  // Registers common controls and the window classes of the framework.
+  ~TApplication() override;
+
+  // Registers common controls and creates the application window (once).
   void Initialize();
 
+  // The title names the application on the taskbar (through the application window) and heads
+  // its plain message boxes.
   const std::string& Title() const noexcept { return title_; }
-  void SetTitle(std::string title) { title_ = std::move(title); }
+  void SetTitle(std::string title);
+
+  // The application's own top-level window: hidden (no size), it owns the forms and carries the
+  // taskbar button, so the taskbar shows the title rather than the main window's caption.
+  HWND Handle() const noexcept { return handle_; }
+  // Minimises the whole application (the application window and the forms it owns).
+  void Minimize();
 
   // The first form created becomes the main form; closing it ends Run().
   HWND MainFormHandle() const noexcept { return mainForm_; }
@@ -52,8 +62,12 @@ class TApplication : public TObject {
  private:
   bool DispatchOne(MSG& msg);
 
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
   std::string title_;
+  HWND handle_ = nullptr;
   HWND mainForm_ = nullptr;
+  bool hiddenByMinimize_ = false;
   bool terminated_ = false;
 };
 

@@ -357,6 +357,8 @@ void TForm::CreateHandle(const std::string& caption, DWORD style, DWORD exStyle,
   // Centred on the whole screen (not the work area), as the framework's poDesktopCenter does.
   int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  // Forms belong to the application window, which carries the taskbar button.
+  if (!owner) owner = Application().Handle();
   handle_ = ::CreateWindowExA(exStyle | WS_EX_CONTROLPARENT, FormWindowClass(), caption.c_str(),
                               style | WS_CLIPCHILDREN, left, top, width, height, owner, nullptr,
                               ::GetModuleHandleA(nullptr), nullptr);
@@ -366,6 +368,9 @@ void TForm::CreateHandle(const std::string& caption, DWORD style, DWORD exStyle,
 }
 
 void TForm::Show() {
+  HWND app = Application().Handle();
+  if (app && handle_ == Application().MainFormHandle() && !::IsWindowVisible(app))
+    ::ShowWindow(app, SW_SHOWNOACTIVATE);
   ::ShowWindow(handle_, SW_SHOW);
   ::UpdateWindow(handle_);
   CallEventHandler(this, [this] { FormShow(); });
@@ -437,6 +442,14 @@ LRESULT TForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     }
+    case WM_SYSCOMMAND:
+      // The main form minimises the application: its window takes the taskbar button.
+      if ((wParam & 0xFFF0) == SC_MINIMIZE && handle_ == Application().MainFormHandle() &&
+          Application().Handle()) {
+        Application().Minimize();
+        return 0;
+      }
+      break;
     case WM_CLOSE:
       if (!closed_) {
         closed_ = true;

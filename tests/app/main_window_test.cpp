@@ -124,6 +124,25 @@ TEST_F(MainWindow, WindowFrameCaptionAndPlacement) {
   EXPECT_NEAR(Centre(frame).x, ::GetSystemMetrics(SM_CXSCREEN) / 2, 1);
   EXPECT_NEAR(Centre(frame).y, ::GetSystemMetrics(SM_CYSCREEN) / 2, 1);
   EXPECT_EQ(Application().Title(), "Pelloran");
+  // The taskbar button belongs to the application window, titled "Pelloran", which owns the form.
+  HWND app = Application().Handle();
+  ASSERT_NE(app, nullptr);
+  EXPECT_EQ(testing::WindowText(app), "Pelloran");
+  EXPECT_TRUE(::IsWindowVisible(app));
+  EXPECT_EQ(::GetWindow(w, GW_OWNER), app);
+  EXPECT_FALSE(::GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+}
+
+TEST_F(MainWindow, MinimisingTheWindowMinimisesTheApplication) {
+  HWND app = Application().Handle();
+  ::SendMessageA(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  PumpFor(200ms);
+  EXPECT_TRUE(::IsIconic(app));
+  EXPECT_FALSE(::IsWindowVisible(form->Handle()));
+  ::SendMessageA(app, WM_SYSCOMMAND, SC_RESTORE, 0);
+  PumpFor(200ms);
+  EXPECT_FALSE(::IsIconic(app));
+  EXPECT_TRUE(::IsWindowVisible(form->Handle()));
 }
 
 TEST_F(MainWindow, BlocksAndComponentsHaveTheirSizes) {
