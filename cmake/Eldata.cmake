@@ -15,6 +15,8 @@ function(pelloran_add_eldata target)
     message(FATAL_ERROR "pelloran_add_eldata: the ELDATA tool (tools/) is not part of this build")
   endif()
   add_dependencies(${target} ${tool_target})
+  # A new tool writes the resource anew: relink.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${tool})
   set(options_args)
   if(arg_OPTIONS)
     get_filename_component(options_file ${arg_OPTIONS} ABSOLUTE)

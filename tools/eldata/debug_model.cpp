@@ -92,18 +92,12 @@ TBuiltModel BuildDebugModel(const TDwarfFacts& facts, std::uint64_t codeBase) {
     }
   }
 
-  // Units: runs of segments from one file with no more than padding between them.
+  // Units: runs of adjacent segments from one file.
   crashlog::TDebugUnit* unit = nullptr;
   std::uint32_t unitFile = 0;
   std::uint64_t unitEnd = 0;
-  for (auto seg : segments) {
-    const bool joins = unit && seg.File == unitFile && seg.Begin >= unitEnd && seg.Begin - unitEnd <= kMaxJoinedGap;
-    if (joins && seg.Begin > unitEnd) {
-      auto& last = unit->Segments.back();
-      last.Length += static_cast<std::uint32_t>(seg.Begin - unitEnd);
-      built.Expected.back().End = static_cast<std::uint32_t>(seg.Begin - codeBase);
-    }
-    if (!joins) {
+  for (const auto& seg : segments) {
+    if (!unit || seg.File != unitFile || seg.Begin != unitEnd) {
       model.Units.push_back({StoredUnitName(facts.Files[seg.File]), static_cast<std::uint32_t>(seg.Begin - codeBase), {}});
       unit = &model.Units.back();
       unitFile = seg.File;

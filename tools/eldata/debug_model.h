@@ -1,6 +1,7 @@
 #pragma once
 // Turns DWARF facts into the packed debug-information model: every code byte that has a source
-// line gets the unit (source file), line and innermost procedure that DWARF gives it. Pure code.
+// line gets the unit (source file), line and innermost procedure that DWARF gives it; bytes
+// without one (alignment padding, code compiled without debug information) get nothing. Pure code.
 
 #include <cstdint>
 #include <string>
@@ -24,10 +25,6 @@ struct TBuiltModel {
   crashlog::TDebugInfoModel Model;
   std::vector<TExpectedLocation> Expected;
 };
-
-// Code that lies between two pieces of the same source file by at most this many bytes (the
-// alignment padding between functions) joins the range before it instead of splitting the unit.
-inline constexpr std::uint64_t kMaxJoinedGap = 16;
 
 // `codeBase` is the virtual address of code offset 0 (image base + 0x1000).
 TBuiltModel BuildDebugModel(const TDwarfFacts& facts, std::uint64_t codeBase);

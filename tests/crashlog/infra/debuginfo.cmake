@@ -10,3 +10,36 @@ get_property(eldata_tool_tests GLOBAL PROPERTY PELLORAN_ELDATA_TOOL_TESTS)
 if(eldata_tool_tests)
   add_test(NAME eldata_tool_tests COMMAND ${eldata_tool_tests})
 endif()
+
+# A program that looks its own addresses up through its ELDATA resource, checked against
+# addr2line (and llvm-symbolizer) on its unstripped twin; also the subject of bench/debuginfo.
+add_executable(crashlog_debuginfo_sample ${CMAKE_CURRENT_LIST_DIR}/debuginfo_sample/main.cpp)
+target_include_directories(crashlog_debuginfo_sample PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(crashlog_debuginfo_sample PRIVATE pelloran_options crashlog_modules)
+pelloran_add_eldata(crashlog_debuginfo_sample)
+add_test(NAME crashlog_debug_info_addr2line
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/addr2line_compare.sh $<TARGET_FILE:crashlog_debuginfo_sample>
+          ${CMAKE_BINARY_DIR}/addr2line-compare 1000)
+set_tests_properties(crashlog_debug_info_addr2line PROPERTIES
+  FIXTURES_REQUIRED wine
+  ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}")
+
+# The registry and the stack scan under Wine, in a program that carries its own ELDATA, with two
+# libraries that carry none: one with decorated exports, package and version resources, one with
+# nothing at all.
+set(samples ${CMAKE_CURRENT_LIST_DIR}/modules_samples)
+add_library(crashlog_modules_package SHARED ${samples}/package.c ${samples}/package.def ${samples}/package.rc)
+add_library(crashlog_modules_plain SHARED ${samples}/plain.c)
+foreach(library crashlog_modules_package crashlog_modules_plain)
+  set_target_properties(${library} PROPERTIES PREFIX "")
+  # Frames in every procedure, as the export size estimate expects of such libraries.
+  target_compile_options(${library} PRIVATE -O0 -fno-omit-frame-pointer)
+  target_link_options(${library} PRIVATE -static-libgcc)
+endforeach()
+target_link_options(crashlog_modules_plain PRIVATE -Wl,--exclude-all-symbols)
+
+pelloran_add_test(crashlog_modules_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/modules_test.cpp
+  LIBS crashlog_modules)
+pelloran_add_eldata(crashlog_modules_tests)
+add_dependencies(crashlog_modules_tests crashlog_modules_package crashlog_modules_plain)

@@ -54,23 +54,24 @@ TEST(DebugModel, InlinedCodeBelongsToTheInnermostProcedureAndItsFile) {
   EXPECT_EQ(at.ClassName, "pelloran::TFoo");
   EXPECT_EQ(at.ProcedureName, "Run");
   EXPECT_EQ(at.Line, 7);
-  // 0x38..0x50 is 24 bytes away: more than padding, so no unit claims it.
+  // 0x38..0x50 has no line: no unit claims it.
   EXPECT_FALSE(crashlog::FindDebugLocation(data, 454, kImageBase, kCodeBase + 0x40));
 
   EXPECT_EQ(crashlog::FindNameTableOffset(data, 454, "main.main"), 0u);
   EXPECT_EQ(crashlog::FindNameTableOffset(data, 454, "other.pelloran::TFoo.Run"), 0x50u);
 }
 
-TEST(DebugModel, PaddingBetweenPiecesOfOneFileJoinsTheRangeBefore) {
+TEST(DebugModel, PaddingBetweenPiecesOfOneFileBelongsToNoUnit) {
   TDwarfFacts facts;
   facts.Files = {"a.cpp"};
   facts.Procs = {{"", "f"}, {"", "g"}};
   facts.Ranges = {{kCodeBase, kCodeBase + 0x0D, 0, 0}, {kCodeBase + 0x10, kCodeBase + 0x20, 0, 1}};
   facts.Lines = {{kCodeBase, kCodeBase + 0x0D, 0, 3}, {kCodeBase + 0x10, kCodeBase + 0x20, 0, 9}};
   const auto built = BuildDebugModel(facts, kCodeBase);
-  ASSERT_EQ(built.Model.Units.size(), 1u);
+  ASSERT_EQ(built.Model.Units.size(), 2u);
   const auto data = crashlog::WriteDebugInfo(built.Model, 454);
-  EXPECT_EQ(Locate(data, kCodeBase + 0x0E).ProcedureName, "f");
+  EXPECT_EQ(Locate(data, kCodeBase + 0x0C).ProcedureName, "f");
+  EXPECT_FALSE(crashlog::FindDebugLocation(data, 454, kImageBase, kCodeBase + 0x0E));  // as addr2line: no line
   EXPECT_EQ(Locate(data, kCodeBase + 0x10).ProcedureName, "g");
 }
 
