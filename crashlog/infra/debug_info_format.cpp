@@ -1,5 +1,7 @@
 #include "crashlog/infra/debug_info_format.h"
 
+#include <algorithm>
+
 namespace pelloran::crashlog {
 
 namespace {
@@ -120,6 +122,50 @@ std::string UnitFileName(std::string_view storedName) {
   return name;
 }
 
+namespace {
+
+// Reads the unit header at the reader's position; when the unit holds `address`, decodes its line
+// records. `found` tells whether the unit held the address and a location came out of it. False
+// when the data ends inside the unit.
+bool SearchUnit(TByteReader& reader, std::uint16_t dataVersion, std::uint64_t codeBase, std::uint64_t address,
+                std::optional<TDebugLocation>& found) {
+  std::span<const std::uint8_t> storedName;
+  TUnitHeader unit;
+  if (!ReadUnitHeader(reader, storedName, unit)) return false;
+  const std::uint64_t unitStart = codeBase + unit.CodeOffset;
+  const std::uint64_t unitEnd = unitStart + unit.CodeSize;  // exclusive
+  if (address < unitStart || address >= unitEnd) return reader.Skip(unit.DataSize);
+  std::span<const std::uint8_t> records;
+  if (!reader.ReadBytes(unit.DataSize, records)) return false;
+  TByteReader recordReader(records);
+  TUnitNames names;
+  std::int32_t line = static_cast<std::int32_t>(unit.FirstLine);
+  std::uint64_t start = unitStart;
+  auto location = [&](std::int32_t atLine) {
+    return TDebugLocation{UnitFileName(Unscramble(storedName)), names.Class, names.Procedure, atLine};
+  };
+  TLineRecord record;
+  while (recordReader.Remaining() > 0) {
+    if (!ReadLineRecord(recordReader, dataVersion, record)) break;  // damaged tail: test what we have
+    if (record.HasName) names.Apply(std::move(record.Name));
+    const std::int32_t nextLine = line + record.LineDelta;
+    const std::uint64_t end = start + record.AddressDelta;
+    if (address >= start && address < end) {
+      found = location(line);
+      return true;
+    }
+    names.Procedure = names.LastReadName;
+    line = nextLine;
+    start = end;
+  }
+  // The rest of the unit belongs to the line after the last record. When the records overran the
+  // unit's range, the address lies in a gap of damaged data; later units may still hold it.
+  if (address >= start && address < unitEnd) found = location(line);
+  return true;
+}
+
+}  // namespace
+
 std::optional<TDebugLocation> FindDebugLocation(std::span<const std::uint8_t> debugData,
                                                 std::uint16_t dataVersion, std::uint64_t imageBase,
                                                 std::uint64_t address) {
@@ -128,40 +174,57 @@ std::optional<TDebugLocation> FindDebugLocation(std::span<const std::uint8_t> de
   std::uint32_t unitCount = 0;
   if (!reader.ReadU32(unitCount)) return std::nullopt;
   const std::uint64_t codeBase = imageBase + kCodeSectionRva;
-
   for (std::uint32_t u = 0; u < unitCount; ++u) {
+    std::optional<TDebugLocation> found;
+    if (!SearchUnit(reader, dataVersion, codeBase, address, found)) return std::nullopt;
+    if (found) return found;
+  }
+  return std::nullopt;
+}
+
+TDebugUnitIndex TDebugUnitIndex::Build(std::span<const std::uint8_t> debugData, std::uint16_t dataVersion) {
+  TDebugUnitIndex index;
+  TByteReader reader(debugData);
+  std::uint32_t unitCount = 0;
+  if (!SkipNameTable(reader, dataVersion) || !reader.ReadU32(unitCount)) return index;
+  index.units_.reserve(std::min<std::size_t>(unitCount, debugData.size() / 21));
+  for (std::uint32_t u = 0; u < unitCount; ++u) {
+    const std::size_t header = reader.Position();
     std::span<const std::uint8_t> storedName;
     TUnitHeader unit;
-    if (!ReadUnitHeader(reader, storedName, unit)) return std::nullopt;
-    const std::uint64_t unitStart = codeBase + unit.CodeOffset;
-    const std::uint64_t unitEnd = unitStart + unit.CodeSize;  // exclusive
-    if (address < unitStart || address >= unitEnd) {
-      if (!reader.Skip(unit.DataSize)) return std::nullopt;
-      continue;
-    }
-    std::span<const std::uint8_t> records;
-    if (!reader.ReadBytes(unit.DataSize, records)) return std::nullopt;
-    TByteReader recordReader(records);
-    TUnitNames names;
-    std::int32_t line = static_cast<std::int32_t>(unit.FirstLine);
-    std::uint64_t start = unitStart;
-    auto found = [&](std::int32_t atLine) {
-      return TDebugLocation{UnitFileName(Unscramble(storedName)), names.Class, names.Procedure, atLine};
-    };
-    TLineRecord record;
-    while (recordReader.Remaining() > 0) {
-      if (!ReadLineRecord(recordReader, dataVersion, record)) break;  // damaged tail: test what we have
-      if (record.HasName) names.Apply(std::move(record.Name));
-      const std::int32_t nextLine = line + record.LineDelta;
-      const std::uint64_t end = start + record.AddressDelta;
-      if (address >= start && address < end) return found(line);
-      names.Procedure = names.LastReadName;
-      line = nextLine;
-      start = end;
-    }
-    if (address >= start && address < unitEnd) return found(line);
-    // The records overran the unit's range: the address lies in a gap of damaged data. Later
-    // units may still hold it.
+    if (!ReadUnitHeader(reader, storedName, unit) || !reader.Skip(unit.DataSize)) break;
+    const TUnit entry{unit.CodeOffset, std::uint64_t{unit.CodeOffset} + unit.CodeSize, header};
+    if (!index.units_.empty() && entry.Begin < index.units_.back().End) index.sortedAndDisjoint_ = false;
+    index.units_.push_back(entry);
+  }
+  return index;
+}
+
+std::optional<TDebugLocation> TDebugUnitIndex::Find(std::span<const std::uint8_t> debugData, std::uint16_t dataVersion,
+                                                    std::uint64_t imageBase, std::uint64_t address) const {
+  const std::uint64_t codeBase = imageBase + kCodeSectionRva;
+  if (address < codeBase) return std::nullopt;
+  const std::uint64_t offset = address - codeBase;
+  auto search = [&](const TUnit& unit) {
+    std::optional<TDebugLocation> found;
+    TByteReader reader(debugData);
+    reader.Skip(unit.Header);
+    SearchUnit(reader, dataVersion, codeBase, address, found);
+    return found;
+  };
+  if (sortedAndDisjoint_) {
+    auto it = std::upper_bound(units_.begin(), units_.end(), offset,
+                               [](std::uint64_t o, const TUnit& u) { return o < u.Begin; });
+    if (it == units_.begin()) return std::nullopt;
+    --it;
+    if (offset >= it->End) return std::nullopt;
+    return search(*it);
+  }
+  // Overlapping units (not written by our tool): every holder in stream order, as the plain
+  // search would try them.
+  for (const TUnit& unit : units_) {
+    if (offset < unit.Begin || offset >= unit.End) continue;
+    if (auto found = search(unit)) return found;
   }
   return std::nullopt;
 }

@@ -21,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "crashlog/infra/option_stream.h"
 #include "crashlog/infra/option_stream_bytes.h"
@@ -74,6 +75,29 @@ struct TDebugLocation {
 std::optional<TDebugLocation> FindDebugLocation(std::span<const std::uint8_t> debugData,
                                                 std::uint16_t dataVersion, std::uint64_t imageBase,
                                                 std::uint64_t address);
+
+// The unit table of one module's debug information, read once: where each unit's header lies and
+// which code it covers. Lookups through it give exactly what FindDebugLocation gives, without
+// walking every unit header each time (a program has thousands of units: one per stretch of code
+// from one source file or header).
+class TDebugUnitIndex {
+ public:
+  // One pass over the unit headers; the index ends before the first unit that does not fit.
+  static TDebugUnitIndex Build(std::span<const std::uint8_t> debugData, std::uint16_t dataVersion);
+
+  std::optional<TDebugLocation> Find(std::span<const std::uint8_t> debugData, std::uint16_t dataVersion,
+                                     std::uint64_t imageBase, std::uint64_t address) const;
+  std::size_t UnitCount() const noexcept { return units_.size(); }
+
+ private:
+  struct TUnit {
+    std::uint64_t Begin = 0;  // code offsets, End exclusive
+    std::uint64_t End = 0;
+    std::size_t Header = 0;   // position of the unit's header in the data
+  };
+  std::vector<TUnit> units_;       // in stream order
+  bool sortedAndDisjoint_ = true;  // then a binary search finds the one unit holding an address
+};
 
 // Code offset of the NameTable entry whose name equals `fullName` exactly, or nothing.
 std::optional<std::uint32_t> FindNameTableOffset(std::span<const std::uint8_t> debugData,

@@ -95,6 +95,7 @@ bool TCrashModulesList::Fill(TCrashModuleInfo& record, std::uintptr_t handle) {
     record.ModuleKind = ReadModuleKind(handle, record.FileName);
   }
   record.Options = std::make_unique<TCrashModuleOptionsEx>(record.FileName, true);
+  record.DebugIndex.reset();
   if (refreshing_ || !LoadDebugInformation(record)) {
     record.DataVersion = kCurrentDataVersion;
     record.BuildTime = {};
@@ -143,7 +144,9 @@ TCrashDebugInfo TCrashModulesList::GetLocation(std::uintptr_t address) {
   TCrashModuleInfo* record = FindModuleOfAddress(address);
   if (!record) return info;
   if (record->DebugData) {
-    if (auto found = FindDebugLocation(*record->DebugData, record->DataVersion, record->Handle, address)) {
+    if (!record->DebugIndex)
+      record->DebugIndex = std::make_unique<TDebugUnitIndex>(TDebugUnitIndex::Build(*record->DebugData, record->DataVersion));
+    if (auto found = record->DebugIndex->Find(*record->DebugData, record->DataVersion, record->Handle, address)) {
       info.LocationKind = kLocationDebugInfo;
       info.Module = record;
       info.UnitName = std::move(found->UnitName);

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "crashlog/infra/debug_info_format.h"
 #include "crashlog/infra/eldata.h"
 #include "crashlog/infra/modules_exports.h"
 
@@ -42,6 +43,8 @@ struct TCrashModuleInfo {
   TBuildTime BuildTime{};
   std::unique_ptr<TCrashModuleOptionsEx> Options;
   std::optional<std::vector<std::uint8_t>> DebugData;  // the bytes after the OptionStream
+  // The unit table of DebugData, read on the first lookup.
+  std::unique_ptr<TDebugUnitIndex> DebugIndex;
   // Made by RefreshModules without exports, kind or debug information; FindModule completes it.
   bool Light = false;
 };

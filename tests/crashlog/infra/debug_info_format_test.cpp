@@ -230,6 +230,36 @@ TEST(DebugLookup, VersionsBefore405HaveNoNameTable) {
   EXPECT_FALSE(FindNameTableOffset(units.bytes, 404, "Old.Proc"));
 }
 
+// The unit index answers as the plain walk over the unit table does, for sorted units, for
+// overlapping ones (where the first unit whose records hold the address wins), and for damage.
+TEST(DebugUnitIndex, AnswersAsThePlainSearch) {
+  TImage units;
+  Unit(units, "A", 1, 0x000, 0x40, {0x00, 0xFE});
+  Unit(units, "B", 20, 0x040, 0x40, {0xFE});
+  Unit(units, "C", 40, 0x100, 0x10, {});
+  const auto sorted = WithoutNameTable(3, units.bytes);
+  TImage overlapping;
+  Unit(overlapping, "Wide", 1, 0x000, 0x100, {0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE});  // overruns
+  Unit(overlapping, "Inner", 50, 0x020, 0x20, {0x00});
+  Unit(overlapping, "Late", 90, 0x180, 0x10, {});
+  const auto overlapped = WithoutNameTable(3, overlapping.bytes);
+  const std::vector<std::uint8_t> damaged(sorted.begin(), sorted.end() - 3);  // unit C's header cut
+  for (const std::vector<std::uint8_t>* data : {&sorted, &overlapped, &damaged}) {
+    const auto index = TDebugUnitIndex::Build(*data, 454);
+    for (std::uint64_t offset = 0; offset < 0x200; ++offset) {
+      const auto plain = FindDebugLocation(*data, 454, kBase, kCode + offset);
+      const auto indexed = index.Find(*data, 454, kBase, kCode + offset);
+      ASSERT_EQ(plain.has_value(), indexed.has_value()) << std::hex << offset;
+      if (plain) {
+        EXPECT_EQ(plain->UnitName, indexed->UnitName) << std::hex << offset;
+        EXPECT_EQ(plain->Line, indexed->Line) << std::hex << offset;
+      }
+    }
+  }
+  EXPECT_EQ(TDebugUnitIndex::Build(damaged, 454).UnitCount(), 2u);
+  EXPECT_FALSE(TDebugUnitIndex::Build(sorted, 454).Find(sorted, 454, kBase, kBase + 0x10));  // before the code
+}
+
 TEST(NameTable, FindsExactNamesOnly) {
   TImage table;
   table.Name("Unit1.TFoo.Bar").U32(0x120).U32(8).Name("Unit1.Baz").U32(0x200).U32(4).Name("Unit1.Baz").U32(0x300).U32(4);
@@ -287,9 +317,14 @@ TEST(DebugInfoWriter, EverySegmentDecodesAsWritten) {
     if (version >= 423) {
       EXPECT_GT(stats.WideRecords, 0u);
     }
+    const auto index = TDebugUnitIndex::Build(data, version);
     for (const auto& e : expected) {
       for (std::uint64_t at : {std::uint64_t{e.Begin}, std::uint64_t{e.End} - 1}) {
         const auto found = FindDebugLocation(data, version, kBase, kCode + at);
+        const auto indexed = index.Find(data, version, kBase, kCode + at);
+        ASSERT_TRUE(indexed);
+        EXPECT_EQ(indexed->Line, e.Line);
+        EXPECT_EQ(indexed->ProcedureName, found ? found->ProcedureName : "");
         ASSERT_TRUE(found) << version << " @" << at;
         EXPECT_EQ(found->Line, e.Line) << version << " @" << at;
         EXPECT_EQ(found->UnitName, e.Unit);
