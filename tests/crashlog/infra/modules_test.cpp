@@ -74,6 +74,9 @@ TEST_F(Registry, ThisProgramResolvesThroughItsOwnResource) {
   EXPECT_TRUE(IsCrashLogModule(ThisProgram()));
   EXPECT_FALSE(IsCrashLogModule_Old(ThisProgram()));
   EXPECT_EQ(self->ModuleKind, kModuleProgram);
+  // The program's own resources survived the ELDATA resource being added beside them.
+  EXPECT_EQ(self->Description, "Registry test program");
+  EXPECT_EQ(self->Version, "5.6.7.8");
   EXPECT_EQ(self->DataVersion, 454);
   ASSERT_TRUE(self->DebugData.has_value());
   EXPECT_NE(self->BuildTime, TBuildTime{});
