@@ -12,6 +12,7 @@
 #include "crashlog/infra/modules_memory.h"
 #include "crashlog/infra/modules_pe.h"
 #include "crashlog/infra/process.h"
+#include "crashlog/infra/trace.h"
 
 namespace pelloran::crashlog {
 
@@ -76,6 +77,7 @@ std::string FileOfAddress(std::uintptr_t address) {
 }  // namespace
 
 void* HookCode(void* target, void* replacement, std::string_view name) {
+  TraceEnter("HookCode", {target, replacement, name});
   const std::uintptr_t to = ResolveThunk(reinterpret_cast<std::uintptr_t>(target));
   const std::uintptr_t by = ResolveThunk(reinterpret_cast<std::uintptr_t>(replacement));
   if (to == 0) throw EProcNull(ProcNullMessage(name));
@@ -110,6 +112,7 @@ void* HookCode(void* target, void* replacement, std::string_view name) {
     ReleaseBlock(block);
     throw EHookingError(HookingErrorMessage(name));
   }
+  TraceLeave("HookCode", {static_cast<const void*>(block->Code)});
   return block->Code;
 }
 
@@ -120,14 +123,18 @@ TCodeHookBlock* HookBlockOf(void* trampoline) noexcept {
 
 void UnhookCode(TCodeHookBlock* block) {
   if (!block) return;
+  TraceEnter("UnhookCode", {static_cast<const void*>(block)});
   auto& lists = Lists();
   std::lock_guard guard(lists.Lock);
   const auto it = std::find_if(lists.Code.begin(), lists.Code.end(), [&](const TCodeHook& h) { return h.Block == block; });
-  if (it == lists.Code.end()) return;  // not a live block of ours: nothing to put back
-  WriteCodeBytes(block->Target, block->Saved, 5);
-  DeregisterTrampolineUnwind(it->Unwind);
-  lists.Code.erase(it);
-  ReleaseBlock(block);
+  const bool ours = it != lists.Code.end();  // otherwise not a live block of ours: nothing to put back
+  if (ours) {
+    WriteCodeBytes(block->Target, block->Saved, 5);
+    DeregisterTrampolineUnwind(it->Unwind);
+    lists.Code.erase(it);
+    ReleaseBlock(block);
+  }
+  TraceLeave("UnhookCode", {ours});
 }
 
 void RestoreHook(void* trampoline) {
@@ -136,23 +143,28 @@ void RestoreHook(void* trampoline) {
 }
 
 void* HookByName(std::string_view fullName, void* replacement) {
+  TraceEnter("HookByName", {fullName});
   const std::uintptr_t address = FindProcByName(fullName);
-  if (address == 0) return nullptr;
-  return HookCode(reinterpret_cast<void*>(address), replacement, fullName);
+  void* trampoline = address ? HookCode(reinterpret_cast<void*>(address), replacement, fullName) : nullptr;
+  TraceLeave("HookByName", {trampoline});
+  return trampoline;
 }
 
 void* HookByNameOrExport(std::string_view fullName, std::string_view packageFileName, std::string_view exportName,
                          void* replacement) {
+  TraceEnter("HookByNameOrExport", {fullName, packageFileName, exportName});
   void* address = reinterpret_cast<void*>(FindProcByName(fullName));
   if (!address) {
     if (HMODULE package = GetModuleHandleA(std::string(packageFileName).c_str()))
       address = reinterpret_cast<void*>(GetProcAddress(package, std::string(exportName).c_str()));
   }
-  if (replacement && address) return HookCode(address, replacement, fullName);
+  if (replacement && address) address = HookCode(address, replacement, fullName);
+  TraceLeave("HookByNameOrExport", {address});
   return address;
 }
 
 void UnhookAll() {
+  TraceEnter("UnhookAll");
   auto& lists = Lists();
   std::lock_guard guard(lists.Lock);
   // Newest first: a hook laid over another one saved that one's jump, not the original bytes.
@@ -171,6 +183,7 @@ void UnhookAll() {
       if (ReadMemory(slot, &value, 4) && value == replacement) WriteCodeBytes(slot, &old, 4);
     }
   }
+  TraceLeave("UnhookAll");
 }
 
 void HooksStart() {

@@ -11,6 +11,7 @@
 #include "crashlog/infra/modules_memory.h"
 #include "crashlog/infra/modules_pe.h"
 #include "crashlog/infra/process.h"
+#include "crashlog/infra/trace.h"
 
 namespace pelloran::crashlog {
 
@@ -94,20 +95,21 @@ std::vector<std::uintptr_t> PatchImportSlots(std::uintptr_t module, void* old, v
 
 void* HookImport(std::uintptr_t module, void* old, void* replacement, bool noRecord, bool ignoreFailure,
                  std::string_view name) {
+  TraceEnter("HookImport", {reinterpret_cast<const void*>(module), old, replacement, name});
   if (!old) throw EProcNull(ProcNullMessage(name));
   if (module > 0x7FFFFFFF && !IsNtFamily())
     throw ESharedArea(SharedAreaMessage(ModuleFileName(reinterpret_cast<HMODULE>(module))));
   auto slots = PatchImportSlots(module, old, replacement);
-  if (!slots.empty()) {
-    if (!noRecord) RecordImportHook(module, old, replacement, std::move(slots));
-    return old;
-  }
-  if (ignoreFailure) return nullptr;
-  throw EHookingError(HookingErrorMessage(name));
+  const int patched = static_cast<int>(slots.size());
+  if (patched > 0 && !noRecord) RecordImportHook(module, old, replacement, std::move(slots));
+  if (patched == 0 && !ignoreFailure) throw EHookingError(HookingErrorMessage(name));
+  TraceLeave("HookImport", {patched});
+  return patched > 0 ? old : nullptr;
 }
 
 bool HookImportByName(const std::vector<std::string>& moduleFileNames, std::string_view libraryName,
                       bool ignoreFailure, void*& old, void* replacement, std::string_view procName) {
+  TraceEnter("HookImportByName", {libraryName, procName});
   const std::string library(libraryName);
   const HMODULE handle = GetModuleHandleA(library.c_str());
   old = handle ? reinterpret_cast<void*>(GetProcAddress(handle, std::string(procName).c_str())) : nullptr;
@@ -118,6 +120,7 @@ bool HookImportByName(const std::vector<std::string>& moduleFileNames, std::stri
     if (!module) continue;
     if (HookImport(reinterpret_cast<std::uintptr_t>(module), old, replacement, false, ignoreFailure, name)) any = true;
   }
+  TraceLeave("HookImportByName", {any});
   return any;
 }
 

@@ -105,10 +105,12 @@ bool TCrashModulesList::Fill(TCrashModuleInfo& record, std::uintptr_t handle) {
 }
 
 bool TCrashModulesList::AddModule(std::uintptr_t handle) {
+  TraceEnter("TCrashModulesList.AddModule", {reinterpret_cast<const void*>(handle)});
   auto record = std::make_unique<TCrashModuleInfo>();
-  if (!Fill(*record, handle)) return false;
-  modules_.push_back(std::move(record));
-  return true;
+  const bool added = Fill(*record, handle);
+  if (added) modules_.push_back(std::move(record));
+  TraceLeave("TCrashModulesList.AddModule", {added});
+  return added;
 }
 
 TCrashModuleInfo* TCrashModulesList::FindModule(std::uintptr_t handle) {
@@ -130,15 +132,25 @@ TCrashModuleInfo* TCrashModulesList::FindModuleOfAddress(std::uintptr_t address)
 }
 
 void TCrashModulesList::RefreshModules() {
+  TraceEnter("TCrashModulesList.RefreshModules");
   std::erase_if(modules_, [](const auto& m) { return ModuleFileName(AsModule(m->Handle)).empty(); });
   refreshing_ = true;
   for (std::uintptr_t handle : LoadedModuleHandles())
     if (!Find(handle)) AddModule(handle);
   std::stable_sort(modules_.begin(), modules_.end(), [](const auto& a, const auto& b) { return a->Handle < b->Handle; });
   refreshing_ = false;
+  TraceLeave("TCrashModulesList.RefreshModules", {Count()});
 }
 
 TCrashDebugInfo TCrashModulesList::GetLocation(std::uintptr_t address) {
+  TraceEnter("TCrashModulesList.GetLocation", {reinterpret_cast<const void*>(address)});
+  TCrashDebugInfo info = Locate(address);
+  TraceLeave("TCrashModulesList.GetLocation", {static_cast<int>(info.LocationKind), info.UnitName, info.ProcedureName,
+                                               static_cast<int>(info.Line)});
+  return info;
+}
+
+TCrashDebugInfo TCrashModulesList::Locate(std::uintptr_t address) {
   TCrashDebugInfo info;
   info.Address = static_cast<std::uint32_t>(address);
   TCrashModuleInfo* record = FindModuleOfAddress(address);
@@ -170,10 +182,15 @@ TCrashDebugInfo TCrashModulesList::GetLocation(std::uintptr_t address) {
 }
 
 std::uintptr_t TCrashModulesList::FindProcByName(std::string_view fullName) {
+  TraceEnter("TCrashModulesList.FindProcByName", {fullName});
+  std::uintptr_t address = 0;
   TCrashModuleInfo* record = RunningModule();
-  if (!record || !record->DebugData) return 0;
-  const auto offset = FindNameTableOffset(*record->DebugData, record->DataVersion, fullName);
-  return offset ? record->Handle + *offset + kCodeSectionRva : 0;
+  if (record && record->DebugData) {
+    const auto offset = FindNameTableOffset(*record->DebugData, record->DataVersion, fullName);
+    if (offset) address = record->Handle + *offset + kCodeSectionRva;
+  }
+  TraceLeave("TCrashModulesList.FindProcByName", {reinterpret_cast<const void*>(address)});
+  return address;
 }
 
 bool LoadDebugInformation(TCrashModuleInfo& record) {

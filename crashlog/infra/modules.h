@@ -100,6 +100,7 @@ class TCrashModulesList {
 
  private:
   TCrashModuleInfo* Find(std::uintptr_t handle) const noexcept;
+  TCrashDebugInfo Locate(std::uintptr_t address);
   bool Fill(TCrashModuleInfo& record, std::uintptr_t handle);
 
   std::vector<std::unique_ptr<TCrashModuleInfo>> modules_;

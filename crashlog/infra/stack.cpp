@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crashlog/infra/modules_memory.h"
+#include "crashlog/infra/trace.h"
 
 namespace pelloran::crashlog {
 
@@ -36,6 +37,8 @@ TCallSite RecogniseCall(const std::uint8_t (&b)[7]) {
 
 TCrashStackList StackScan(TCrashModulesList& modules, std::uintptr_t firstAddress, std::uintptr_t low,
                           std::uintptr_t high) {
+  TraceEnter("StackScan", {reinterpret_cast<const void*>(firstAddress), reinterpret_cast<const void*>(low),
+                           reinterpret_cast<const void*>(high)});
   TCrashStackList list;
   if (firstAddress != 0) list.push_back(modules.GetLocation(firstAddress));
   TReadableCache memory;
@@ -73,6 +76,7 @@ TCrashStackList StackScan(TCrashModulesList& modules, std::uintptr_t firstAddres
     }
     list.push_back(modules.GetLocation(v - call.Size));
   }
+  TraceLeave("StackScan", {static_cast<int>(list.size())});
   return list;
 }
 
