@@ -81,6 +81,12 @@ TEST_F(Registry, ThisProgramResolvesThroughItsOwnResource) {
   ASSERT_TRUE(self->DebugData.has_value());
   EXPECT_NE(self->BuildTime, TBuildTime{});
   EXPECT_EQ(self->Options->ModuleName(), self->FileName);
+  // The options file given to the build tool, over the defaults.
+  EXPECT_EQ(self->Options->MailSubject(), "Registry test program");
+  EXPECT_EQ(self->Options->SendMode(), kSendMailClient);
+  EXPECT_EQ(self->Options->GetText(2), "Something broke.");
+  EXPECT_EQ(self->Options->FilterClasses().Strings(), std::vector<std::string>{"EAbort"});
+  EXPECT_TRUE(self->Options->SaveLog());
   EXPECT_EQ(modules_->FindModule(ThisProgram()), self);  // registered once
   EXPECT_EQ(&CurrentCrashLogOptions(), self->Options.get());
 
