@@ -1,7 +1,9 @@
 # The reporter's trace, failure codes and warnings, internal-error handler, EXCEPT channel,
-# safecall flag and process services.
+# safecall flag and process services; also the GBK-aware cutting of file names that the options and
+# the machine facts share.
 pelloran_add_library(crashlog_diagnostics
   SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/ansi_path.cpp
     ${CMAKE_CURRENT_LIST_DIR}/trace_format.cpp
     ${CMAKE_CURRENT_LIST_DIR}/trace.cpp
     ${CMAKE_CURRENT_LIST_DIR}/trace_win.cpp

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "crashlog/infra/ansi_path.h"
 #include "crashlog/infra/options_channel.h"
 #include "crashlog/infra/shared_channel.h"
 #include "crashlog/infra/trace.h"
@@ -16,20 +17,8 @@ namespace {
 std::atomic<TCurrentOptionsLookup> currentOptionsLookup{nullptr};
 std::atomic<TFreezeWatcherSwitch> freezeWatcherSwitch{nullptr};
 
-// Path pieces of a name in the ANSI code page: a trail byte of a double-byte character may
-// equal '\' (0x5C) without being one, so the scan steps over whole characters.
-std::size_t AfterLastDelimiter(std::string_view path) {
-  std::size_t after = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const char c = path[i];
-    if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < path.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == ':') after = i + 1;
-  }
-  return after;
-}
+// Module names and output paths are split at "\" and ":" only.
+std::size_t AfterLastDelimiter(std::string_view path) { return AfterLastPathDelimiter(path, "\\:"); }
 
 bool EndsWithBackslash(std::string_view path) {
   const std::size_t after = AfterLastDelimiter(path);

@@ -1,5 +1,6 @@
 #include "crashlog/infra/process.h"
 
+#include "crashlog/infra/ansi_path.h"
 #include "crashlog/infra/trace.h"
 #include "runtime/scoped_handle.h"
 
@@ -88,10 +89,15 @@ bool StartNewInstance() {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   GetStartupInfoA(&startup);
-  // These describe this process's own C run-time file table; the new instance inherits no
-  // handles, so handing them on would give it descriptors that point nowhere.
+  // These describe this process's own C run-time file table and standard handles; the new
+  // instance inherits no handles, so handing them on would give it handle values that point
+  // nowhere, or at whatever object happens to get the same value there.
   startup.cbReserved2 = 0;
   startup.lpReserved2 = nullptr;
+  startup.dwFlags &= ~static_cast<DWORD>(STARTF_USESTDHANDLES);
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = nullptr;
+  startup.hStdError = nullptr;
 
   std::string commandLine = GetCommandLineA();
   const std::string directory = StartDirectory();
@@ -113,8 +119,7 @@ void TerminateProcessNow(bool restart) {
 }
 
 bool IsIdeExecutablePath(std::string_view executablePath) {
-  const std::size_t slash = executablePath.find_last_of("\\/:");
-  const std::string_view fileName = slash == std::string_view::npos ? executablePath : executablePath.substr(slash + 1);
+  const std::string_view fileName = AnsiFileNamePart(executablePath);
   if (fileName.size() != kIdeExecutableName.size()) return false;
   for (std::size_t i = 0; i < fileName.size(); ++i)
     if (UpperAscii(fileName[i]) != kIdeExecutableName[i]) return false;

@@ -1,5 +1,7 @@
 #include "crashlog/infra/trace_format.h"
 
+#include "crashlog/infra/ansi_path.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -160,9 +162,10 @@ TTraceSwitches ReadTraceSwitches(std::string_view lastParameter) {
 }
 
 std::string ChangeFileExtension(std::string_view fileName, std::string_view extension) {
-  const std::size_t nameStart = fileName.find_last_of("\\/:");
+  // '.' is never the second byte of a double-byte character: only the folder needs the careful scan.
+  const std::size_t nameStart = AfterLastPathDelimiter(fileName);
   const std::size_t dot = fileName.find_last_of('.');
-  const bool hasExtension = dot != std::string_view::npos && (nameStart == std::string_view::npos || dot > nameStart);
+  const bool hasExtension = dot != std::string_view::npos && dot >= nameStart;
   return std::string(hasExtension ? fileName.substr(0, dot) : fileName) + std::string(extension);
 }
 

@@ -1,5 +1,7 @@
-#include "crashlog/infra/diagnostics_exception.h"
 #include "crashlog/machine/machine_text.h"
+
+#include "crashlog/infra/ansi_path.h"
+#include "crashlog/infra/diagnostics_exception.h"
 
 #include <array>
 #include <cstdio>
@@ -52,10 +54,7 @@ std::string FormatMailDate(const TLocalTime& time, int biasMinutes) {
   return text;
 }
 
-std::string FileNameOf(std::string_view path) {
-  const std::size_t separator = path.find_last_of("\\/:");
-  return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
-}
+std::string FileNameOf(std::string_view path) { return std::string(AnsiFileNamePart(path)); }
 
 std::string QuoteParameters(const std::vector<std::string>& parameters) {
   std::string text;

@@ -4,8 +4,9 @@
 //                         the entry + lines after the exit
 //   idehost               exit code 1 when IsIDEHost
 //   attached              exit code = IsDebuggerAttached + 2 * TraceEnabled
-//   restart <marker>      first run: note command line and folder in <marker>, move to another folder
-//                         and TerminateProcessNow(true); the instance it starts notes itself and ends
+//   restart <marker>      first run: note command line, folder and whether it was given standard
+//                         handles in <marker>, move to another folder and TerminateProcessNow(true);
+//                         the instance it starts notes itself likewise and ends
 
 #include "crashlog/infra/process.h"
 #include "crashlog/infra/trace.h"
@@ -32,8 +33,12 @@ int CountLogLines() {
 void NoteInstance(const std::string& marker, const char* which) {
   char folder[MAX_PATH] = {};
   GetCurrentDirectoryA(sizeof folder, folder);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  GetStartupInfoA(&startup);
+  const char* handles = (startup.dwFlags & STARTF_USESTDHANDLES) != 0 ? "std" : "own";
   if (std::FILE* file = std::fopen(marker.c_str(), "ab")) {
-    std::fprintf(file, "%s|%s|%s\n", which, GetCommandLineA(), folder);
+    std::fprintf(file, "%s|%s|%s|%s\n", which, GetCommandLineA(), folder, handles);
     std::fclose(file);
   }
 }

@@ -20,3 +20,7 @@ pelloran_add_test(crashlog_process_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/process_test.cpp
   LIBS crashlog_diagnostics crashlog_test_child_process)
 add_dependencies(crashlog_process_tests crashlog_diag_probe)
+
+pelloran_add_test(crashlog_ansi_path_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/ansi_path_test.cpp
+  LIBS crashlog_diagnostics)

@@ -10,6 +10,7 @@ namespace {
 
 using pelloran::testing::ReadWholeFile;
 using pelloran::testing::RunProgram;
+using pelloran::testing::RunProgramCapturing;
 using pelloran::testing::ScratchFolder;
 using pelloran::testing::SiblingProgram;
 
@@ -128,6 +129,9 @@ TEST(HostProgram, DevelopmentEnvironmentIsRecognisedByItsFileName) {
   EXPECT_TRUE(IsIdeExecutablePath("pelloranide.EXE"));
   EXPECT_FALSE(IsIdeExecutablePath("C:\\PelloranIDE.exe\\app.exe"));
   EXPECT_FALSE(IsIdeExecutablePath("C:\\Tools\\XPelloranIDE.exe"));
+  // "\xC7\x5C" is one double-byte character: its second byte is not a separator.
+  EXPECT_FALSE(IsIdeExecutablePath("C:\\Tools\\\xC7\x5CPelloranIDE.exe"));
+  EXPECT_TRUE(IsIdeExecutablePath("C:\\\xC7\x5C\\PelloranIDE.exe"));
   EXPECT_FALSE(IsIDEHost());
 
   ScratchFolder folder;
@@ -180,14 +184,18 @@ TEST(Restart, NewInstanceWithTheSameCommandLineInTheStartUpFolder) {
   const std::string marker = folder.File("marker.txt");
   const std::string commandLine = Quoted(SiblingProgram(kProbe)) + " restart " + Quoted(marker) + " \"x y\"";
 
-  EXPECT_EQ(RunProgram(commandLine, startFolder), 1u);  // the first instance ends with exit code 1
+  // The first instance is given standard handles (a pipe) and ends with exit code 1. The new one
+  // inherits no handles, so it must not be told to use the first one's.
+  std::string output;
+  EXPECT_EQ(RunProgramCapturing(commandLine, output, startFolder), 1u);
   // The new instance runs on its own; wait until it has noted itself.
   std::string notes;
   for (int i = 0; i < 600 && notes.find("second|") == std::string::npos; ++i) {
     Sleep(50);
     notes = ReadWholeFile(marker);
   }
-  EXPECT_EQ(notes, "first|" + commandLine + "|" + startFolder + "\n" + "second|" + commandLine + "|" + startFolder + "\n");
+  EXPECT_EQ(notes, "first|" + commandLine + "|" + startFolder + "|std\n" + "second|" + commandLine + "|" +
+                       startFolder + "|own\n");
 }
 
 }  // namespace

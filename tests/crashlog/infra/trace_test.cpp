@@ -122,6 +122,10 @@ TEST(TraceFile, SavedBesideTheModuleWithTheLogExtension) {
   EXPECT_EQ(ChangeFileExtension("C:\\app\\prog.exe", ".log"), "C:\\app\\prog.log");
   EXPECT_EQ(ChangeFileExtension("C:\\app.d\\prog", ".log"), "C:\\app.d\\prog.log");
   EXPECT_EQ(ChangeFileExtension("lib.v2.dll", ".log"), "lib.v2.log");
+  // "\xC7\x5C" is one double-byte character whose second byte equals '\': it ends no folder.
+  EXPECT_EQ(ChangeFileExtension("C:\\app\\v1.\xC7\x5C", ".log"), "C:\\app\\v1.log");
+  EXPECT_EQ(ChangeFileExtension("C:\\a.b\\\xC7\x5C", ".log"), "C:\\a.b\\\xC7\x5C.log");
+  EXPECT_EQ(ChangeFileExtension("C:\\\xC7\x5C.d\\prog", ".log"), "C:\\\xC7\x5C.d\\prog.log");
 }
 
 TEST(TraceFile, DebugAndSaveRewriteTheFileOnEveryLine) {

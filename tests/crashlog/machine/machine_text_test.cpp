@@ -49,6 +49,10 @@ TEST(VersionResource, FourNumbersAndTheDescriptionQuery) {
   EXPECT_EQ(FileDescriptionQuery(0x0409, 0x04B0), "\\StringFileInfo\\040904B0\\FileDescription");
   EXPECT_EQ(FileNameOf("C:\\app\\Pelloran.exe"), "Pelloran.exe");
   EXPECT_EQ(FileNameOf("Pelloran.exe"), "Pelloran.exe");
+  // "\xC7\x5C" is one double-byte character whose second byte equals '\'.
+  EXPECT_EQ(FileNameOf("C:\\app\\\xC7\x5C.exe"), "\xC7\x5C.exe");
+  EXPECT_EQ(FileNameOf("C:\\\xC7\x5C\\\xC7\x5C"), "\xC7\x5C");
+  EXPECT_EQ(FileNameOf("C:\xC7\x5C"), "\xC7\x5C");
 }
 
 TEST(ExceptionFacts, AddressTypeAndMessage) {
