@@ -18,9 +18,11 @@ struct TModuleChannel {
   SharedChannel channel;
 };
 
+// Never destroyed: finalisation code of this module and of others (static destructors, exit
+// handlers) may still publish and read after the statics here would have gone.
 TModuleChannel& ModuleChannel() {
-  static TModuleChannel instance;
-  return instance;
+  static TModuleChannel* const instance = new TModuleChannel;
+  return *instance;
 }
 
 }  // namespace
@@ -55,11 +57,11 @@ std::optional<std::vector<std::uint8_t>> ReadPublishedOptions(const void* module
   return payload;
 }
 
-bool LoadPublishedOptions(const void* module, TCrashModuleOptions& options, std::uint16_t dataVersion) {
+bool LoadPublishedOptions(const void* module, TCrashModuleOptions& options, std::uint16_t /*containerVersion*/) {
   const auto stream = ReadPublishedOptions(module);
   if (!stream) return false;
-  options.LoadFromStream(std::span<const std::uint8_t>(*stream), dataVersion);
-  return true;
+  // The channel always carries the publisher's current layout, whatever version its container has.
+  return options.LoadFromStream(std::span<const std::uint8_t>(*stream), kCurrentDataVersion);
 }
 
 }  // namespace pelloran::crashlog

@@ -20,7 +20,10 @@ bool PublishModuleOptions(std::span<const std::uint8_t> optionStream);
 // The OptionStream published by `module` (nullptr: the running module), or nothing when the
 // module has no channel or publishes nothing.
 std::optional<std::vector<std::uint8_t>> ReadPublishedOptions(const void* module);
-// Loads what `module` published over `options`; false when nothing was published.
-bool LoadPublishedOptions(const void* module, TCrashModuleOptions& options, std::uint16_t dataVersion);
+// Loads what `module` published over `options`, in the current layout; false when nothing was
+// published or the stream is cut short. `containerVersion` (the DataVersion of the module's ELDATA
+// container) is not used: the payload's layout does not depend on it. The parameter stays only
+// because the module registry still passes it.
+bool LoadPublishedOptions(const void* module, TCrashModuleOptions& options, std::uint16_t containerVersion);
 
 }  // namespace pelloran::crashlog

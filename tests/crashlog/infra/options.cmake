@@ -6,9 +6,14 @@ pelloran_add_test(crashlog_option_stream_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/option_stream_test.cpp
   LIBS crashlog_option_stream)
 
+# crashlog_options_probe publishes on the MODULE channel and reads it back during finalisation.
+add_executable(crashlog_options_probe ${CMAKE_CURRENT_LIST_DIR}/options_probe.cpp)
+target_link_libraries(crashlog_options_probe PRIVATE pelloran_options crashlog_options)
+
 pelloran_add_test(crashlog_options_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/options_test.cpp
-  LIBS crashlog_options)
+  LIBS crashlog_options crashlog_test_child_process)
+add_dependencies(crashlog_options_tests crashlog_options_probe)
 
 # The ELDATA test program carries a container as its RCDATA resource. The container is written at
 # build time by a native program compiled from the same stream sources the build tool uses, which

@@ -8,6 +8,7 @@
 #include "crashlog/infra/shared_channel.h"
 #include "crashlog/infra/trace.h"
 #include "runtime/exceptions.h"
+#include "tests/crashlog/infra/child_process.h"
 #include "tests/crashlog/infra/legacy_option_stream.h"
 
 namespace pelloran::crashlog {
@@ -318,6 +319,36 @@ TEST_F(CurrentOptions, ChannelPublishedByOneSetIsReadBackByAnotherReader) {
 
   CloseModuleChannel();
   EXPECT_FALSE(ReadPublishedOptions(nullptr).has_value());
+}
+
+TEST_F(CurrentOptions, PublishedOptionsAreReadInTheCurrentLayoutWhateverTheContainerVersion) {
+  ASSERT_TRUE(OpenModuleChannel());
+  TCrashModuleOptions source("", false);
+  source.SetSmtpHost("smtp.example.com");
+  source.SetFreezeTimeout(33);
+  source.FilterClasses().Add("EAbort");
+  source.FilterMessages().Add("");
+  const auto stream = source.SaveToStream();
+  ASSERT_TRUE(PublishModuleOptions(stream));
+
+  // The module's own container is older; what it publishes at run time is not.
+  TCrashModuleOptions reader("C:\\elsewhere\\host.exe", false);
+  EXPECT_TRUE(LoadPublishedOptions(nullptr, reader, 421));
+  EXPECT_EQ(reader.Values(), source.Values());
+
+  // A stream cut short is reported, not taken for a complete one.
+  ASSERT_TRUE(PublishModuleOptions(std::span(stream).first(stream.size() - 3)));
+  TCrashModuleOptions cutReader("C:\\elsewhere\\host.exe", false);
+  EXPECT_FALSE(LoadPublishedOptions(nullptr, cutReader, kCurrentDataVersion));
+  CloseModuleChannel();
+}
+
+TEST(ModuleChannel, OutlivesTheProgramsStaticsSoFinalisationCanStillPublish) {
+  std::string output;
+  ASSERT_EQ(pelloran::testing::RunProgramCapturing(
+                "\"" + pelloran::testing::SiblingProgram("crashlog_options_probe.exe") + "\"", output),
+            0u);
+  EXPECT_EQ(output, "early=A1A2 late=B1");
 }
 
 }  // namespace
