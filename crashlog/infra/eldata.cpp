@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace pelloran::crashlog {
 
@@ -29,19 +30,26 @@ bool InflateWhole(std::span<const std::uint8_t> compressed, std::vector<std::uin
   // inflates to megabytes must not cost a reallocation per compressed-size step.
   std::size_t capacity = std::max<std::size_t>(256, (compressed.size() + 255) / 256 * 256);
   int status = Z_OK;
-  while (status == Z_OK) {
-    if (out.size() == capacity) {
-      if (capacity >= limit) break;
-      capacity = std::min(limit, capacity * 2);
+  try {
+    while (status == Z_OK) {
+      if (out.size() == capacity) {
+        if (capacity >= limit) break;
+        capacity = std::min(limit, capacity * 2);
+      }
+      const std::size_t produced = out.size();
+      out.resize(capacity);
+      z.next_out = out.data() + produced;
+      z.avail_out = static_cast<uInt>(capacity - produced);
+      status = inflate(&z, Z_NO_FLUSH);
+      out.resize(capacity - z.avail_out);
+      // Z_BUF_ERROR with input left means only "no room"; with no input left, the stream is cut.
+      if (status == Z_BUF_ERROR && z.avail_in != 0 && out.size() == capacity) status = Z_OK;
     }
-    const std::size_t produced = out.size();
-    out.resize(capacity);
-    z.next_out = out.data() + produced;
-    z.avail_out = static_cast<uInt>(capacity - produced);
-    status = inflate(&z, Z_NO_FLUSH);
-    out.resize(capacity - z.avail_out);
-    // Z_BUF_ERROR with input left means only "no room"; with no input left, the stream is cut.
-    if (status == Z_BUF_ERROR && z.avail_in != 0 && out.size() == capacity) status = Z_OK;
+  } catch (const std::bad_alloc&) {
+    // A damaged body can ask for more than a crowded 32-bit process has: the container is simply
+    // unusable, and the reporter must not fail with an exception of its own.
+    status = Z_MEM_ERROR;
+    std::vector<std::uint8_t>().swap(out);
   }
   inflateEnd(&z);
   return status == Z_STREAM_END;

@@ -24,8 +24,9 @@ inline constexpr std::uint32_t kEldataMagic = 0x000FAB10;
 inline constexpr std::size_t kEldataHeaderSize = 14;
 inline constexpr std::size_t kEldataTailTrailerSize = 8;  // u32 b, u32 magic
 inline constexpr std::uint16_t kFirstCompressedVersion = 450;
-// Bodies that inflate beyond this are refused rather than exhausting memory.
-inline constexpr std::size_t kMaxEldataBodySize = 256u * 1024u * 1024u;
+// Bodies that inflate beyond this are refused rather than exhausting memory: far above what any
+// module carries, and still an allocation a 32-bit process can usually make.
+inline constexpr std::size_t kMaxEldataBodySize = 64u * 1024u * 1024u;
 
 using TBuildTime = std::array<std::uint8_t, 8>;
 
@@ -35,8 +36,8 @@ struct TEldataContents {
   std::vector<std::uint8_t> Body;  // inflated when the container was compressed
 };
 
-// zlib over whole buffers. Inflate fails (false, `out` unspecified) on damaged or truncated data
-// and on output beyond `limit`.
+// zlib over whole buffers. Inflate fails (false, `out` unspecified) on damaged or truncated data,
+// on output beyond `limit`, and when memory for the output runs out.
 bool InflateWhole(std::span<const std::uint8_t> compressed, std::vector<std::uint8_t>& out,
                   std::size_t limit = kMaxEldataBodySize);
 std::vector<std::uint8_t> DeflateWhole(std::span<const std::uint8_t> bytes, int level = 9);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <new>
+
 #include "crashlog/infra/options.h"
 #include "runtime/scoped_handle.h"
 
@@ -98,11 +100,17 @@ TModuleEldata LoadEldataContents(const TEldataContents& contents, TCrashModuleOp
 std::optional<TModuleEldata> LoadModuleEldata(const void* module, const std::string& fileName,
                                               TCrashModuleOptions& options) {
   std::optional<TEldataContents> contents;
-  const auto resource = FindEldataResource(module);
-  if (resource && HasEldataMagic(*resource))
-    contents = ReadEldataContainer(*resource);
-  else if (!fileName.empty())
-    contents = ReadEldataFileTail(fileName);
+  try {
+    const auto resource = FindEldataResource(module);
+    if (resource && HasEldataMagic(*resource))
+      contents = ReadEldataContainer(*resource);
+    else if (!fileName.empty())
+      contents = ReadEldataFileTail(fileName);
+  } catch (const std::bad_alloc&) {
+    // A damaged length or body can ask for more memory than the process has left: such a
+    // container is as unusable as one with a bad header.
+    return std::nullopt;
+  }
   if (!contents) return std::nullopt;
   return LoadEldataContents(*contents, options);
 }

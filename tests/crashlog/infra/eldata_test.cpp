@@ -250,5 +250,150 @@ TEST(EldataModule, DamagedOrMissingContainerLeavesTheDefaults) {
   EXPECT_EQ(options.Values(), TCrashOptionValues{});
 }
 
+// A zlib stream of `size` zero bytes, made in pieces so that the test never holds the whole body.
+std::vector<std::uint8_t> DeflatedZeros(std::size_t size) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit(&z, 9), Z_OK);
+  std::vector<std::uint8_t> zeros(1u << 20);
+  std::vector<std::uint8_t> chunk(1u << 16);
+  std::vector<std::uint8_t> out;
+  std::size_t left = size;
+  int flush = Z_NO_FLUSH;
+  while (flush != Z_FINISH) {
+    const std::size_t piece = std::min(left, zeros.size());
+    left -= piece;
+    flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+    z.next_in = zeros.data();
+    z.avail_in = static_cast<uInt>(piece);
+    do {
+      z.next_out = chunk.data();
+      z.avail_out = static_cast<uInt>(chunk.size());
+      deflate(&z, flush);
+      out.insert(out.end(), chunk.begin(), chunk.end() - z.avail_out);
+    } while (z.avail_out == 0);
+  }
+  deflateEnd(&z);
+  return out;
+}
+
+// A resource container with the right header and `body` after it, in place of the compressed body.
+std::vector<std::uint8_t> ContainerWithBody(std::span<const std::uint8_t> body) {
+  auto container = WriteEldataContainer(kCurrentDataVersion, kFixtureBuildTime, {});
+  container.resize(kEldataHeaderSize);
+  container.insert(container.end(), body.begin(), body.end());
+  return container;
+}
+
+// A copy of this program whose only resource is the ELDATA block given, loaded as a data file.
+class TModuleWithResource {
+ public:
+  explicit TModuleWithResource(const std::vector<std::uint8_t>& eldata) {
+    const std::string source = ThisProgramFile();
+    char folder[MAX_PATH], name[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    GetTempFileNameA(folder, "eld", 0, name);
+    path_ = name;
+    if (!CopyFileA(source.c_str(), path_.c_str(), FALSE)) return;
+    HANDLE update = BeginUpdateResourceA(path_.c_str(), TRUE);
+    if (update == nullptr) return;
+    const bool added = UpdateResourceA(update, MAKEINTRESOURCEA(10) /* RT_RCDATA */, "ELDATA",
+                                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                       const_cast<std::uint8_t*>(eldata.data()), static_cast<DWORD>(eldata.size()));
+    if (!EndUpdateResourceA(update, added ? FALSE : TRUE) || !added) return;
+    image_.reset(LoadLibraryExA(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  }
+  ~TModuleWithResource() {
+    image_.reset();
+    DeleteFileA(path_.c_str());
+  }
+  HMODULE Module() const { return image_.get(); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  ScopedGeneric<ModuleTraits> image_;
+};
+
+// Reserves the address space in large blocks until none is left that could hold a few megabytes,
+// so that a large allocation fails as it would in a crowded 32-bit process; frees it again.
+class TAddressSpaceHog {
+ public:
+  TAddressSpaceHog() {
+    for (SIZE_T size = 1u << 30; size >= (8u << 20);) {
+      if (void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS))
+        blocks_.push_back(block);
+      else
+        size /= 2;
+    }
+  }
+  ~TAddressSpaceHog() {
+    for (void* block : blocks_) VirtualFree(block, 0, MEM_RELEASE);
+  }
+  TAddressSpaceHog(const TAddressSpaceHog&) = delete;
+  TAddressSpaceHog& operator=(const TAddressSpaceHog&) = delete;
+
+ private:
+  std::vector<void*> blocks_;
+};
+
+TEST(EldataModule, ResourceWithTheMagicButADamagedBodyLeavesTheDefaults) {
+  const auto good = WriteEldataContainer(kCurrentDataVersion, kFixtureBuildTime, SampleBody());
+  const std::vector<std::uint8_t> garbage(4000, 0x5A);
+  // Far more than any module carries, in a few hundred kilobytes.
+  const auto huge = DeflatedZeros(200u << 20);
+  std::vector<std::vector<std::uint8_t>> containers;
+  containers.push_back(ContainerWithBody(garbage));
+  containers.push_back(std::vector<std::uint8_t>(good.begin(), good.end() - 40));  // stream cut short
+  containers.push_back(ContainerWithBody(huge));
+  for (std::size_t i = 0; i < containers.size(); ++i) {
+    TModuleWithResource module(containers[i]);
+    ASSERT_NE(module.Module(), nullptr) << i;
+    ASSERT_TRUE(HasEldataResource(module.Module())) << i;
+    TCrashModuleOptions options(module.Path(), false);
+    EXPECT_FALSE(LoadModuleEldata(module.Module(), module.Path(), options).has_value()) << i;
+    EXPECT_EQ(options.Values(), TCrashOptionValues{}) << i;
+    EXPECT_EQ(options.UpdateCount(), 0) << i;
+  }
+
+  // The same body where memory is short: the reporter must not fail with an exception of its own.
+  TModuleWithResource module(containers.back());
+  ASSERT_NE(module.Module(), nullptr);
+  TCrashModuleOptions options(module.Path(), false);
+  std::optional<TModuleEldata> loaded;
+  bool threw = false;
+  {
+    TAddressSpaceHog hog;
+    try {
+      loaded = LoadModuleEldata(module.Module(), module.Path(), options);
+    } catch (...) {
+      threw = true;
+    }
+  }
+  EXPECT_FALSE(threw);
+  EXPECT_FALSE(loaded.has_value());
+  EXPECT_EQ(options.Values(), TCrashOptionValues{});
+}
+
+TEST(EldataModule, AppendedContainerLargerThanTheMemoryLeftLeavesTheDefaults) {
+  const std::vector<std::uint8_t> body(20u << 20, 0);
+  TTempFile file;
+  file.Write(ModuleFileWithTail(WriteEldataTail(kCurrentDataVersion, kFixtureBuildTime, body)));
+  const HMODULE noResource = GetModuleHandleA("kernel32.dll");
+  TCrashModuleOptions options(file.Path(), false);
+  std::optional<TModuleEldata> loaded;
+  bool threw = false;
+  {
+    TAddressSpaceHog hog;
+    try {
+      loaded = LoadModuleEldata(noResource, file.Path(), options);
+    } catch (...) {
+      threw = true;
+    }
+  }
+  EXPECT_FALSE(threw);
+  EXPECT_FALSE(loaded.has_value());
+  EXPECT_EQ(options.Values(), TCrashOptionValues{});
+}
+
 }  // namespace
 }  // namespace pelloran::crashlog
