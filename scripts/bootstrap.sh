@@ -9,7 +9,7 @@ packages=(
   g++ zlib1g-dev llvm-14-dev
   wine wine32:i386 wine64 fonts-wine
   xvfb x11-apps imagemagick xdotool fonts-wqy-microhei
-  ffmpeg locales python3
+  ffmpeg locales tzdata python3
 )
 
 sudo_cmd=()
