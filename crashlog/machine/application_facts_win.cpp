@@ -1,6 +1,7 @@
 // Facts about the application, the exception and the active window, read from the system.
 
 #include "crashlog/infra/process.h"
+#include "crashlog/machine/fact_guard.h"
 #include "crashlog/machine/machine.h"
 
 #include <windows.h>
@@ -12,16 +13,6 @@
 namespace pelloran::crashlog {
 
 namespace {
-
-// Runs a fact's gathering; any failure gives the empty text, as a report must always be composed.
-template <typename Gather>
-std::string Fact(Gather gather) noexcept {
-  try {
-    return gather();
-  } catch (...) {
-    return {};
-  }
-}
 
 struct StartTime {
   std::mutex Lock;

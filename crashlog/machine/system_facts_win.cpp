@@ -1,6 +1,7 @@
 // Facts about the computer and the operating system, read from the system.
 
 #include "crashlog/infra/process.h"
+#include "crashlog/machine/fact_guard.h"
 #include "crashlog/machine/machine.h"
 
 #include <windows.h>
@@ -13,15 +14,6 @@
 namespace pelloran::crashlog {
 
 namespace {
-
-template <typename Gather>
-std::string Fact(Gather gather) noexcept {
-  try {
-    return gather();
-  } catch (...) {
-    return {};
-  }
-}
 
 TOsVersion ReadSystemVersion() {
   TOsVersion version;
