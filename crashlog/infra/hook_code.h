@@ -12,7 +12,17 @@ namespace pelloran::crashlog::hook_detail {
 
 // Writes bytes over code (or import slots): execute-read-write for the write, the old protection
 // back, and the instruction cache flushed. False when the system refused.
+// Holds every other code write off (recursive: WriteCodeBytes may be called while held).
 bool WriteCodeBytes(std::uintptr_t address, const void* bytes, std::size_t size) noexcept;
+
+// The lock WriteCodeBytes takes, for callers that must decide and write in one step.
+class TCodeWriteLock {
+ public:
+  TCodeWriteLock() noexcept;
+  ~TCodeWriteLock();
+  TCodeWriteLock(const TCodeWriteLock&) = delete;
+  TCodeWriteLock& operator=(const TCodeWriteLock&) = delete;
+};
 
 // Executable memory for hook blocks.
 TCodeHookBlock* AllocateBlock();

@@ -80,7 +80,28 @@ extern "C" void __deregister_frame(void* begin);
 
 namespace pelloran::crashlog::hook_detail {
 
+namespace {
+
+// One lock for every write over code or import slots. Two writers to one page would otherwise
+// interleave their protection changes, and the later restore would leave the page writable. A
+// critical section: recursive, safe to take in the unwinder's cleanup phase (an ordinary call on
+// the throwing thread), and never destroyed, so finalization code can still unhook.
+CRITICAL_SECTION& CodeWriteSection() noexcept {
+  static CRITICAL_SECTION* section = [] {
+    auto* created = new CRITICAL_SECTION;
+    InitializeCriticalSection(created);
+    return created;
+  }();
+  return *section;
+}
+
+}  // namespace
+
+TCodeWriteLock::TCodeWriteLock() noexcept { EnterCriticalSection(&CodeWriteSection()); }
+TCodeWriteLock::~TCodeWriteLock() { LeaveCriticalSection(&CodeWriteSection()); }
+
 bool WriteCodeBytes(std::uintptr_t address, const void* bytes, std::size_t size) noexcept {
+  TCodeWriteLock lock;
   void* at = reinterpret_cast<void*>(address);
   DWORD previous = 0;
   if (!VirtualProtect(at, size, PAGE_EXECUTE_READWRITE, &previous)) return false;

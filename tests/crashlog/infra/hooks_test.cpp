@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "crashlog/infra/hook.h"
 #include "crashlog/infra/hook_code.h"
@@ -46,6 +47,17 @@ VICTIM DWORD VictimSetsLastError(DWORD code) {
   g_originalCalls = g_originalCalls + 1;
   SetLastError(code);
   return code + 1;
+}
+
+// Two victims side by side, in one page of code, for two threads that hook-call them at once.
+static volatile int g_pageACalls = 0, g_pageBCalls = 0;
+VICTIM int VictimPageA(int a) {
+  g_pageACalls = g_pageACalls + 1;
+  return a + 1;
+}
+VICTIM int VictimPageB(int a) {
+  g_pageBCalls = g_pageBCalls + 1;
+  return a + 2;
 }
 
 // A method found by its full name in this program's own debug information.
@@ -488,6 +500,52 @@ TEST_F(Hooks, UnhookAllPutsEveryByteAndSlotBack) {
   EXPECT_EQ(SystemLanguage(), system);
   EXPECT_EQ(UserLanguage(), user);
   EXPECT_EQ(Opaque(&VictimAdd)(1, 1), 2);
+}
+
+int (*g_pageATrampoline)(int);
+int (*g_pageBTrampoline)(int);
+int ReplacementPageA(int a) { return g_pageATrampoline(a) * 2; }
+int ReplacementPageB(int a) { return g_pageBTrampoline(a) * 3; }
+
+DWORD PageProtection(const void* address) {
+  MEMORY_BASIC_INFORMATION info{};
+  VirtualQuery(address, &info, sizeof info);
+  return info.Protect;
+}
+
+TEST_F(Hooks, TwoThreadsWritingCodeInOnePageLeaveItsProtectionAsItWas) {
+  const void* a = reinterpret_cast<const void*>(&VictimPageA);
+  const void* b = reinterpret_cast<const void*>(&VictimPageB);
+  const auto page = [](const void* p) { return reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t{0xFFF}; };
+  if (page(a) != page(b) || page(static_cast<const std::uint8_t*>(a) + 4) != page(b))
+    GTEST_SKIP() << "the two victims landed in different pages";
+  const DWORD protection = PageProtection(a);
+  const auto beforeA = FirstBytes(a), beforeB = FirstBytes(b);
+  g_pageATrampoline = reinterpret_cast<int (*)(int)>(
+      HookCode(const_cast<void*>(a), reinterpret_cast<void*>(&ReplacementPageA), "VictimPageA"));
+  g_pageBTrampoline = reinterpret_cast<int (*)(int)>(
+      HookCode(const_cast<void*>(b), reinterpret_cast<void*>(&ReplacementPageB), "VictimPageB"));
+  g_pageACalls = 0;
+  g_pageBCalls = 0;
+  constexpr int kCalls = 20000;
+  int wrongA = 0, wrongB = 0;
+  std::thread first([&] {
+    for (int i = 0; i < kCalls; ++i) wrongA += Opaque(&VictimPageA)(i) != (i + 1) * 2;
+  });
+  std::thread second([&] {
+    for (int i = 0; i < kCalls; ++i) wrongB += Opaque(&VictimPageB)(i) != (i + 2) * 3;
+  });
+  first.join();
+  second.join();
+  EXPECT_EQ(wrongA, 0);
+  EXPECT_EQ(wrongB, 0);
+  EXPECT_EQ(g_pageACalls, kCalls);
+  EXPECT_EQ(g_pageBCalls, kCalls);
+
+  UnhookAll();
+  EXPECT_EQ(PageProtection(a), protection);
+  EXPECT_EQ(FirstBytes(a), beforeA);
+  EXPECT_EQ(FirstBytes(b), beforeB);
 }
 
 TEST_F(Hooks, TheLastUserRemovesTheHooks) {
