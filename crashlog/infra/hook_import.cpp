@@ -114,6 +114,11 @@ bool HookImportByName(const std::vector<std::string>& moduleFileNames, std::stri
   const HMODULE handle = GetModuleHandleA(library.c_str());
   old = handle ? reinterpret_cast<void*>(GetProcAddress(handle, std::string(procName).c_str())) : nullptr;
   const std::string name = library + "." + std::string(procName);
+  // A library that is not loaded has nothing to redirect: no failure when none may be raised.
+  if (!old && ignoreFailure) {
+    TraceLeave("HookImportByName", {false});
+    return false;
+  }
   bool any = false;
   for (const auto& fileName : moduleFileNames) {
     const HMODULE module = GetModuleHandleA(fileName.c_str());

@@ -407,6 +407,13 @@ TEST_F(Hooks, ImportHookByNameLooksTheOldProcedureUp) {
   EXPECT_EQ(UserLanguage(), real);
   EXPECT_FALSE(HookImportByName({"no-such-module.dll"}, "kernel32.dll", false, old,
                                 reinterpret_cast<void*>(&FakeOtherLanguage), "GetUserDefaultLangID"));
+  // A library that is not loaded: no procedure to look up; quiet when asked, EProcNull otherwise.
+  EXPECT_FALSE(HookImportByName({self}, "not-loaded-library.dll", true, old,
+                                reinterpret_cast<void*>(&FakeOtherLanguage), "GetUserDefaultLangID"));
+  EXPECT_EQ(old, nullptr);
+  EXPECT_THROW(HookImportByName({self}, "not-loaded-library.dll", false, old,
+                                reinterpret_cast<void*>(&FakeOtherLanguage), "GetUserDefaultLangID"),
+               EProcNull);
 }
 
 // ---- hooks by name --------------------------------------------------------------------------------------
