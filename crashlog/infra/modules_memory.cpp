@@ -47,6 +47,12 @@ bool ReadMemory(std::uintptr_t address, void* out, std::size_t size) noexcept {
   return true;
 }
 
+bool ReadOwnMemory(std::uintptr_t address, void* out, std::size_t size) noexcept {
+  SIZE_T copied = 0;
+  return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(address), out, size, &copied) &&
+         copied == size;
+}
+
 std::size_t ReadableExtent(std::uintptr_t address, std::size_t limit) noexcept {
   std::uintptr_t at = address;
   while (at - address < limit) {
@@ -94,9 +100,13 @@ bool TReadableCache::IsReadable(std::uintptr_t address, std::size_t size) noexce
 }
 
 bool TReadableCache::Read(std::uintptr_t address, void* out, std::size_t size) noexcept {
-  if (!IsReadable(address, size)) return false;
-  std::memcpy(out, reinterpret_cast<const void*>(address), size);
-  return true;
+  // The check keeps guard pages untouched; the read itself still fails rather than faults.
+  return IsReadable(address, size) && ReadOwnMemory(address, out, size);
+}
+
+void TReadableCache::Clear() noexcept {
+  for (auto& r : regions_) r = TRegion{};
+  next_ = 0;
 }
 
 }  // namespace pelloran::crashlog

@@ -17,6 +17,10 @@ inline bool IsReadable(const void* address, std::size_t size) noexcept {
 // Copies `size` bytes at `address` when they are readable; false (and `out` untouched) otherwise.
 bool ReadMemory(std::uintptr_t address, void* out, std::size_t size) noexcept;
 
+// Copies `size` bytes at `address` through the system, which fails instead of faulting when the
+// memory went away since it was checked. False (and `out` undefined) when not all could be read.
+bool ReadOwnMemory(std::uintptr_t address, void* out, std::size_t size) noexcept;
+
 // How many bytes from `address` on, up to `limit`, are readable without a gap.
 std::size_t ReadableExtent(std::uintptr_t address, std::size_t limit) noexcept;
 
@@ -30,6 +34,8 @@ class TReadableCache {
  public:
   bool IsReadable(std::uintptr_t address, std::size_t size) noexcept;
   bool Read(std::uintptr_t address, void* out, std::size_t size) noexcept;
+  // Forgets every answer: after the memory map may have changed (a module was loaded or mapped).
+  void Clear() noexcept;
 
  private:
   struct TRegion {

@@ -20,6 +20,15 @@ std::uint32_t U32(const std::uint8_t* p) {
 // Budget of stack bytes known readable, renewed 400 bytes (or one slot) at a time.
 constexpr std::uint32_t kBudgetStep = 400;
 
+// Locating may register a module, which maps its file: the remembered readability answers are
+// then stale.
+TCrashDebugInfo Locate(TCrashModulesList& modules, TReadableCache& memory, std::uintptr_t address) {
+  const int before = modules.Count();
+  TCrashDebugInfo info = modules.GetLocation(address);
+  if (modules.Count() != before) memory.Clear();
+  return info;
+}
+
 }  // namespace
 
 TCallSite RecogniseCall(const std::uint8_t (&b)[7]) {
@@ -51,7 +60,10 @@ TCrashStackList StackScan(TCrashModulesList& modules, std::uintptr_t firstAddres
     }
     budget = budget >= 4 ? budget - 4 : 0;
     std::uint32_t v = 0;
-    std::memcpy(&v, reinterpret_cast<const void*>(p), 4);
+    if (!ReadOwnMemory(p, &v, 4)) {  // gone since it was checked: check the next slot afresh
+      budget = 0;
+      continue;
+    }
     if (v < 7) continue;
     std::uint8_t b[7];
     if (!memory.Read(v - 7, b, sizeof b)) continue;
@@ -71,10 +83,10 @@ TCrashStackList StackScan(TCrashModulesList& modules, std::uintptr_t firstAddres
           std::uint32_t destination;
           if (memory.Read(U32(code + 2), &destination, 4)) target = destination;
         }
-        if (memory.Read(target, code, 5) && code[0] != 0xE8) list.push_back(modules.GetLocation(target));
+        if (memory.Read(target, code, 5) && code[0] != 0xE8) list.push_back(Locate(modules, memory, target));
       }
     }
-    list.push_back(modules.GetLocation(v - call.Size));
+    list.push_back(Locate(modules, memory, v - call.Size));
   }
   TraceLeave("StackScan", {static_cast<int>(list.size())});
   return list;

@@ -12,6 +12,7 @@
 #include "crashlog/infra/debug_info_writer.h"
 #include "crashlog/infra/eldata.h"
 #include "crashlog/infra/modules.h"
+#include "crashlog/infra/modules_memory.h"
 #include "crashlog/infra/options.h"
 #include "crashlog/infra/shared_channel.h"
 #include "crashlog/infra/stack.h"
@@ -367,6 +368,26 @@ TEST(CallRules, EachCallFormIsRecognisedFromTheBytesBeforeTheReturnAddress) {
   EXPECT_EQ(RecogniseCall(none).Size, 0u);
   const std::uint8_t esp[7] = {0x90, 0x90, 0x90, 0x90, 0x90, 0xFF, 0x14};  // call [esp] needs its SIB byte
   EXPECT_EQ(RecogniseCall(esp).Size, 0u);
+}
+
+TEST(OwnMemory, ReadsNeverFaultOnMemoryThatWentAway) {
+  auto* page = static_cast<std::uint32_t*>(VirtualAlloc(nullptr, 0x1000, MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(page, nullptr);
+  page[0] = 0x12345678;
+  const auto address = reinterpret_cast<std::uintptr_t>(page);
+  TReadableCache cache;
+  std::uint32_t value = 0;
+  ASSERT_TRUE(cache.Read(address, &value, 4));
+  EXPECT_EQ(value, 0x12345678u);
+  DWORD previous = 0;
+  ASSERT_TRUE(VirtualProtect(page, 0x1000, PAGE_NOACCESS, &previous));
+  // The cache still believes the page readable; the read goes through the system and must not
+  // fault (Windows refuses it; Wine reads behind the protection and succeeds).
+  cache.Read(address, &value, 4);
+  ReadOwnMemory(address, &value, 4);
+  cache.Clear();
+  EXPECT_FALSE(cache.IsReadable(address, 4));
+  VirtualFree(page, 0, MEM_RELEASE);
 }
 
 TEST_F(Registry, StackScanOverHostileMemoryNeverFaults) {
