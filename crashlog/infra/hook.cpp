@@ -129,6 +129,7 @@ void UnhookCode(TCodeHookBlock* block) {
   const auto it = std::find_if(lists.Code.begin(), lists.Code.end(), [&](const TCodeHook& h) { return h.Block == block; });
   const bool ours = it != lists.Code.end();  // otherwise not a live block of ours: nothing to put back
   if (ours) {
+    TCodeWriteLock lock;  // no trampoline writes its jump between the restore and the release
     WriteCodeBytes(block->Target, block->Saved, 5);
     DeregisterTrampolineUnwind(it->Unwind);
     lists.Code.erase(it);

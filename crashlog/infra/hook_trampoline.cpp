@@ -147,12 +147,14 @@ TCodeHookBlock* AllocateBlock() {
   return block;
 }
 
+// A released block stays allocated and is never handed out again: a thread may still be inside
+// the target, called through the trampoline, and must return into intact code. Its jump becomes
+// the saved bytes, so that thread's reinstall (or an exception's cleanup) writes the target's own
+// bytes, which the unhook already put back.
 void ReleaseBlock(TCodeHookBlock* block) noexcept {
   if (!block) return;
-  std::memset(block, 0xCC, sizeof *block);  // a stale trampoline call traps at once
-  auto& pool = Pool();
-  std::lock_guard guard(pool.Lock);
-  pool.Free.push_back(block);
+  TCodeWriteLock lock;
+  std::memcpy(block->Patch, block->Saved, sizeof block->Patch);
 }
 
 // ---- the trampoline ------------------------------------------------------------------------------

@@ -127,8 +127,18 @@ TEST_F(Hooks, TrampolineRunsTheOriginalAndThePatchComesBack) {
   EXPECT_EQ(g_addTrampoline(20, 1), 21);
   EXPECT_EQ(g_addReplacementCalls, 2);
 
+  const TCodeHookBlock* block = HookBlockOf(reinterpret_cast<void*>(g_addTrampoline));
+  std::uint8_t code[sizeof block->Code];
+  std::memcpy(code, block->Code, sizeof code);
   UnhookCode(HookBlockOf(reinterpret_cast<void*>(g_addTrampoline)));
   EXPECT_EQ(FirstBytes(reinterpret_cast<void*>(&VictimAdd)), original);
+  // The released block keeps its code for a thread still inside, its jump is the target's own
+  // bytes, and no later hook gets it.
+  EXPECT_EQ(std::memcmp(block->Code, code, sizeof code), 0);
+  EXPECT_EQ(std::memcmp(block->Patch, original.data(), 5), 0);
+  void* again = HookCode(reinterpret_cast<void*>(&VictimAdd), reinterpret_cast<void*>(&ReplacementAdd), "VictimAdd");
+  EXPECT_NE(HookBlockOf(again), block);
+  UnhookCode(HookBlockOf(again));
   EXPECT_EQ(Opaque(&VictimAdd)(2, 3), 5);
   UnhookCode(nullptr);  // nothing happens
 }
