@@ -92,6 +92,7 @@ bool TCrashModulesList::Fill(TCrashModuleInfo& record, std::uintptr_t handle) {
   record.ModuleKind = kModuleNotExamined;
   if (!refreshing_) {
     record.Functions = ReadModuleExports(handle);
+    record.FunctionsOverlap = ExportsOverlap(record.Functions);
     record.ModuleKind = ReadModuleKind(handle, record.FileName);
   }
   record.Options = std::make_unique<TCrashModuleOptionsEx>(record.FileName, true);
@@ -170,7 +171,7 @@ TCrashDebugInfo TCrashModulesList::Locate(std::uintptr_t address) {
   }
   info.LocationKind = kLocationModule;
   info.Module = record;
-  const int index = FindExportIndex(record->Functions, static_cast<std::uint32_t>(address));
+  const int index = FindExportIndex(record->Functions, static_cast<std::uint32_t>(address), record->FunctionsOverlap);
   if (index < 0) return info;
   auto parts = ParseExportName(record->Functions[static_cast<std::size_t>(index)].Name);
   if (parts.LocationKind == kLocationModule) return info;

@@ -38,6 +38,7 @@ struct TCrashModuleInfo {
   std::string Version;       // "major.minor.release.build", empty for 0.0.0.0 or none
   std::uint32_t FileSize = 0;
   TCrashFunctionsList Functions;  // exports, sorted by address
+  bool FunctionsOverlap = true;   // some estimated export ranges overlap: misses search linearly
   std::uint8_t ModuleKind = kModuleNotExamined;
   std::uint16_t DataVersion = kCurrentDataVersion;
   TBuildTime BuildTime{};

@@ -42,7 +42,17 @@ std::string DecorationToDots(std::string_view name) {
 
 }  // namespace
 
-int FindExportIndex(const TCrashFunctionsList& functions, std::uint32_t address) {
+bool ExportsOverlap(const TCrashFunctionsList& functions) {
+  std::uint64_t reach = 0;  // one past the furthest end so far
+  for (std::size_t i = 0; i < functions.size(); ++i) {
+    const auto& f = functions[i];
+    if (i > 0 && f.Address < reach) return true;
+    reach = std::max(reach, std::uint64_t{f.Address} + f.Size + 1);
+  }
+  return false;
+}
+
+int FindExportIndex(const TCrashFunctionsList& functions, std::uint32_t address, bool mayOverlap) {
   if (functions.empty()) return -1;
   int lo = 0, hi = static_cast<int>(functions.size()) - 1;
   bool found = false;
@@ -54,6 +64,7 @@ int FindExportIndex(const TCrashFunctionsList& functions, std::uint32_t address)
     if (d < 0) lo = mid + 1; else hi = mid - 1;
   }
   if (found && lo < static_cast<int>(functions.size()) && Holds(functions[lo], address)) return lo;
+  if (!mayOverlap) return -1;
   // Size estimates can make entries overlap; the halving above then misses or lands beside the
   // holder. Take the first entry that really holds the address, or none.
   const auto it = std::find_if(functions.begin(), functions.end(),

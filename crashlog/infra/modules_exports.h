@@ -23,7 +23,11 @@ using TCrashFunctionsList = std::vector<TCrashFunctionInfo>;
 // Index of the export whose code [Address, Address + Size] holds `address`, or -1.
 // Searches the sorted list in logarithmic time. Estimated sizes can make exports overlap; when
 // the search then misses the holder, a linear pass finds the first entry that holds the address.
-int FindExportIndex(const TCrashFunctionsList& functions, std::uint32_t address);
+// `mayOverlap` false (from ExportsOverlap, worked out once per list) keeps a miss logarithmic.
+int FindExportIndex(const TCrashFunctionsList& functions, std::uint32_t address, bool mayOverlap = true);
+
+// Whether the estimated ranges of any two exports of the sorted list overlap.
+bool ExportsOverlap(const TCrashFunctionsList& functions);
 
 // Estimated length of the code that starts at code[0]; code ends the module's code (its last
 // byte is the code's end). Procedures that set up a frame (push ebp) end at a leave or pop ebp

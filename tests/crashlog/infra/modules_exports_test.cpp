@@ -61,6 +61,12 @@ TEST(ExportSearch, FindsTheHoldingEntryInclusiveOfItsEnd) {
   EXPECT_EQ(FindExportIndex(list, 0x1050), 2);
   EXPECT_EQ(FindExportIndex(list, 0x0FFF), -1);
   EXPECT_EQ(FindExportIndex({}, 0x1000), -1);
+  // Without overlaps the search alone answers, hits and misses alike.
+  ASSERT_FALSE(ExportsOverlap(list));
+  for (std::uint32_t a : {0x0FFFu, 0x1000u, 0x1010u, 0x1011u, 0x1020u, 0x1021u, 0x1050u, 0x1051u})
+    EXPECT_EQ(FindExportIndex(list, a, false), FindExportIndex(list, a, true)) << std::hex << a;
+  EXPECT_TRUE(ExportsOverlap({{"big", 0x100, 0x80}, {"small", 0x110, 0x4}}));
+  EXPECT_TRUE(ExportsOverlap({{"one", 0x100, 8}, {"two", 0x108, 8}}));  // ends are inclusive
 }
 
 TEST(ExportSearch, OverlappingEntriesStillGiveAHoldingOne) {
