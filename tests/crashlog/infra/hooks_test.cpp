@@ -70,6 +70,10 @@ int THookVictim::Run(int x) {
   return base + x;
 }
 
+// The trampoline's two helper routines.
+extern "C" void PelloranHookRestoreTarget();
+extern "C" void PelloranHookReinstall();
+
 namespace pelloran::crashlog {
 namespace {
 
@@ -170,11 +174,13 @@ TEST_F(Hooks, BlockAndTrampolineAreLaidOutByteForByte) {
   EXPECT_EQ(c[14], 0x68);
   EXPECT_EQ(U32(c + 15), self);
   EXPECT_EQ(c[19], 0xE8);  // RestoreTarget
+  EXPECT_EQ(code + 24 + U32(c + 20), static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&PelloranHookRestoreTarget)));
   EXPECT_EQ(c[24], 0xE8);
   EXPECT_EQ(code + 29 + U32(c + 25), target);
   EXPECT_EQ(c[29], 0x68);
   EXPECT_EQ(U32(c + 30), self);
   EXPECT_EQ(c[34], 0xE8);  // Reinstall
+  EXPECT_EQ(code + 39 + U32(c + 35), static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&PelloranHookReinstall)));
   EXPECT_EQ(c[39], 0xFF);
   EXPECT_EQ(c[40], 0x25);
   EXPECT_EQ(U32(c + 41), self + 8);
