@@ -4,6 +4,7 @@
 #include <dlgs.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <thread>
 
@@ -208,7 +209,7 @@ TEST_F(EditDialog, BrowseButtonsUseTheirFilterAndFillTheBoxes) {
 
 TEST_F(EditDialog, BrowseButtonsLeaveTheFocusInTheTextBox) {
   HWND editDialog = nullptr;
-  int focusedAfterBrowsing = 0;
+  std::atomic<int> focusedAfterBrowsing{0};
   Modify([&](HWND box, const SeenBox& s) {
     if (s.Caption == "编辑文件") {
       editDialog = box;
@@ -220,11 +221,13 @@ TEST_F(EditDialog, BrowseButtonsLeaveTheFocusInTheTextBox) {
     }
     testing::PressButton(box, IDCANCEL);  // the file dialog
     std::thread([&focusedAfterBrowsing, editDialog] {
-      ::Sleep(500);
+      // The file dialog disables the edit dialog while it is open.
+      for (int i = 0; i < 200 && !::IsWindowEnabled(editDialog); ++i) ::Sleep(20);
+      ::Sleep(300);
       GUITHREADINFO info{sizeof info};
       ::GetGUIThreadInfo(::GetWindowThreadProcessId(editDialog, nullptr), &info);
       focusedAfterBrowsing = ::GetDlgCtrlID(info.hwndFocus);
-      testing::PostKey(info.hwndFocus, VK_RETURN);
+      testing::PostKey(::GetDlgItem(editDialog, IDC_EDT_EDIT1), VK_RETURN);
     }).detach();
     return true;
   });

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <commctrl.h>
 #include <dlgs.h>
 #include <shlobj.h>
@@ -87,21 +89,29 @@ class MainWindow : public testing::MainFormTest {
     testing::DoubleClickAt(form->lvFiles->Handle(), Centre(r));
   }
 
-  // Opens the context menu of the list as a right click does, and picks item `index` (0-based,
-  // separator not counted) with the keyboard.
-  void ChooseFromContextMenu(int index) {
-    bool picked = false;
-    BoxWatcher menu([&](HWND popup, const SeenBox&) {
-      for (int i = 0; i <= index; ++i) testing::PostKey(popup, VK_DOWN);
-      testing::PostKey(popup, VK_RETURN);
-      picked = true;
+  // Opens the context menu of the list as a right click does, and picks the item at menu
+  // position `position` with the keyboard: arrow down until that item is highlighted, then Enter.
+  void ChooseFromContextMenu(int position) {
+    std::atomic<bool> picked{false};
+    HMENU menu = form->pmFiles->Handle();
+    BoxWatcher watcher([&](HWND popup, const SeenBox&) {
+      for (int tries = 0; tries < 100; ++tries) {
+        if (::GetMenuState(menu, position, MF_BYPOSITION) & MF_HILITE) {
+          testing::PostKey(popup, VK_RETURN);
+          picked = true;
+          return true;
+        }
+        testing::PostKey(popup, VK_DOWN);
+        ::Sleep(50);
+      }
+      testing::PostKey(popup, VK_ESCAPE);
       return true;
     }, /*menusOnly=*/true);
     RECT r{};
     ::GetWindowRect(form->lvFiles->Handle(), &r);
     ::SendMessageA(form->lvFiles->Handle(), WM_CONTEXTMENU,
                    reinterpret_cast<WPARAM>(form->lvFiles->Handle()), MAKELPARAM(r.left + 30, r.top + 40));
-    ASSERT_TRUE(PumpUntil([&] { return picked; }, 10s));
+    ASSERT_TRUE(PumpUntil([&] { return picked.load(); }, 10s));
     PumpFor(200ms);
   }
 
@@ -331,7 +341,7 @@ TEST_F(MainWindow, DeleteAndClearFromToolbarAndContextMenu) {
   ChooseFromContextMenu(2);  // 删除文件
   EXPECT_EQ(Inputs(), (std::vector<std::string>{"a.rm", "c.rm", "e.rm"}));
 
-  ChooseFromContextMenu(3);  // 清空列表 (the separator is skipped)
+  ChooseFromContextMenu(4);  // 清空列表, after the separator
   EXPECT_EQ(form->Jobs->Count(), 0);
 
   Drop({"x.rm", "y.rm"});
