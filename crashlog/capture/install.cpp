@@ -1,0 +1,100 @@
+#include "crashlog/capture/install.h"
+
+#include <windows.h>
+
+#include "crashlog/capture/flow_state.h"
+#include "crashlog/capture/thread_stack.h"
+#include "crashlog/capture/pipeline.h"
+#include "crashlog/capture/pipeline_parts.h"
+#include "crashlog/infra/debuginfo/modules.h"
+#include "crashlog/infra/diagnostics/diagnostics.h"
+#include "crashlog/infra/diagnostics/process.h"
+#include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/hooks/hook.h"
+#include "crashlog/infra/options/options_channel.h"
+#include "crashlog/machine/machine.h"
+#include "runtime/application.h"
+
+namespace pelloran::crashlog {
+
+namespace {
+
+using THandleException = void(__attribute__((thiscall)) *)(TApplication* self, TObject* sender);
+THandleException guiHandleException = nullptr;
+
+// Replaces TApplication::HandleException: the reporter decides whether the framework's own box
+// is shown as well. A failure inside puts the original code back before it travels on.
+__attribute__((thiscall)) void Hooked_GUIHandleException(TApplication* self, TObject* sender) {
+  TraceEnter("Hooked_GUIHandleException");
+  try {
+    if (ExceptionManager()) guiHandleException(self, sender);
+  } catch (...) {
+    RestoreHook(reinterpret_cast<void*>(guiHandleException));
+    throw;
+  }
+  TraceLeave("Hooked_GUIHandleException");
+}
+
+}  // namespace
+
+bool HookFrameworkHandlers() {
+  if (guiHandleException != nullptr) return true;
+  void* trampoline = HookByName("application.TApplication.HandleException",
+                                reinterpret_cast<void*>(&Hooked_GUIHandleException));
+  guiHandleException = reinterpret_cast<THandleException>(trampoline);
+  return trampoline != nullptr;
+}
+
+bool InstallReporter() {
+  TReportFlowState& flow = Flow();
+  if (flow.Installed) return true;
+  TraceEnter("InstallReporter");
+  flow.Installed = true;
+  CreateExceptChannel();
+  OpenModuleChannel();
+  OpenSafecallFlag();
+  RecordStartDirectory();
+
+  TCrashModulesList& modules = CreateCrashModules();
+  TCrashModuleInfo* running = modules.RunningModule();
+  if (running == nullptr || !running->DebugData) {
+    DestroyCrashModules();
+    flow.Installed = false;
+    TraceLeave("InstallReporter", {false});
+    return false;
+  }
+  // Every module of the process now, so that the first report does not pay for it.
+  modules.RefreshModules();
+  for (int i = 0; i < modules.Count(); ++i) modules.FindModule(modules[i].Handle);
+
+  flow.MainThreadId = ::GetCurrentThreadId();
+  flow.MainStackBase = CurrentStackBase();
+  RecordApplicationStartTime();
+  flow.Reset();
+  InstallInterception();
+  InstallThreadHooks();
+  HookFrameworkHandlers();
+  TraceLeave("InstallReporter", {true});
+  return true;
+}
+
+void UninstallReporter() {
+  TReportFlowState& flow = Flow();
+  if (!flow.Installed) return;
+  TraceEnter("UninstallReporter");
+  UninstallInterception();
+  UninstallThreadHooks();
+  if (guiHandleException != nullptr) {
+    UnhookAll();
+    guiHandleException = nullptr;
+  }
+  CloseExceptChannel();
+  CloseModuleChannel();
+  CloseSafecallFlag();
+  DestroyCrashModules();
+  flow.Installed = false;
+  TraceLeave("UninstallReporter");
+  SaveTrace();
+}
+
+}  // namespace pelloran::crashlog

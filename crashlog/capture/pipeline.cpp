@@ -1,0 +1,338 @@
+#include "crashlog/capture/pipeline.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <functional>
+#include <optional>
+
+#include "base/ansi_path.h"
+#include "crashlog/capture/exception_thread.h"
+#include "crashlog/capture/flow_state.h"
+#include "crashlog/capture/thread_stack.h"
+#include "crashlog/capture/pipeline_parts.h"
+#include "crashlog/infra/debuginfo/modules.h"
+#include "crashlog/infra/diagnostics/diagnostics.h"
+#include "crashlog/infra/diagnostics/error_code.h"
+#include "crashlog/infra/diagnostics/process.h"
+#include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/options/options.h"
+
+namespace pelloran::crashlog {
+
+namespace {
+
+// Keeps the thread's last-error value across the notification: the raising code may read it.
+class TLastErrorKeeper {
+ public:
+  TLastErrorKeeper() noexcept : saved_(::GetLastError()) {}
+  ~TLastErrorKeeper() { ::SetLastError(saved_); }
+
+ private:
+  DWORD saved_;
+};
+
+std::string TrimUpper(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return AsciiUpper(text.substr(first, last - first + 1));
+}
+
+// The first FilterClasses entry naming the object's class or an ancestor; -1 for none.
+int FilterIndex(const TCrashModuleOptions& options, const TExceptionObjectInfo& info) {
+  const TCrashStringList& classes = options.FilterClasses();
+  for (int i = 0; i < classes.Count(); ++i) {
+    const std::string wanted = TrimUpper(classes[i]);
+    if (wanted.empty()) continue;
+    for (const std::string& name : info.ClassChain)
+      if (TrimUpper(name) == wanted) return i;
+  }
+  return -1;
+}
+
+// Which module's options describe this exception: the module that holds the address when it
+// carries debug information, else the running module, else the main program's.
+TCrashModuleInfo* OptionSource(TCrashModulesList& modules, std::uintptr_t address) {
+  TCrashModuleInfo* holder = address != 0 ? modules.FindModuleOfAddress(address) : nullptr;
+  if (holder != nullptr && holder->DebugData) return holder;
+  TCrashModuleInfo* running = modules.RunningModule();
+  if (running != nullptr && running->DebugData) return running;
+  TCrashModuleInfo* main = modules.FindModule(reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr)));
+  return main != nullptr && main->DebugData ? main : running;
+}
+
+// The peer channel of the module that holds the address: another reporter-enabled module may have
+// published the right class name and message of an exception it raised.
+void ReadPeerChannel(TCrashModulesList& modules, std::uintptr_t address, TReportRequest& request) {
+  TCrashModuleInfo* holder = address != 0 ? modules.FindModuleOfAddress(address) : nullptr;
+  if (holder == nullptr) return;
+  std::optional<TPublishedException> published = TakePublishedException(reinterpret_cast<HMODULE>(holder->Handle));
+  if (!published) return;
+  request.TypeOverride = published->ClassName;
+  request.MessageOverride = published->Message;
+  if (!CurrentReportText().empty()) RebuildReport(request);
+}
+
+bool IsConsoleProgram() {
+  auto* image = reinterpret_cast<const BYTE*>(::GetModuleHandleA(nullptr));
+  auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
+bool IsLibraryModule() {
+  return reinterpret_cast<HMODULE>(TCrashModulesList::RunningModuleHandle()) != ::GetModuleHandleA(nullptr);
+}
+
+bool WriteToConsole(const std::string& text) {
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  return ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+         written == text.size();
+}
+
+}  // namespace
+
+TCrashModuleOptions& WorkingOptions() {
+  static TCrashModuleOptions working{"", false};
+  return working;
+}
+
+std::string ShortMessageOf(const TExceptionObjectInfo& info, const std::string& messageOverride) {
+  std::string message = !messageOverride.empty() ? messageOverride
+                        : info.IsException && !info.Message.empty() ? info.Message
+                                                                     : std::string(kUnknownErrorMessage);
+  if (message.back() != '.') message += '.';
+  return message;
+}
+
+void GoNotify(const TRaisedException& object, const void* address, bool isLanguageRaise) noexcept {
+  TLastErrorKeeper keepLastError;
+  TraceEnter("GoNotify", {address, isLanguageRaise});
+  PublishException(object.Info, address, isLanguageRaise);
+  if (!object.Info.IsAbort && Flow().Installed) {
+    TBusyClaim claim;
+    if (claim.Held() && !IsExceptionHandled(object, address))
+      ExceptNotify(object, address, isLanguageRaise, 0, 0, nullptr);
+  }
+  TraceLeave("GoNotify");
+}
+
+bool ExceptionManager() noexcept {
+  TraceEnter("ExceptionManager");
+  bool result = true;
+  const TLastRaise last = LastRaisedException();
+  const TExceptionObjectInfo current = DescribeCurrentException();
+  if ((last.Info.HasObject && !last.Info.IsAbort) || (current.HasObject && !current.IsAbort)) {
+    result = false;
+    TBusyClaim claim;
+    if (claim.Held()) {
+      TRaisedException object{last.Object, last.Info};
+      const void* address = last.Address;
+      bool isLanguageRaise = last.Flag;
+      if (!last.Info.HasObject) {
+        object = {std::current_exception(), current};
+        address = nullptr;
+        isLanguageRaise = !current.ClassChainHolds("EExternal");
+        // The framework handler's own frame: nothing was captured at raise time.
+        CapturedStackStart() = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 4;
+        CapturedContext().ContextFlags = 0;
+      }
+      if (!object.Info.IsAbort) result = ExceptNotify(object, address, isLanguageRaise, 0, 0, nullptr);
+    }
+  }
+  TraceLeave("ExceptionManager", {result});
+  return result;
+}
+
+bool ExceptNotify(const TRaisedException& object, const void* address, bool isLanguageRaise,
+                  std::uintptr_t stackEnd, std::uintptr_t stackStart, const CONTEXT* context) noexcept {
+  TraceEnter("ExceptNotify", {address, isLanguageRaise});
+  bool result = true;
+  try {
+    TCrashModuleOptionsEx* own = FindCurrentCrashLogOptions();
+    if (own != nullptr && own->Active()) {
+      TExceptNotifyParams params;
+      params.Context = context;
+      params.StackEnd = stackEnd;
+      params.StackStart = stackStart;
+      params.ThreadID = ::GetCurrentThreadId();
+      CaptureFocusControl(params.ControlClass, params.ControlText);
+      TReportFlowState& flow = Flow();
+      const bool useWorker = !IsIDEHost() && params.ThreadID == flow.MainThreadId &&
+                             (!IsLibraryModule() || (!flow.UnitsInitializing && !flow.UnitsFinalizing));
+      if (useWorker) {
+        // The worker has a stack and capture of its own: hand it this thread's.
+        if (params.Context == nullptr && CapturedContext().ContextFlags != 0) params.Context = &CapturedContext();
+        if (params.StackEnd == 0) params.StackEnd = CurrentStackBase();
+        if (params.StackStart == 0) params.StackStart = CapturedStackStart();
+        result = RunOnExceptionThreadWorker(
+            [&] { return InternalExceptNotify(object, address, isLanguageRaise, params); });
+      } else {
+        result = InternalExceptNotify(object, address, isLanguageRaise, params);
+      }
+    }
+  } catch (...) {
+    HandleInternalError("ExceptNotify.");
+  }
+  ClearLastRaisedException();
+  CapturedStackStart() = 0;
+  CapturedContext().ContextFlags = 0;
+  TraceLeave("ExceptNotify", {result});
+  return result;
+}
+
+bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress, bool isLanguageRaise,
+                          TExceptNotifyParams params) noexcept {
+  TraceEnter("InternalExceptNotify", {rawAddress, isLanguageRaise});
+  TReportFlowState& flow = Flow();
+  bool result = false;
+  int progress = 1;
+  TCrashStackList callStack;
+  std::string screenshotFile;
+  try {
+    TReportRequest request;
+    request.Object = &object;
+    ::GetLocalTime(&request.CaptureTime);
+    std::uintptr_t address = reinterpret_cast<std::uintptr_t>(rawAddress);
+    if (isLanguageRaise && address != 0) address -= 5;
+    request.Address = address;
+    TCrashModulesList* modules = CrashModules();
+    if (modules == nullptr) return false;
+    ReadPeerChannel(*modules, address, request);
+    TCrashModuleInfo* source = OptionSource(*modules, address);
+    TCrashModuleOptions& options = WorkingOptions();
+    if (source != nullptr && source->Options) options.Assign(source->Options.get());
+    if (IsIDEHost()) options.SetCustomDialogLook(false);
+    if (source != nullptr) options.SetModuleName(source->FileName);
+    flow.SendRequested = options.SendMode() != 0;
+    flow.ScreenshotRequested = options.AttachScreenshot();
+    flow.CopyRequested = false;
+    flow.TerminateRequested = false;
+
+    progress = 2;
+    if (options.FilterActive()) {
+      const int index = FilterIndex(options, object.Info);
+      if (index >= 0) {
+        const std::string message = index < options.FilterMessages().Count() ? options.FilterMessages()[index] : "";
+        if (!message.empty())
+          ::MessageBoxA(nullptr, message.c_str(), options.GetText(0).c_str(), 0x242040);
+        TraceLeave("InternalExceptNotify", {false});
+        return false;
+      }
+    }
+
+    progress = 3;
+    if (params.StackEnd == 0) params.StackEnd = CurrentStackBase();
+    if (params.StackStart == 0) params.StackStart = CapturedStackStart();
+    if (params.Context == nullptr && CapturedContext().ContextFlags != 0) params.Context = &CapturedContext();
+
+    progress = 4;  // steps 4 to 6: the call stack with the creator's stack, top duplicate removed
+    callStack = BuildCallStack(address, isLanguageRaise, params.StackStart, params.StackEnd, params.ThreadID);
+
+    progress = 7;
+    flow.Handled = true;
+    modules->RefreshModules();
+    request.Params = &params;
+    request.CallStack = &callStack;
+    BuildReport(request);
+    flow.Duplicate = IsDuplicateError();
+    ClearLastError();
+
+    progress = 8;
+    if (!flow.Handled) {
+      result = true;
+    } else {
+      progress = 9;
+      ++flow.ErrorCount;
+      progress = 10;
+      flow.ShortMessage = ShortMessageOf(object.Info, request.MessageOverride);
+
+      progress = 11;
+      if (options.ShowDialog()) {
+        progress = 12;
+        flow.Execute = true;
+        ClearLastError();
+        progress = 13;
+        if (flow.Execute) {
+          if (IsConsoleProgram()) {
+            flow.Execute = WriteToConsole(options.GetText(3) + "\r\n\r\n" + CurrentReportText() + "\r\n");
+            if (!flow.Execute) ReportSectionError(eeShowError, "Console");
+          } else {
+            flow.Execute = ShowErrorDialog();
+            if (!flow.Execute) ReportSectionError(eeShowError, "GUI");
+          }
+        }
+      }
+      progress = 14;
+      if ((options.ReportOptions() & kAskReproduceSteps) != 0 && !IsConsoleProgram() && !flow.Duplicate &&
+          (options.SendMode() != 0 || options.SaveLog()))
+        ShowReproduceDialog();
+
+      progress = 15;
+      if (options.SaveLog()) SaveToLogFile();
+      if (flow.CopyRequested) CopyTextToClipboard(CurrentReportText());
+
+      progress = 16;
+      if (options.SendMode() != 0 && !flow.Duplicate && flow.SendRequested) SendErrorReport();
+    }
+
+    progress = 17;
+    callStack.clear();
+    progress = 18;
+    if (flow.TerminateRequested) {
+      progress = 19;
+      TerminateProcessNow(options.TerminateAction() == 1);
+    }
+  } catch (...) {
+    HandleInternalError("InternalExceptNotify." + std::to_string(progress));
+  }
+  TraceLeave("InternalExceptNotify", {result});
+  return result;
+}
+
+void CaptureFocusControl(std::string& className, std::string& text) {
+  className.clear();
+  text.clear();
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  HWND foreground = ::GetForegroundWindow();
+  const DWORD owner = foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
+  if (owner == 0 || !::GetGUIThreadInfo(owner, &info) || info.hwndFocus == nullptr) return;
+  char name[257] = {};
+  ::GetClassNameA(info.hwndFocus, name, sizeof name);
+  className = name;
+  char buffer[257] = {};
+  // A window of another thread is asked with a time limit: that thread may be the frozen one.
+  DWORD_PTR length = 0;
+  if (owner == ::GetCurrentThreadId())
+    length = static_cast<DWORD_PTR>(::GetWindowTextA(info.hwndFocus, buffer, sizeof buffer));
+  else if (!::SendMessageTimeoutA(info.hwndFocus, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
+                                  SMTO_BLOCK | SMTO_ABORTIFHUNG, 200, &length))
+    length = 0;
+  text.assign(buffer, std::strlen(buffer));
+  const bool password = TrimUpper(className).find("EDIT") != std::string::npos &&
+                        (::GetWindowLongA(info.hwndFocus, GWL_STYLE) & ES_PASSWORD) != 0;
+  if (password) text.assign(text.size(), '*');
+}
+
+bool CopyTextToClipboard(const std::string& text) {
+  if (!::OpenClipboard(FindMainWindow(::GetCurrentProcessId()))) return false;
+  bool done = false;
+  HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, text.size() + 1);
+  if (block != nullptr) {
+    if (void* bytes = ::GlobalLock(block)) {
+      std::memcpy(bytes, text.c_str(), text.size() + 1);
+      ::GlobalUnlock(block);
+      ::EmptyClipboard();
+      done = ::SetClipboardData(CF_TEXT, block) != nullptr;
+    }
+    if (!done) ::GlobalFree(block);  // the clipboard owns the block only once it took it
+  }
+  ::CloseClipboard();
+  return done;
+}
+
+}  // namespace pelloran::crashlog

@@ -1,0 +1,58 @@
+#pragma once
+// What the pipeline needs of the pieces around it: the interception layer (the thread's capture,
+// IsExceptionHandled), the thread registry (call stacks), the report composer and log, and the
+// ways of showing an error.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "crashlog/capture/pipeline.h"
+#include "crashlog/infra/debuginfo/stack.h"
+
+namespace pelloran::crashlog {
+
+// --- interception layer ----------------------------------------------------------------------
+// Where the calling thread's next report starts scanning, and the registers it captured
+// (ContextFlags 0: nothing captured).
+std::uintptr_t& CapturedStackStart() noexcept;
+CONTEXT& CapturedContext() noexcept;
+bool IsExceptionHandled(const TRaisedException& object, const void* address) noexcept;
+
+// --- call stacks -----------------------------------------------------------------------------
+TCrashStackList BuildCallStack(std::uintptr_t address, bool isLanguageRaise, std::uintptr_t stackStart,
+                               std::uintptr_t stackEnd, std::uint32_t threadId);
+
+// --- report and log --------------------------------------------------------------------------
+struct TReportRequest {
+  const TRaisedException* Object = nullptr;
+  std::uintptr_t Address = 0;
+  std::string TypeOverride;
+  std::string MessageOverride;
+  SYSTEMTIME CaptureTime{};
+  const TExceptNotifyParams* Params = nullptr;
+  const TCrashStackList* CallStack = nullptr;
+};
+// Builds the report (ReportText, SendText, the duplicate values) and returns ReportText.
+std::string BuildReport(const TReportRequest& request);
+// Rebuilds its general section after a Type or Message override.
+std::string RebuildReport(const TReportRequest& request);
+bool IsDuplicateError();
+void SaveToLogFile();
+const std::string& CurrentReportText();
+
+// --- showing ---------------------------------------------------------------------------------
+bool ShowErrorDialog();
+void ShowReproduceDialog();
+bool SendErrorReport();
+
+}  // namespace pelloran::crashlog
+
+namespace pelloran::crashlog {
+// --- installation of the pieces --------------------------------------------------------------
+void InstallInterception();
+void UninstallInterception();
+void InstallThreadHooks();
+void UninstallThreadHooks();
+}  // namespace pelloran::crashlog
