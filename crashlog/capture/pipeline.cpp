@@ -93,7 +93,39 @@ bool WriteToConsole(const std::string& text) {
          written == text.size();
 }
 
+TCrashExceptionRecord currentRecord;
+bool recordSet = false;
+
+// Event handlers run under the exception's thread; afterwards the exception is published on
+// this module's channel again (a handler may have raised and caught others in between).
+void RunHandler(const std::function<void()>& call) {
+  RunOnExceptionThread(currentRecord.ThreadID, call);
+  if (currentRecord.ExceptionObject != nullptr)
+    PublishException(currentRecord.ExceptionObject->Info, reinterpret_cast<const void*>(currentRecord.ExceptionAddress),
+                     LastRaisedException().Flag);
+}
+
 }  // namespace
+
+TCrashLogHandlers& CrashLogHandlers() {
+  static TCrashLogHandlers handlers;
+  return handlers;
+}
+
+const TCrashExceptionRecord* CurrentRecord() { return recordSet ? &currentRecord : nullptr; }
+
+bool RunActionHandler(TCrashAction action, bool execute) {
+  if (!CrashLogHandlers().Action) return execute;
+  RunHandler([&] { CrashLogHandlers().Action(currentRecord, action, execute); });
+  return execute;
+}
+
+bool RunActionFailedHandler(TCrashAction action) {
+  bool retry = false;
+  if (!CrashLogHandlers().ActionFailed) return retry;
+  RunHandler([&] { CrashLogHandlers().ActionFailed(currentRecord, action, retry); });
+  return retry;
+}
 
 TCrashModuleOptions& WorkingOptions() {
   static TCrashModuleOptions working{"", false};
@@ -237,9 +269,17 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
     modules->RefreshModules();
     request.Params = &params;
     request.CallStack = &callStack;
-    BuildReport(request);
+    currentRecord = {&object, address, params.ThreadID, {}, modules, &callStack, &options};
+    recordSet = true;
+    currentRecord.LogText = BuildReport(request);
     flow.Duplicate = IsDuplicateError();
     ClearLastError();
+    if (CrashLogHandlers().Notify) {
+      bool handled = true;
+      RunHandler([&] { CrashLogHandlers().Notify(currentRecord, handled); });
+      flow.Handled = handled;
+      ReadPeerChannel(*modules, address, request);
+    }
 
     progress = 8;
     if (!flow.Handled) {
@@ -253,8 +293,8 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
       progress = 11;
       if (options.ShowDialog()) {
         progress = 12;
-        flow.Execute = true;
         ClearLastError();
+        flow.Execute = RunActionHandler(atBeforeShow, true);
         progress = 13;
         if (flow.Execute) {
           if (IsConsoleProgram()) {
@@ -264,6 +304,7 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
             flow.Execute = ShowErrorDialog();
             if (!flow.Execute) ReportSectionError(eeShowError, "GUI");
           }
+          if (flow.Execute) flow.Execute = RunActionHandler(atAfterShow, flow.Execute);
         }
       }
       progress = 14;
@@ -280,6 +321,7 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
     }
 
     progress = 17;
+    recordSet = false;
     callStack.clear();
     progress = 18;
     if (flow.TerminateRequested) {
@@ -287,6 +329,7 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
       TerminateProcessNow(options.TerminateAction() == 1);
     }
   } catch (...) {
+    recordSet = false;
     HandleInternalError("InternalExceptNotify." + std::to_string(progress));
   }
   TraceLeave("InternalExceptNotify", {result});

@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 
+#include "crashlog/infra/debuginfo/stack.h"
 #include "crashlog/infra/diagnostics/diagnostics_exception.h"
 #include "crashlog/infra/options/options.h"
 
@@ -29,6 +31,38 @@ struct TExceptNotifyParams {
   std::string ControlClass;
   std::string ControlText;
 };
+
+// The error in progress as the application's event handlers see it (CurrentRecord).
+struct TCrashExceptionRecord {
+  const TRaisedException* ExceptionObject = nullptr;
+  std::uintptr_t ExceptionAddress = 0;
+  std::uint32_t ThreadID = 0;
+  std::string LogText;
+  TCrashModulesList* ModulesList = nullptr;
+  const TCrashStackList* CallStack = nullptr;
+  TCrashModuleOptions* ModuleOptions = nullptr;
+};
+
+enum TCrashAction { atBeforeShow, atAfterShow, atBeforeLog, atAfterLog, atBeforeSend, atAfterSend, atTerminate };
+
+// The application's event handlers; none is assigned in Pelloran itself. Each runs on the thread
+// of the exception (RunOnExceptionThread); a failure inside one is ignored.
+struct TCrashLogHandlers {
+  // Clearing `handled` hands the exception back to the framework's own handler.
+  std::function<void(const TCrashExceptionRecord&, bool& handled)> Notify;
+  // Called before and after each action; clearing `execute` before it skips it.
+  std::function<void(const TCrashExceptionRecord&, TCrashAction, bool& execute)> Action;
+  // Called after a failed action; setting `retry` repeats it.
+  std::function<void(const TCrashExceptionRecord&, TCrashAction, bool& retry)> ActionFailed;
+};
+TCrashLogHandlers& CrashLogHandlers();
+// The record of the error being processed, or nullptr.
+const TCrashExceptionRecord* CurrentRecord();
+
+// Runs the action handler (when one is assigned) for `action` on the exception's thread; returns
+// `execute` as the handler left it.
+bool RunActionHandler(TCrashAction action, bool execute);
+bool RunActionFailedHandler(TCrashAction action);
 
 // The working option set: a copy of the options of the module the current exception belongs to.
 TCrashModuleOptions& WorkingOptions();
