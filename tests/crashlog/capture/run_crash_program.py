@@ -65,7 +65,7 @@ def main():
     args = " ".join(expect.get("ARGS", [])).split()
     run = subprocess.run([os.environ["PELLORAN_WINE_RUN"], exe] + args, capture_output=True, timeout=120,
                          cwd=os.path.dirname(exe))
-    stdout = run.stdout.decode("gbk", "replace")
+    stdout = run.stdout.decode("gbk", "replace").replace("\r\n", "\n")
     entries = log_entries(log)
     failures = []
 
