@@ -54,6 +54,7 @@ bool InstallReporter() {
   OpenModuleChannel();
   OpenSafecallFlag();
   RecordStartDirectory();
+  RecordRestartTime();
 
   TCrashModulesList& modules = CreateCrashModules();
   TCrashModuleInfo* running = modules.RunningModule();

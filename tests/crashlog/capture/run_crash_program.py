@@ -4,6 +4,8 @@ source, one per comment line:
   // EXIT: 1                      the process's exit code
   // ENTRIES: 2                   the number of entries in its .elf log (0: no log at all)
   // LOG: <regex>                 each entry must match (search, multi-line, GBK text)
+  // LOG_ANY: <regex>             at least one entry must match
+  // WAIT_ENTRIES: 2              wait up to 60 s for that many entries (programs that restart)
   // LOG_FIRST_STACK_ROW: <regex> the first row of the call stack table of each entry
   // STDOUT: <regex>              standard output must match
   // ARGS: <words>                command-line arguments
@@ -15,8 +17,10 @@ Environment: PELLORAN_WINE_RUN, PELLORAN_WINE_SESSION.
 """
 import os
 import re
+import shlex
 import subprocess
 import sys
+import time
 
 ENTRY = re.compile(rb"(?:^|\r\n)(CrashLog .*?\r\n\r\n\r\n)\r\n", re.S)
 
@@ -31,7 +35,7 @@ def expectations(source):
         if m:
             marks[m.group(1)] = str(number)
     for line in lines:
-        m = re.match(r"\s*// (EXIT|ENTRIES|LOG|LOG_FIRST_STACK_ROW|STDOUT|ARGS): ?(.*)$", line)
+        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|STDOUT|ARGS): ?(.*)$", line)
         if m:
             value = re.sub(r"\{(@\w+)\}", lambda mark: marks[mark.group(1)], m.group(2))
             found.setdefault(m.group(1), []).append(value)
@@ -62,9 +66,14 @@ def main():
     log = os.path.splitext(exe)[0] + ".elf"
     if os.path.exists(log):
         os.remove(log)
-    args = " ".join(expect.get("ARGS", [])).split()
+    args = shlex.split(" ".join(expect.get("ARGS", [])))
     run = subprocess.run([os.environ["PELLORAN_WINE_RUN"], exe] + args, capture_output=True, timeout=120,
                          cwd=os.path.dirname(exe))
+    for count in expect.get("WAIT_ENTRIES", []):
+        deadline = time.time() + 60
+        while len(log_entries(log)) < int(count) and time.time() < deadline:
+            time.sleep(0.5)
+        time.sleep(1)  # let a last instance end
     stdout = run.stdout.decode("gbk", "replace").replace("\r\n", "\n")
     entries = log_entries(log)
     failures = []
@@ -81,6 +90,10 @@ def main():
         for n, entry in enumerate(entries):
             check(re.search(pattern.encode("gbk"), entry, re.M),
                   f"entry {n + 1} does not match /{pattern}/")
+    for count in expect.get("WAIT_ENTRIES", []):
+        check(len(entries) == int(count), f"{len(entries)} log entries, expected {count}")
+    for pattern in expect.get("LOG_ANY", []):
+        check(any(re.search(pattern.encode("gbk"), e, re.M) for e in entries), f"no entry matches /{pattern}/")
     for pattern in expect.get("LOG_FIRST_STACK_ROW", []):
         for n, entry in enumerate(entries):
             row = first_stack_row(entry)
