@@ -17,6 +17,9 @@
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "crashlog/infra/options/options.h"
+#include "crashlog/infra/web/intraweb.h"
+#include "crashlog/infra/web/web.h"
+#include "crashlog/infra/web/web_page.h"
 
 namespace pelloran::crashlog {
 
@@ -72,13 +75,6 @@ void ReadPeerChannel(TCrashModulesList& modules, std::uintptr_t address, TReport
   request.TypeOverride = published->ClassName;
   request.MessageOverride = published->Message;
   if (!CurrentReportText().empty()) RebuildReport(request);
-}
-
-bool IsConsoleProgram() {
-  auto* image = reinterpret_cast<const BYTE*>(::GetModuleHandleA(nullptr));
-  auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
-  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
-  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
 }
 
 bool IsLibraryModule() {
@@ -297,8 +293,13 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
         flow.Execute = RunActionHandler(atBeforeShow, true);
         progress = 13;
         if (flow.Execute) {
-          if (IsConsoleProgram()) {
-            flow.Execute = WriteToConsole(options.GetText(3) + "\r\n\r\n" + CurrentReportText() + "\r\n");
+          const std::string pageText = options.GetText(3) + "\r\n\r\n" + CurrentReportText();
+          if (IsIntraWeb()) {
+            RunHandler([&] { flow.Execute = ShowIntraWebError(pageText, options.GetText(2)); });
+          } else if (IsWebApplication()) {
+            flow.Execute = WriteWebError(ErrorPage(options.GetText(2), pageText), params.ThreadID);
+          } else if (IsConsoleProgram()) {
+            flow.Execute = WriteToConsole(pageText + "\r\n");
             if (!flow.Execute) ReportSectionError(eeShowError, "Console");
           } else {
             flow.Execute = ShowErrorDialog();
@@ -308,7 +309,7 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
         }
       }
       progress = 14;
-      if ((options.ReportOptions() & kAskReproduceSteps) != 0 && !IsConsoleProgram() && !flow.Duplicate &&
+      if ((options.ReportOptions() & kAskReproduceSteps) != 0 && IsGUIApplication() && !flow.Duplicate &&
           (options.SendMode() != 0 || options.SaveLog()))
         ShowReproduceDialog();
 

@@ -9,6 +9,7 @@ source, one per comment line:
   // LOG_FIRST_STACK_ROW: <regex> the first row of the call stack table of each entry
   // STDOUT: <regex>              standard output must match
   // ARGS: <words>                command-line arguments
+  // ENV: NAME=value              an environment variable for the program
 
 In patterns, {@name} stands for the number of the source line that ends in the comment "// @name".
 
@@ -35,7 +36,7 @@ def expectations(source):
         if m:
             marks[m.group(1)] = str(number)
     for line in lines:
-        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|STDOUT|ARGS): ?(.*)$", line)
+        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|STDOUT|ARGS|ENV): ?(.*)$", line)
         if m:
             value = re.sub(r"\{(@\w+)\}", lambda mark: marks[mark.group(1)], m.group(2))
             found.setdefault(m.group(1), []).append(value)
@@ -67,8 +68,12 @@ def main():
     if os.path.exists(log):
         os.remove(log)
     args = shlex.split(" ".join(expect.get("ARGS", [])))
+    env = dict(os.environ)
+    for assignment in expect.get("ENV", []):
+        name, _, value = assignment.partition("=")
+        env[name] = value
     run = subprocess.run([os.environ["PELLORAN_WINE_RUN"], exe] + args, capture_output=True, timeout=120,
-                         cwd=os.path.dirname(exe))
+                         cwd=os.path.dirname(exe), env=env)
     for count in expect.get("WAIT_ENTRIES", []):
         deadline = time.time() + 60
         while len(log_entries(log)) < int(count) and time.time() < deadline:
