@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "crashlog/capture/flow_state.h"
+#include "crashlog/capture/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
 #include "crashlog/capture/pipeline.h"
 #include "crashlog/capture/pipeline_parts.h"
@@ -13,37 +14,8 @@
 #include "crashlog/infra/hooks/hook.h"
 #include "crashlog/infra/options/options_channel.h"
 #include "crashlog/machine/machine.h"
-#include "runtime/application.h"
 
 namespace pelloran::crashlog {
-
-namespace {
-
-using THandleException = void(__attribute__((thiscall)) *)(TApplication* self, TObject* sender);
-THandleException guiHandleException = nullptr;
-
-// Replaces TApplication::HandleException: the reporter decides whether the framework's own box
-// is shown as well. A failure inside puts the original code back before it travels on.
-__attribute__((thiscall)) void Hooked_GUIHandleException(TApplication* self, TObject* sender) {
-  TraceEnter("Hooked_GUIHandleException");
-  try {
-    if (ExceptionManager()) guiHandleException(self, sender);
-  } catch (...) {
-    RestoreHook(reinterpret_cast<void*>(guiHandleException));
-    throw;
-  }
-  TraceLeave("Hooked_GUIHandleException");
-}
-
-}  // namespace
-
-bool HookFrameworkHandlers() {
-  if (guiHandleException != nullptr) return true;
-  void* trampoline = HookByName("application.TApplication.HandleException",
-                                reinterpret_cast<void*>(&Hooked_GUIHandleException));
-  guiHandleException = reinterpret_cast<THandleException>(trampoline);
-  return trampoline != nullptr;
-}
 
 bool InstallReporter() {
   TReportFlowState& flow = Flow();
@@ -85,10 +57,8 @@ void UninstallReporter() {
   TraceEnter("UninstallReporter");
   UninstallInterception();
   UninstallThreadHooks();
-  if (guiHandleException != nullptr) {
-    UnhookAll();
-    guiHandleException = nullptr;
-  }
+  UnhookAll();
+  ForgetFrameworkHooks();
   CloseExceptChannel();
   CloseModuleChannel();
   CloseSafecallFlag();

@@ -9,7 +9,4 @@ namespace pelloran::crashlog {
 bool InstallReporter();
 void UninstallReporter();
 
-// The framework's top-level handler found by name and hooked; false when it is not present.
-bool HookFrameworkHandlers();
-
 }  // namespace pelloran::crashlog

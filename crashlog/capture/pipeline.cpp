@@ -9,6 +9,7 @@
 #include "base/ansi_path.h"
 #include "crashlog/capture/exception_thread.h"
 #include "crashlog/capture/flow_state.h"
+#include "crashlog/capture/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
 #include "crashlog/capture/pipeline_parts.h"
 #include "crashlog/infra/debuginfo/modules.h"
@@ -294,7 +295,7 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
         progress = 13;
         if (flow.Execute) {
           const std::string pageText = options.GetText(3) + "\r\n\r\n" + CurrentReportText();
-          if (IsIntraWeb()) {
+          if (IntraWebHookInstalled()) {
             RunHandler([&] { flow.Execute = ShowIntraWebError(pageText, options.GetText(2)); });
           } else if (IsWebApplication()) {
             flow.Execute = WriteWebError(ErrorPage(options.GetText(2), pageText), params.ThreadID);

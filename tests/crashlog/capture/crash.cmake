@@ -6,7 +6,9 @@ file(GLOB crash_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/crash/*.cpp)
 foreach(source IN LISTS crash_sources)
   get_filename_component(name ${source} NAME_WE)
   set(target crash_${name})
-  add_executable(${target} ${source})
+  # A program may bring more sources in a folder of its own ("<name>_parts").
+  file(GLOB parts ${CMAKE_CURRENT_LIST_DIR}/crash/${name}_parts/*.cpp)
+  add_executable(${target} ${source} ${parts})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} PRIVATE pelloran_options crashlog_pipeline)
   # Each program writes its log beside itself: a folder of its own.
@@ -22,3 +24,10 @@ foreach(source IN LISTS crash_sources)
     FIXTURES_REQUIRED wine
     ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PELLORAN_WINE_RUN=${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;PYTHONDONTWRITEBYTECODE=1")
 endforeach()
+
+# The framework package stand-in that crash_package_fallback loads from its own folder.
+add_library(crash_vcl70_package SHARED ${CMAKE_CURRENT_LIST_DIR}/packages/vcl70.cpp ${CMAKE_CURRENT_LIST_DIR}/packages/vcl70.def)
+set_target_properties(crash_vcl70_package PROPERTIES PREFIX "" OUTPUT_NAME "VCL70" SUFFIX ".BPL"
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/crash/package_fallback)
+target_link_options(crash_vcl70_package PRIVATE -static -static-libgcc)
+add_dependencies(crash_package_fallback crash_vcl70_package)
