@@ -8,7 +8,9 @@
 #include "crashlog/capture/pipeline.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "crashlog/infra/hooks/hook.h"
+#include "crashlog/infra/debuginfo/modules.h"
 #include "crashlog/infra/web/intraweb.h"
+#include "crashlog/infra/web/web.h"
 
 namespace pelloran::crashlog {
 
@@ -93,6 +95,29 @@ __attribute__((thiscall)) void Hooked_NTServiceLogMessage(void* self, const char
   TraceLeave("Hooked_NTServiceLogMessage");
 }
 
+using THttpExtensionProc = DWORD(WINAPI*)(EXTENSION_CONTROL_BLOCK* block);
+THttpExtensionProc httpExtensionProc = nullptr;
+
+// The extension's entry point: the request's control block is kept for the error page while
+// the request runs on this thread.
+DWORD WINAPI HookedHttpExtensionProc(EXTENSION_CONTROL_BLOCK* block) {
+  TraceEnter("HookedHttpExtensionProc");
+  TServerECBScope scope(block);
+  const DWORD result = httpExtensionProc(block);
+  TraceLeave("HookedHttpExtensionProc", {static_cast<unsigned>(result)});
+  return result;
+}
+
+void InstallHttpExtensionProc(std::vector<std::string>& installed) {
+  if (httpExtensionProc != nullptr) return;
+  auto running = reinterpret_cast<HMODULE>(TCrashModulesList::RunningModuleHandle());
+  void* entry = reinterpret_cast<void*>(::GetProcAddress(running, "HttpExtensionProc"));
+  if (entry == nullptr) return;
+  httpExtensionProc = reinterpret_cast<THttpExtensionProc>(
+      HookCode(entry, reinterpret_cast<void*>(&HookedHttpExtensionProc), "HttpExtensionProc"));
+  installed.emplace_back("HttpExtensionProc");
+}
+
 template <typename T>
 bool Install(T& trampoline, std::string_view name, std::string_view package, std::string_view exportName,
              void* replacement, std::vector<std::string>& installed) {
@@ -148,6 +173,7 @@ std::vector<std::string> HookFrameworkHandlers() {
   Install(serviceLogMessage, "SvcMgr.TService.LogMessage", "", "",
           reinterpret_cast<void*>(&Hooked_NTServiceLogMessage), installed);
   InstallIntraWeb(installed);
+  InstallHttpExtensionProc(installed);
   TraceLeave("HookFrameworkHandlers", {static_cast<int>(installed.size())});
   return installed;
 }
@@ -156,6 +182,7 @@ void ForgetFrameworkHooks() {
   guiHandler = cgiHandler = isapiHandler = indyHandler = nullptr;
   intraWebHandler = nullptr;
   serviceLogMessage = nullptr;
+  httpExtensionProc = nullptr;
   SetIntraWebHooked(false, nullptr);
 }
 
