@@ -1,5 +1,6 @@
 #pragma once
-// Facts read from a loaded module's image and file: kind, exports, version resource.
+// Facts read from a loaded module's image: kind and exports (the version resource is read with
+// the machine facts, crashlog/machine/machine.h).
 
 #include <cstdint>
 #include <string>
@@ -15,13 +16,6 @@ std::uint8_t ReadModuleKind(std::uintptr_t handle, const std::string& fileName);
 // The module's named exports with their addresses and estimated code sizes, sorted by address;
 // empty when the headers, the code range or the export directory cannot be read.
 TCrashFunctionsList ReadModuleExports(std::uintptr_t handle);
-
-struct TVersionFacts {
-  std::string Description;
-  std::string Version;
-};
-// FileDescription of the first translation and the fixed file version of `fileName`.
-TVersionFacts ReadVersionFacts(const std::string& fileName);
 
 // True on the NT family (every system this program meets today).
 bool IsNtFamily() noexcept;
