@@ -164,7 +164,11 @@ void TLogFile::Save() {
       }
       DeleteFileA(temp.c_str());
       break;
-    case TTempWrite::CannotCreate:  // no new files allowed in that folder: only the log itself
+    case TTempWrite::CannotCreate:
+      // No room for another file: writing the log in place could cut it. Otherwise (no right to
+      // create files in that folder) the log itself is all there is to write.
+      if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+        RaiseFileError("Cannot write the error log", temp, error);
       break;
     case TTempWrite::Failed:  // a full disk: the previous log stays as it was
       RaiseFileError("Cannot write the error log", temp, error);
