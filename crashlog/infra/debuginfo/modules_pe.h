@@ -1,6 +1,5 @@
 #pragma once
-// Facts read from a loaded module's image: kind and exports (the version resource is read with
-// the machine facts, crashlog/machine/machine.h).
+// Facts read from a loaded module's image and file: kind, exports, version resource.
 
 #include <cstdint>
 #include <string>
