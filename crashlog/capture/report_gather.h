@@ -24,11 +24,11 @@ struct TReportCapture {
   std::string ControlText;
   std::uintptr_t StackStart = 0;
   const void* Context = nullptr;  // the thread's 204-byte x86 context (CONTEXT), or none
-  bool GuiApplication = true;
 };
 
 // Facts of fields that ReportFields switches off are not gathered (they are not written); the
-// exception's own values always are, as the duplicate test needs them.
+// exception's own values always are, as the duplicate test needs them. The Active Controls facts
+// are gathered only in a program with windows (IsGUIApplication).
 TGeneralInputs GatherGeneralInputs(const TReportCapture& capture, std::uint32_t reportFields);
 TCpuInputs GatherCpuInputs(const TReportCapture& capture);
 // The 64 bytes at `stackStart` and the 256 at `codeAddress`; none unless both are readable.

@@ -2,6 +2,7 @@
 
 #include "crashlog/infra/debuginfo/modules.h"
 #include "crashlog/infra/debuginfo/modules_memory.h"
+#include "crashlog/infra/web/web.h"
 #include "crashlog/machine/fact_guard.h"
 #include "crashlog/machine/machine.h"
 
@@ -33,7 +34,11 @@ bool ReadChecked(std::uintptr_t address, std::array<std::uint8_t, N>& out) {
 TGeneralInputs GatherGeneralInputs(const TReportCapture& capture, std::uint32_t reportFields) {
   TGeneralInputs inputs;
   inputs.Exception = capture.Exception;
-  inputs.GuiApplication = capture.GuiApplication;
+  try {
+    inputs.GuiApplication = IsGUIApplication();
+  } catch (...) {
+    inputs.GuiApplication = false;  // unknown kind of program: no window facts
+  }
   TGeneralFacts& facts = inputs.Facts;
   auto gather = [&](int field, std::string& fact, auto read) {
     if (FieldOn(reportFields, field)) fact = Fact(read);
@@ -44,7 +49,7 @@ TGeneralInputs GatherGeneralInputs(const TReportCapture& capture, std::uint32_t 
   gather(3, facts.Parameters, [] { return ApplicationParameters(); });
   gather(4, facts.ExceptionDate, [&] { return ExceptionDate(capture.CaptureTime); });
   facts.ExceptionModule = ExceptionModule(reinterpret_cast<const void*>(capture.Exception.Address));
-  if (capture.GuiApplication) {
+  if (inputs.GuiApplication) {
     gather(9, facts.FormClass, [] { return ForegroundFormClass(); });
     gather(10, facts.FormText, [] { return ForegroundFormText(); });
     facts.ControlClass = ControlClassFact(capture.ControlClass);

@@ -276,6 +276,7 @@ TEST(Gather, RegistersMemoryFactsAndModulesOfThisProcess) {
   EXPECT_FALSE(general.Facts.ComputerName.empty());
   EXPECT_TRUE(general.Facts.StartDate.empty() && general.Facts.OsLanguage.empty());
   EXPECT_EQ(general.Facts.ExceptionModule, "crashlog_report_text_tests.exe");
+  EXPECT_FALSE(general.GuiApplication);  // a console program
 
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, sizeof path);
