@@ -159,7 +159,7 @@ std::vector<std::string> HookFrameworkHandlers() {
   constexpr std::string_view kHandleExceptionExport = "@Forms@TApplication@HandleException$qqrp14System@TObject";
   auto* gui = reinterpret_cast<void*>(&Hooked_GUIHandleException);
   // This program's own framework first, then the names of the frameworks the reporter knows.
-  if (!Install(guiHandler, "application.TApplication.HandleException", "", "", gui, installed) &&
+  if (!Install(guiHandler, "application.pelloran::TApplication.HandleException", "", "", gui, installed) &&
       !Install(guiHandler, "Forms.TApplication.HandleException", "VCL70.BPL", kHandleExceptionExport, gui, installed))
     Install(guiHandler, "QForms.TApplication.HandleException", "VISUALCLX70.BPL",
             "@Qforms@TApplication@HandleException$qqrp14System@TObject", gui, installed);

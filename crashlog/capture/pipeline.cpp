@@ -12,6 +12,9 @@
 #include "crashlog/capture/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
 #include "crashlog/capture/pipeline_parts.h"
+#include "crashlog/capture/report_gather.h"
+#include "crashlog/capture/report_text.h"
+#include "crashlog/delivery/error_dialog.h"
 #include "crashlog/infra/debuginfo/modules.h"
 #include "crashlog/infra/diagnostics/diagnostics.h"
 #include "crashlog/infra/diagnostics/error_code.h"
@@ -68,14 +71,18 @@ TCrashModuleInfo* OptionSource(TCrashModulesList& modules, std::uintptr_t addres
 
 // The peer channel of the module that holds the address: another reporter-enabled module may have
 // published the right class name and message of an exception it raised.
-void ReadPeerChannel(TCrashModulesList& modules, std::uintptr_t address, TReportRequest& request) {
+void ReadPeerChannel(TCrashModulesList& modules, TReportCapture& capture, bool reportBuilt) {
+  const std::uintptr_t address = capture.Exception.Address;
   TCrashModuleInfo* holder = address != 0 ? modules.FindModuleOfAddress(address) : nullptr;
   if (holder == nullptr) return;
   std::optional<TPublishedException> published = TakePublishedException(reinterpret_cast<HMODULE>(holder->Handle));
   if (!published) return;
-  request.TypeOverride = published->ClassName;
-  request.MessageOverride = published->Message;
-  if (!CurrentReportText().empty()) RebuildReport(request);
+  capture.Exception.TypeOverride = published->ClassName;
+  capture.Exception.MessageOverride = published->Message;
+  if (reportBuilt) {
+    const TCrashOptionValues& options = WorkingOptions().Values();
+    Report().RebuildReport(options, GatherGeneralInputs(capture, options.ReportFields));
+  }
 }
 
 bool IsLibraryModule() {
@@ -103,6 +110,20 @@ void RunHandler(const std::function<void()>& call) {
 }
 
 }  // namespace
+
+TReportState& Report() {
+  static TReportState report;
+  return report;
+}
+
+TReportEvents ReportEvents() {
+  TReportEvents events;
+  if (CrashLogHandlers().Action)
+    events.ActionHandler = [](TCrashAction action, bool& execute) { execute = RunActionHandler(action, execute); };
+  if (CrashLogHandlers().ActionFailed)
+    events.ActionFailedHandler = [](TCrashAction action, bool& retry) { retry = RunActionFailedHandler(action); };
+  return events;
+}
 
 TCrashLogHandlers& CrashLogHandlers() {
   static TCrashLogHandlers handlers;
@@ -222,15 +243,17 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
   TCrashStackList callStack;
   std::string screenshotFile;
   try {
-    TReportRequest request;
-    request.Object = &object;
-    ::GetLocalTime(&request.CaptureTime);
+    TReportState& report = Report();
+    report.ReproduceText.clear();
+    TReportCapture capture;
+    capture.CaptureTime = LocalTimeNow();
     std::uintptr_t address = reinterpret_cast<std::uintptr_t>(rawAddress);
     if (isLanguageRaise && address != 0) address -= 5;
-    request.Address = address;
+    capture.Exception.Object = object.Info;
+    capture.Exception.Address = address;
     TCrashModulesList* modules = CrashModules();
     if (modules == nullptr) return false;
-    ReadPeerChannel(*modules, address, request);
+    ReadPeerChannel(*modules, capture, false);
     TCrashModuleInfo* source = OptionSource(*modules, address);
     TCrashModuleOptions& options = WorkingOptions();
     if (source != nullptr && source->Options) options.Assign(source->Options.get());
@@ -264,18 +287,26 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
     progress = 7;
     flow.Handled = true;
     modules->RefreshModules();
-    request.Params = &params;
-    request.CallStack = &callStack;
+    capture.ControlClass = params.ControlClass;
+    capture.ControlText = params.ControlText;
+    capture.StackStart = params.StackStart;
+    capture.Context = params.Context;
     currentRecord = {&object, address, params.ThreadID, {}, modules, &callStack, &options};
     recordSet = true;
-    currentRecord.LogText = BuildReport(request);
-    flow.Duplicate = IsDuplicateError();
+    currentRecord.LogText =
+        report.BuildReport(options.Values(), GatherReportInputs(capture, options.Values(), callStack, *modules));
+    if (options.TerminateAction() == 1 && RestartedRecently()) {
+      report.ReportText += "\r\nRestart: the program failed again within a minute of its restart; it is not restarted.";
+      report.SendText = report.ReportText;
+      currentRecord.LogText = report.ReportText;
+    }
+    flow.Duplicate = report.IsDuplicateError(options);
     ClearLastError();
     if (CrashLogHandlers().Notify) {
       bool handled = true;
       RunHandler([&] { CrashLogHandlers().Notify(currentRecord, handled); });
       flow.Handled = handled;
-      ReadPeerChannel(*modules, address, request);
+      ReadPeerChannel(*modules, capture, true);
     }
 
     progress = 8;
@@ -285,16 +316,16 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
       progress = 9;
       ++flow.ErrorCount;
       progress = 10;
-      flow.ShortMessage = ShortMessageOf(object.Info, request.MessageOverride);
+      flow.ShortMessage = ShortMessageOf(object.Info, capture.Exception.MessageOverride);
 
       progress = 11;
       if (options.ShowDialog()) {
         progress = 12;
         ClearLastError();
-        flow.Execute = RunActionHandler(atBeforeShow, true);
+        flow.Execute = RunActionHandler(TCrashAction::BeforeShow, true);
         progress = 13;
         if (flow.Execute) {
-          const std::string pageText = options.GetText(3) + "\r\n\r\n" + CurrentReportText();
+          const std::string pageText = PageIntro(options.Values()) + report.ReportText;
           if (IntraWebHookInstalled()) {
             RunHandler([&] { flow.Execute = ShowIntraWebError(pageText, options.GetText(2)); });
           } else if (IsWebApplication()) {
@@ -306,7 +337,7 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
             flow.Execute = ShowErrorDialog();
             if (!flow.Execute) ReportSectionError(eeShowError, "GUI");
           }
-          if (flow.Execute) flow.Execute = RunActionHandler(atAfterShow, flow.Execute);
+          if (flow.Execute) flow.Execute = RunActionHandler(TCrashAction::AfterShow, flow.Execute);
         }
       }
       progress = 14;
@@ -315,8 +346,8 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
         ShowReproduceDialog();
 
       progress = 15;
-      if (options.SaveLog()) SaveToLogFile();
-      if (flow.CopyRequested) CopyTextToClipboard(CurrentReportText());
+      if (options.SaveLog()) report.SaveToLogFile(options, ReportEvents());
+      if (flow.CopyRequested) CopyTextToClipboard(report.ReportText);
 
       progress = 16;
       if (options.SendMode() != 0 && !flow.Duplicate && flow.SendRequested) SendErrorReport();

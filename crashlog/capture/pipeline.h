@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "crashlog/capture/report_events.h"
+#include "crashlog/capture/report_state.h"
 #include "crashlog/infra/debuginfo/stack.h"
 #include "crashlog/infra/diagnostics/diagnostics_exception.h"
 #include "crashlog/infra/options/options.h"
@@ -43,8 +45,6 @@ struct TCrashExceptionRecord {
   TCrashModuleOptions* ModuleOptions = nullptr;
 };
 
-enum TCrashAction { atBeforeShow, atAfterShow, atBeforeLog, atAfterLog, atBeforeSend, atAfterSend, atTerminate };
-
 // The application's event handlers; none is assigned in Pelloran itself. Each runs on the thread
 // of the exception (RunOnExceptionThread); a failure inside one is ignored.
 struct TCrashLogHandlers {
@@ -63,6 +63,11 @@ const TCrashExceptionRecord* CurrentRecord();
 // `execute` as the handler left it.
 bool RunActionHandler(TCrashAction action, bool execute);
 bool RunActionFailedHandler(TCrashAction action);
+
+// The report of the error being processed (and of the last one, until the next begins).
+TReportState& Report();
+// The application's handlers as the report and delivery steps call them.
+TReportEvents ReportEvents();
 
 // The working option set: a copy of the options of the module the current exception belongs to.
 TCrashModuleOptions& WorkingOptions();

@@ -24,27 +24,7 @@ bool IsExceptionHandled(const TRaisedException& object, const void* address) noe
 TCrashStackList BuildCallStack(std::uintptr_t address, bool isLanguageRaise, std::uintptr_t stackStart,
                                std::uintptr_t stackEnd, std::uint32_t threadId);
 
-// --- report and log --------------------------------------------------------------------------
-struct TReportRequest {
-  const TRaisedException* Object = nullptr;
-  std::uintptr_t Address = 0;
-  std::string TypeOverride;
-  std::string MessageOverride;
-  SYSTEMTIME CaptureTime{};
-  const TExceptNotifyParams* Params = nullptr;
-  const TCrashStackList* CallStack = nullptr;
-};
-// Builds the report (ReportText, SendText, the duplicate values) and returns ReportText.
-std::string BuildReport(const TReportRequest& request);
-// Rebuilds its general section after a Type or Message override.
-std::string RebuildReport(const TReportRequest& request);
-bool IsDuplicateError();
-void SaveToLogFile();
-const std::string& CurrentReportText();
-
-// --- showing ---------------------------------------------------------------------------------
-bool ShowErrorDialog();
-void ShowReproduceDialog();
+// --- delivery --------------------------------------------------------------------------------
 bool SendErrorReport();
 
 }  // namespace pelloran::crashlog

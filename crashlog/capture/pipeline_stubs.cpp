@@ -6,7 +6,6 @@ namespace pelloran::crashlog {
 namespace {
 thread_local std::uintptr_t stackStart = 0;
 thread_local CONTEXT context{};
-std::string reportText;
 }  // namespace
 std::uintptr_t& CapturedStackStart() noexcept { return stackStart; }
 CONTEXT& CapturedContext() noexcept { return context; }
@@ -14,11 +13,6 @@ bool IsExceptionHandled(const TRaisedException&, const void*) noexcept { return 
 TCrashStackList BuildCallStack(std::uintptr_t address, bool, std::uintptr_t low, std::uintptr_t high, std::uint32_t) {
   return StackScan(*CrashModules(), address, low, high);
 }
-std::string BuildReport(const TReportRequest& r) { return reportText = "CrashLog 4.5.4\r\n" + r.Object->Info.ClassName; }
-std::string RebuildReport(const TReportRequest& r) { return BuildReport(r); }
-bool IsDuplicateError() { return false; }
-void SaveToLogFile() {}
-const std::string& CurrentReportText() { return reportText; }
 bool SendErrorReport() { return false; }
 void InstallInterception() {}
 void UninstallInterception() {}
