@@ -119,37 +119,31 @@ TEST(Thread, SynchronizeFromAPlainWaitLoopRaisesTheMethodsExceptionAgainInTheCal
   EXPECT_FALSE(CheckSynchronize());
 }
 
-TEST(Thread, AThreadThatFreesItselfRunsOnTerminateOnTheMainThreadFirst) {
-  std::atomic<bool> destroyed{false};
-  DWORD onTerminateRanOn = 0;
-  bool destroyedBeforeOnTerminate = true;
-  auto* thread = new TLambdaThread([](TLambdaThread&) {}, true, &destroyed);
-  EXPECT_EQ(thread->ThreadProcedure(), RuntimeThreadProcs()[1]);
-  thread->OnTerminate = [&](TThread&) {
-    onTerminateRanOn = ::GetCurrentThreadId();
-    destroyedBeforeOnTerminate = destroyed.load();
-  };
-  thread->Resume();
-  LoopUntil([&] { return destroyed.load(); }, [] { CheckSynchronize(); });
-  EXPECT_EQ(onTerminateRanOn, MainThreadID());
-  EXPECT_FALSE(destroyedBeforeOnTerminate);
-}
-
 TEST(Thread, WhatEscapesExecuteIsKeptAndTheThreadStillFinishes) {
-  TLambdaThread thread([](TLambdaThread& self) {
+  TLambdaThread owned([](TLambdaThread& self) {
     self.SetReturnValue(9);
     throw std::runtime_error("worker failed");
   });
-  thread.Resume();
-  EXPECT_EQ(thread.WaitFor(), 9u);
-  EXPECT_TRUE(thread.Finished());
-  ASSERT_TRUE(thread.FatalException());
-  EXPECT_EQ(ExceptionMessage(thread.FatalException()), "worker failed");
+  owned.Resume();
+  EXPECT_EQ(owned.WaitFor(), 9u);
+  EXPECT_TRUE(owned.Finished());
+  EXPECT_EQ(ExceptionMessage(owned.FatalException()), "worker failed");
 
-  // A thread that frees itself is freed all the same.
+  // A thread that frees itself: OnTerminate first, on the main thread, then the object goes.
   std::atomic<bool> destroyed{false};
-  (new TLambdaThread([](TLambdaThread&) { throw std::runtime_error("again"); }, true, &destroyed))->Resume();
-  LoopUntil([&] { return destroyed.load(); }, [] {});
+  DWORD onTerminateRanOn = 0;
+  bool destroyedBeforeOnTerminate = true;
+  auto* freeing = new TLambdaThread([](TLambdaThread&) { throw std::runtime_error("again"); }, true, &destroyed);
+  EXPECT_EQ(freeing->ThreadProcedure(), RuntimeThreadProcs()[1]);
+  freeing->OnTerminate = [&](TThread& self) {
+    onTerminateRanOn = ::GetCurrentThreadId();
+    destroyedBeforeOnTerminate = destroyed.load();
+    EXPECT_TRUE(self.FatalException());
+  };
+  freeing->Resume();
+  LoopUntil([&] { return destroyed.load(); }, [] { CheckSynchronize(); });
+  EXPECT_EQ(onTerminateRanOn, MainThreadID());
+  EXPECT_FALSE(destroyedBeforeOnTerminate);
 }
 
 TEST(Thread, DeletingAThreadThatNeverStartedEndsItWithoutExecute) {
