@@ -1,5 +1,7 @@
 #include "crashlog/capture/threads.h"
 
+#include <atomic>
+
 namespace pelloran::crashlog {
 
 namespace {
