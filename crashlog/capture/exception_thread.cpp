@@ -3,11 +3,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 #include "crashlog/capture/flow_state.h"
+#include "crashlog/capture/threads.h"
 #include "crashlog/infra/diagnostics/trace.h"
-#include "runtime/scoped_handle.h"
 
 namespace pelloran::crashlog {
 
@@ -46,24 +47,29 @@ void RunPendingCall() {
   pendingCall = nullptr;
 }
 
-struct TWorkerJob {
-  const std::function<bool()>* Work;
+// Processes one exception of the main thread. Created suspended, freed by its creator; as one of
+// the reporter's own threads it never contributes a creation stack.
+class TExceptionThread : public TReporterThread {
+ public:
+  explicit TExceptionThread(const std::function<bool()>& work) : TReporterThread(false), work_(work) {}
   std::atomic<bool> Running{true};
   bool Result = false;
-};
 
-DWORD WINAPI ExceptionThreadExecute(void* parameter) {
-  auto* job = static_cast<TWorkerJob*>(parameter);
-  TraceEnter("TExceptionThread.Execute");
-  try {
-    job->Result = (*job->Work)();
-  } catch (...) {
-    job->Result = false;
+ protected:
+  void Execute() override {
+    TraceEnter("TExceptionThread.Execute");
+    try {
+      Result = work_();
+    } catch (...) {
+      Result = false;
+    }
+    TraceLeave("TExceptionThread.Execute", {Result});
+    Running = false;
   }
-  TraceLeave("TExceptionThread.Execute", {job->Result});
-  job->Running = false;
-  return 0;
-}
+
+ private:
+  const std::function<bool()>& work_;
+};
 
 }  // namespace
 
@@ -82,22 +88,22 @@ void PumpWhileProcessing() {
 }
 
 bool RunOnExceptionThreadWorker(const std::function<bool()>& work) {
-  TWorkerJob job;
-  job.Work = &work;
-  DWORD id = 0;
-  // Created suspended and resumed only once its identifier is known, as the worker's own errors
-  // are recognised by it.
-  ScopedKernelHandle thread(::CreateThread(nullptr, 0, &ExceptionThreadExecute, &job, CREATE_SUSPENDED, &id));
-  if (!thread) return false;
-  Flow().WorkerThread = id;
-  ::ResumeThread(thread.get());
-  while (job.Running) {
+  std::unique_ptr<TExceptionThread> thread;
+  try {
+    thread = std::make_unique<TExceptionThread>(work);
+  } catch (...) {
+    return false;
+  }
+  // Its identifier is known before it runs: the worker's own errors are recognised by it.
+  Flow().WorkerThread = thread->ThreadID();
+  thread->Resume();
+  while (thread->Running) {
     PumpWhileProcessing();
     ::Sleep(10);
   }
-  ::WaitForSingleObject(thread.get(), INFINITE);
+  thread->WaitFor();
   Flow().WorkerThread = 0;
-  return job.Result;
+  return thread->Result;
 }
 
 void RunOnExceptionThread(std::uint32_t exceptionThread, const std::function<void()>& call) {

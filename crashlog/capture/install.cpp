@@ -5,6 +5,8 @@
 #include "crashlog/capture/flow_state.h"
 #include "crashlog/capture/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
+#include "crashlog/capture/threads.h"
+#include "crashlog/capture/threads_hooks.h"
 #include "crashlog/capture/pipeline.h"
 #include "crashlog/capture/pipeline_parts.h"
 #include "crashlog/infra/debuginfo/modules.h"
@@ -45,6 +47,7 @@ bool InstallReporter() {
   RecordApplicationStartTime();
   flow.Reset();
   InstallInterception();
+  SetReporterInstalled(true);
   InstallThreadHooks();
   HookFrameworkHandlers();
   TraceLeave("InstallReporter", {true});
@@ -57,6 +60,7 @@ void UninstallReporter() {
   TraceEnter("UninstallReporter");
   UninstallInterception();
   UninstallThreadHooks();
+  SetReporterInstalled(false);
   UnhookAll();
   ForgetFrameworkHooks();
   CloseExceptChannel();

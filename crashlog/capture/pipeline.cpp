@@ -8,6 +8,7 @@
 
 #include "base/ansi_path.h"
 #include "crashlog/capture/exception_thread.h"
+#include "crashlog/capture/call_stack.h"
 #include "crashlog/capture/flow_state.h"
 #include "crashlog/capture/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
@@ -282,7 +283,8 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
     if (params.Context == nullptr && CapturedContext().ContextFlags != 0) params.Context = &CapturedContext();
 
     progress = 4;  // steps 4 to 6: the call stack with the creator's stack, top duplicate removed
-    callStack = BuildCallStack(address, isLanguageRaise, params.StackStart, params.StackEnd, params.ThreadID);
+    // StackEnd is the stack base, one past the last slot.
+    callStack = BuildCallStack(*modules, address, isLanguageRaise, params.StackStart, params.StackEnd - 4, params.ThreadID);
 
     progress = 7;
     flow.Handled = true;

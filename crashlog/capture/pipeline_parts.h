@@ -20,10 +20,6 @@ std::uintptr_t& CapturedStackStart() noexcept;
 CONTEXT& CapturedContext() noexcept;
 bool IsExceptionHandled(const TRaisedException& object, const void* address) noexcept;
 
-// --- call stacks -----------------------------------------------------------------------------
-TCrashStackList BuildCallStack(std::uintptr_t address, bool isLanguageRaise, std::uintptr_t stackStart,
-                               std::uintptr_t stackEnd, std::uint32_t threadId);
-
 // --- delivery --------------------------------------------------------------------------------
 bool SendErrorReport();
 
@@ -33,6 +29,4 @@ namespace pelloran::crashlog {
 // --- installation of the pieces --------------------------------------------------------------
 void InstallInterception();
 void UninstallInterception();
-void InstallThreadHooks();
-void UninstallThreadHooks();
 }  // namespace pelloran::crashlog

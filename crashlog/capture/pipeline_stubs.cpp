@@ -10,12 +10,7 @@ thread_local CONTEXT context{};
 std::uintptr_t& CapturedStackStart() noexcept { return stackStart; }
 CONTEXT& CapturedContext() noexcept { return context; }
 bool IsExceptionHandled(const TRaisedException&, const void*) noexcept { return false; }
-TCrashStackList BuildCallStack(std::uintptr_t address, bool, std::uintptr_t low, std::uintptr_t high, std::uint32_t) {
-  return StackScan(*CrashModules(), address, low, high);
-}
 bool SendErrorReport() { return false; }
 void InstallInterception() {}
 void UninstallInterception() {}
-void InstallThreadHooks() {}
-void UninstallThreadHooks() {}
 }  // namespace pelloran::crashlog
