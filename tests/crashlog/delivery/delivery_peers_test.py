@@ -438,7 +438,10 @@ class MailClient(unittest.TestCase):
 
     def test_mailto_body_too_long_for_a_command_line_is_cut(self):
         report = "".join("Line %05d of a long report\r\n" % i for i in range(3000))  # about 90,000 bytes
-        out = self.probe(action="mailto", to="a@x.test", report=report)
+        report_file = os.path.join(self.folder, "long-report.txt")
+        with open(report_file, "wb") as f:
+            f.write(report.encode())
+        out = self.probe(action="mailto", to="a@x.test", reportfile=windows_path(report_file))
         self.assertEqual(out["execute"], "1", out["_all"])
         _, _, body = self.mailto_url(out)
         note = b"\r\n\r\n[The report is cut short here; the full report is in the log file.]"

@@ -2,7 +2,7 @@
 // arguments, and prints what came of it. Run by delivery_peers_test.py against real peers.
 //   screenshot=1     capture the screen first and attach it (kept in keep=<folder>)
 //   mode= to= host= port= from= user= password= subject= body= inline= progress=
-//   sendtext= report= reproduce= retries=<n> (the failure handler asks for n retries)
+//   sendtext= report= reportfile= reproduce= retries=<n> (the failure handler asks for n retries)
 //   action=mailto    SendByMailto alone; action=dnsservers prints GetDnsServers
 // Texts may carry \r, \n, \" and \\ escapes.
 
@@ -16,6 +16,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -75,6 +77,10 @@ int main(int argc, char** argv) {
   delivery.SendText = get("sendtext", "Report line 1\r\n.dot line\r\nReport line 3");
   delivery.ReportText = get("report", delivery.SendText.c_str());
   delivery.ReproduceText = get("reproduce");
+  if (!get("reportfile").empty()) {  // a report too long for the probe's own command line
+    std::ifstream file(get("reportfile"), std::ios::binary);
+    delivery.ReportText.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
   if (get("screenshot") == "1") {
     delivery.ScreenshotRequested = true;
     delivery.ScreenshotPath = ScreenshotPath(true);
