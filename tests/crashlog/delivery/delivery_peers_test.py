@@ -274,6 +274,13 @@ class Smtp(SmtpCase):
             self.assertEqual(message["login"], ("LOGIN", "reporter", "s3cret"))
             self.check_message(message, "dev@c.test", "Body\r\n\r\n\r\n" + SEND_TEXT, [])
 
+    def test_password_without_a_user_name_stops_at_the_name(self):
+        # The empty name encodes to an empty command, which is not sent: no delivery, no warning.
+        with aiosmtpd_server(login=("reporter", "s3cret")) as (server, port):
+            out = run_probe(mode=2, port=port, to="dev@c.test", user="", password="s3cret")
+        self.assertEqual((out["execute"], out["code"], out["failures"]), ("0", "eeNone", "1"), out["_all"])
+        self.assertEqual(server.messages, [])
+
     def test_dots_reach_the_server_as_written(self):
         # A scripted server keeps the DATA text as it travels: dots doubled, one end line.
         with scripted_server([plain_smtp]) as (port, received):
