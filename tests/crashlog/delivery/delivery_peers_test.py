@@ -268,6 +268,9 @@ class Smtp(SmtpCase):
             out = run_probe(mode=2, port=port, to="dev@c.test", user="reporter", password="s3cret", inline=1,
                             progress=1, sendtext=SEND_TEXT)
             self.assertEqual(out["execute"], "1", out["_all"])
+            # The progress window's label: Texts[54], the recipient's number, Texts[58]; the
+            # window is closed at the end.
+            self.assertEqual((out["label"], out["window_left"]), ("Message 1/1: Sending message...", "0"))
             self.assertEqual(len(server.messages), 1)
             message = server.messages[0]
             self.assertTrue(message["ehlo"])

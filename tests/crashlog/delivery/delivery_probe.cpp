@@ -9,6 +9,7 @@
 #include "crashlog/delivery/mail_client.h"
 #include "crashlog/delivery/screenshot.h"
 #include "crashlog/delivery/smtp.h"
+#include "crashlog/delivery/smtp_progress.h"
 #include "crashlog/delivery/send_report.h"
 #include "crashlog/infra/diagnostics/diagnostics_platform.h"
 #include "crashlog/infra/diagnostics/error_code.h"
@@ -117,6 +118,7 @@ int main(int argc, char** argv) {
               LastErrorMessage().c_str());
   std::printf("logcopy=%s\nlogcopy_exists=%d\n", LogCopyPath(options).c_str(),
               GetFileAttributesA(LogCopyPath(options).c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
+  std::printf("label=%s\nwindow_left=%d\n", SmtpProgressLabel().c_str(), SmtpProgressWindowExists() ? 1 : 0);
   std::printf("screen=%dx%d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   if (!delivery.ScreenshotPath.empty() && !get("keep").empty())
     CopyFileA(delivery.ScreenshotPath.c_str(), (get("keep") + "\\Screenshot.png").c_str(), FALSE);
