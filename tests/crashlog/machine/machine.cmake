@@ -19,16 +19,18 @@ set_property(TEST crashlog_machine_tests APPEND PROPERTY ENVIRONMENT "GTEST_FILT
 add_dependencies(crashlog_machine_tests crashlog_machine_probe crashlog_diag_probe)
 
 # The mail date under the system's own zone: the same program again under several time zones
-# (Wine takes the zone from TZ), each with the zone text it must write.
-foreach(zone "Asia/Shanghai=+0800" "America/New_York=-0500" "UTC=+0000" "Asia/Kolkata=+0500")
+# (Wine takes the zone from TZ), each with the zone text it must write in winter and in summer.
+foreach(zone "Asia/Shanghai=+0800=+0800" "America/New_York=-0500=-0400" "UTC=+0000=+0000"
+             "Asia/Kolkata=+0530=+0530")
   string(REPLACE "=" ";" parts "${zone}")
   list(GET parts 0 tz)
   list(GET parts 1 expected)
+  list(GET parts 2 expected_summer)
   string(REGEX REPLACE "[^A-Za-z]" "_" suffix "${tz}")
   add_test(NAME crashlog_machine_zone_${suffix}
     COMMAND crashlog_machine_tests --gtest_filter=SystemZone.*)
   set_tests_properties(crashlog_machine_zone_${suffix} PROPERTIES
     FIXTURES_REQUIRED wine
-    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};TZ=${tz};PELLORAN_EXPECTED_ZONE=${expected}"
+    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};TZ=${tz};PELLORAN_EXPECTED_ZONE=${expected};PELLORAN_EXPECTED_SUMMER_ZONE=${expected_summer}"
     SKIP_REGULAR_EXPRESSION "${PELLORAN_SKIP_LINE}")
 endforeach()
