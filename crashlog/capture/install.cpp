@@ -9,6 +9,7 @@
 #include "crashlog/capture/threads_hooks.h"
 #include "crashlog/capture/pipeline.h"
 #include "crashlog/capture/pipeline_parts.h"
+#include "crashlog/delivery/mail_client.h"
 #include "crashlog/infra/debuginfo/modules.h"
 #include "crashlog/infra/diagnostics/diagnostics.h"
 #include "crashlog/infra/diagnostics/process.h"
@@ -29,6 +30,7 @@ bool InstallReporter() {
   OpenSafecallFlag();
   RecordStartDirectory();
   RecordRestartTime();
+  SetBugMailSender(&SendBugMail);
 
   TCrashModulesList& modules = CreateCrashModules();
   TCrashModuleInfo* running = modules.RunningModule();

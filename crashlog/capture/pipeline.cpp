@@ -16,6 +16,8 @@
 #include "crashlog/capture/report_gather.h"
 #include "crashlog/capture/report_text.h"
 #include "crashlog/delivery/error_dialog.h"
+#include "crashlog/delivery/screenshot.h"
+#include "crashlog/delivery/send_report.h"
 #include "crashlog/infra/debuginfo/modules.h"
 #include "crashlog/infra/diagnostics/diagnostics.h"
 #include "crashlog/infra/diagnostics/error_code.h"
@@ -319,6 +321,16 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
       ++flow.ErrorCount;
       progress = 10;
       flow.ShortMessage = ShortMessageOf(object.Info, capture.Exception.MessageOverride);
+      // Taken before anything is shown, so that it shows the program as it was; removed when
+      // the report is done with it.
+      if (options.AttachScreenshot()) {
+        screenshotFile = ScreenshotPath(true);
+        try {
+          CaptureScreenshotPng(screenshotFile);
+        } catch (...) {
+          screenshotFile.clear();
+        }
+      }
 
       progress = 11;
       if (options.ShowDialog()) {
@@ -352,9 +364,26 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
       if (flow.CopyRequested) CopyTextToClipboard(report.ReportText);
 
       progress = 16;
-      if (options.SendMode() != 0 && !flow.Duplicate && flow.SendRequested) SendErrorReport();
+      if (options.SendMode() != 0 && !flow.Duplicate && flow.SendRequested) {
+        TReportDelivery delivery;
+        delivery.Options = &options;
+        delivery.SendText = report.SendText;
+        delivery.ReportText = report.ReportText;
+        delivery.ReproduceText = report.ReproduceText;
+        delivery.ScreenshotRequested = flow.ScreenshotRequested && !screenshotFile.empty();
+        delivery.ScreenshotPath = screenshotFile;
+        delivery.GuiApplication = IsGUIApplication();
+        if (CrashLogHandlers().Action) {
+          delivery.BeforeSend = [](bool execute) { return RunActionHandler(TCrashAction::BeforeSend, execute); };
+          delivery.AfterSend = [](bool execute) { return RunActionHandler(TCrashAction::AfterSend, execute); };
+        }
+        if (CrashLogHandlers().ActionFailed)
+          delivery.SendFailed = [] { return RunActionFailedHandler(TCrashAction::AfterSend); };
+        SendErrorReport(delivery);
+      }
     }
 
+    if (!screenshotFile.empty()) ::DeleteFileA(screenshotFile.c_str());
     progress = 17;
     recordSet = false;
     callStack.clear();
@@ -365,6 +394,7 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
     }
   } catch (...) {
     recordSet = false;
+    if (!screenshotFile.empty()) ::DeleteFileA(screenshotFile.c_str());
     HandleInternalError("InternalExceptNotify." + std::to_string(progress));
   }
   TraceLeave("InternalExceptNotify", {result});

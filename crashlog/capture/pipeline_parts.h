@@ -20,8 +20,6 @@ std::uintptr_t& CapturedStackStart() noexcept;
 CONTEXT& CapturedContext() noexcept;
 bool IsExceptionHandled(const TRaisedException& object, const void* address) noexcept;
 
-// --- delivery --------------------------------------------------------------------------------
-bool SendErrorReport();
 
 }  // namespace pelloran::crashlog
 

@@ -10,7 +10,6 @@ thread_local CONTEXT context{};
 std::uintptr_t& CapturedStackStart() noexcept { return stackStart; }
 CONTEXT& CapturedContext() noexcept { return context; }
 bool IsExceptionHandled(const TRaisedException&, const void*) noexcept { return false; }
-bool SendErrorReport() { return false; }
 void InstallInterception() {}
 void UninstallInterception() {}
 }  // namespace pelloran::crashlog
