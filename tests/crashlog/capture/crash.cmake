@@ -31,3 +31,10 @@ set_target_properties(crash_vcl70_package PROPERTIES PREFIX "" OUTPUT_NAME "VCL7
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/crash/package_fallback)
 target_link_options(crash_vcl70_package PRIVATE -static -static-libgcc)
 add_dependencies(crash_package_fallback crash_vcl70_package)
+
+# The program of bench/crashlog/run.sh: a fault 64 frames deep, timed until its report is logged.
+add_executable(crashlog_fault_report_bench ${CMAKE_CURRENT_LIST_DIR}/fault_report_bench.cpp)
+target_include_directories(crashlog_fault_report_bench PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(crashlog_fault_report_bench PRIVATE pelloran_options crashlog_pipeline)
+set_target_properties(crashlog_fault_report_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench/fault_report)
+pelloran_add_eldata(crashlog_fault_report_bench OPTIONS ${CMAKE_CURRENT_LIST_DIR}/crash/default.options)
