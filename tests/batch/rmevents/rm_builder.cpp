@@ -26,18 +26,28 @@ std::vector<uint8_t> Chunk(const char* id, const std::vector<uint8_t>& body) {
 
 size_t PacketSize(const Packet& p) { return (p.version == 0 ? 12 : 13) + p.payload.size(); }
 
-bool IsAd(const std::string& mime) { return mime.find("x-pn-") != std::string::npos &&
-                                            (mime.find("event") != std::string::npos ||
-                                             mime.find("imagemap") != std::string::npos); }
-
 }  // namespace
+
+bool IsAdType(const std::string& mime) {
+  std::string m;
+  for (char c : mime) m += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (m.rfind("logical-", 0) == 0) m.erase(0, 8);
+  for (const char* ad :
+       {"application/x-pn-realevent", "application/x-pn-realevent-encrypted",
+        "application/x-pn-imagemap", "application/x-pn-multirate-imagemap",
+        "syncmm/x-pn-realvideo", "syncmm/x-pn-realvideo-encrypted", "image_map/x-pn-realvideo",
+        "image_map/x-pn-realvideo-encrypted"})
+    if (m == ad) return true;
+  return false;
+}
 
 std::vector<uint8_t> RmBuilder::Header(const std::vector<uint32_t>& dataAt, uint32_t indexAt,
                                        uint32_t totalPackets) const {
   std::vector<uint8_t> out;
   std::vector<uint8_t> b;
   Put32(b, 0);
-  Put32(b, static_cast<uint32_t>(1 + (withContent ? 1 : 0) + streams.size()));
+  Put32(b, numHeaders.value_or(static_cast<uint32_t>(1 + (withContent ? 1 : 0) +
+                                                      streams.size())));
   std::vector<uint8_t> c = Chunk(".RMF", b);
   out.insert(out.end(), c.begin(), c.end());
 
@@ -51,7 +61,7 @@ std::vector<uint8_t> RmBuilder::Header(const std::vector<uint32_t>& dataAt, uint
   for (uint32_t v : {rate, rate, 1000u, 100u, totalPackets, 5000u, 0u, indexAt,
                      dataAt.empty() ? 0u : dataAt[0]})
     Put32(b, v);
-  Put16(b, physical);
+  Put16(b, numStreams.value_or(static_cast<uint16_t>(physical)));
   Put16(b, 3);
   c = Chunk("PROP", b);
   out.insert(out.end(), c.begin(), c.end());
@@ -206,7 +216,8 @@ std::vector<Packet> PacketsOf(const RmBuilder& b, bool withoutAds) {
     for (const Packet& p : chunk) {
       bool ad = false;
       for (const Stream& s : b.streams)
-        if (s.number == p.stream && s.mime.rfind("logical-", 0) != 0 && IsAd(s.mime)) ad = true;
+        if (s.number == p.stream && s.mime.rfind("logical-", 0) != 0 && IsAdType(s.mime))
+          ad = true;
       if (!withoutAds || !ad) out.push_back(p);
     }
   return out;
