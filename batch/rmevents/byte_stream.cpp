@@ -27,7 +27,9 @@ void MemoryOutput::WriteAt(uint64_t offset, const void* data, size_t n) {
 BufferedReader::BufferedReader(InputFile& file, size_t bufferSize)
     : file_(file),
       size_(file.Size()),
-      buffer_(static_cast<size_t>(std::clamp<uint64_t>(size_, 64, std::max<size_t>(bufferSize, 64)))) {}
+      // No larger than the file, no smaller than the largest Peek.
+      buffer_(static_cast<size_t>(
+          std::clamp<uint64_t>(size_, 64, std::max<size_t>(bufferSize, 64)))) {}
 
 void BufferedReader::Seek(uint64_t position) { position_ = position; }
 

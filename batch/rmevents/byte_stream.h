@@ -1,7 +1,8 @@
 #pragma once
 // The cleaner's view of files: a random-access input and an output that grows by appending and
-// is patched in place at the end, with a buffered reader and writer on top. Platform files (Windows handles) and memory buffers (tests, fuzzing)
-// implement the two small interfaces; nothing here knows which.
+// is patched in place at the end, with a buffered reader and writer on top. Platform files
+// (Windows handles) and memory buffers (tests, fuzzing) implement the two small interfaces;
+// nothing here knows which.
 
 #include <cstddef>
 #include <cstdint>

@@ -124,9 +124,11 @@ std::vector<uint8_t> RmBuilder::Build() {
   for (const auto& chunk : data) total += static_cast<uint32_t>(chunk.size());
   // Header sizes do not depend on the offsets they hold: lay out with zeros first.
   size_t headerSize = Header(std::vector<uint32_t>(data.size(), 0), 0, total).size();
+  uint32_t indexSize = 0;
+  for (const Index& x : indexes) indexSize += static_cast<uint32_t>(20 + 14 * x.entries.size());
   std::vector<uint32_t> dataAt;
   packetOffsets.assign(data.size(), {});
-  uint32_t pos = static_cast<uint32_t>(headerSize);
+  uint32_t pos = static_cast<uint32_t>(headerSize) + (indexesFirst ? indexSize : 0);
   for (size_t k = 0; k < data.size(); ++k) {
     dataAt.push_back(pos);
     pos += 18;
@@ -136,9 +138,10 @@ std::vector<uint8_t> RmBuilder::Build() {
     }
   }
   dataOffsets = dataAt;
-  uint32_t indexAt = indexes.empty() ? 0 : pos;
+  uint32_t indexAt = indexes.empty() ? 0 : indexesFirst ? static_cast<uint32_t>(headerSize) : pos;
 
   std::vector<uint8_t> out = Header(dataAt, indexAt, total);
+  std::vector<uint8_t> dataChunks;
   for (size_t k = 0; k < data.size(); ++k) {
     std::vector<uint8_t> b;
     Put32(b, static_cast<uint32_t>(data[k].size()));
@@ -158,8 +161,9 @@ std::vector<uint8_t> RmBuilder::Build() {
       PutText(b, p.payload);
     }
     std::vector<uint8_t> c = Chunk("DATA", b);
-    out.insert(out.end(), c.begin(), c.end());
+    dataChunks.insert(dataChunks.end(), c.begin(), c.end());
   }
+  if (!indexesFirst) out.insert(out.end(), dataChunks.begin(), dataChunks.end());
   uint32_t indexPos = indexAt;
   for (size_t i = 0; i < indexes.size(); ++i) {
     const Index& x = indexes[i];
@@ -181,6 +185,7 @@ std::vector<uint8_t> RmBuilder::Build() {
     out.insert(out.end(), c.begin(), c.end());
     indexPos += size;
   }
+  if (indexesFirst) out.insert(out.end(), dataChunks.begin(), dataChunks.end());
   return out;
 }
 

@@ -47,6 +47,7 @@ class RmBuilder {
   // physical streams.
   std::optional<uint32_t> numHeaders;
   std::optional<uint16_t> numStreams;
+  bool indexesFirst = false;  // INDX chunks before the DATA chunks instead of after them
 
   std::vector<uint8_t> Build();
   // Where the last Build put each packet and each DATA chunk.

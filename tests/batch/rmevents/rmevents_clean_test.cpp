@@ -123,22 +123,39 @@ TEST(Clean, HeaderCountsOffsetsAndRatesFollowTheNewLayout) {
   EXPECT_EQ(f.logicalOffsets[2], std::vector<uint32_t>{f.dataOffsets[0]});
 }
 
-TEST(Clean, IndexEntriesPointAtTheSamePacketsInTheCleanedFile) {
-  RmBuilder b = rmtest::SampleFile(9);
-  Cleaned c = Clean(b.Build());
-  ASSERT_EQ(c.file.indexes.size(), 1u);
-  const rmtest::ParsedIndex& x = c.file.indexes[0];
+// The video index of SampleFile(9), checked against the cleaned file's own packets.
+void ExpectVideoIndexOnItsPackets(const ParsedFile& f) {
+  ASSERT_EQ(f.indexes.size(), 1u);
+  const rmtest::ParsedIndex& x = f.indexes[0];
   EXPECT_EQ(x.stream, 0);
   EXPECT_EQ(x.next, 0u);
+  EXPECT_EQ(f.prop[7], x.offset);
   ASSERT_EQ(x.records.size(), 9u);
   for (const auto& r : x.records) {
     size_t n = 0;
-    while (n < c.file.packets.size() && c.file.packets[n].offset != r.offset) ++n;
-    ASSERT_LT(n, c.file.packets.size()) << "entry at " << r.offset << " hits no packet";
-    EXPECT_EQ(c.file.packets[n].packet.stream, 0);
-    EXPECT_EQ(c.file.packets[n].packet.timestamp, r.timestamp);
+    while (n < f.packets.size() && f.packets[n].offset != r.offset) ++n;
+    ASSERT_LT(n, f.packets.size()) << "entry at " << r.offset << " hits no packet";
+    EXPECT_EQ(f.packets[n].packet.stream, 0);
+    EXPECT_EQ(f.packets[n].packet.timestamp, r.timestamp);
     EXPECT_EQ(r.count, n);  // packets before it, counted in the cleaned file
   }
+}
+
+TEST(Clean, IndexEntriesPointAtTheSamePacketsInTheCleanedFile) {
+  ExpectVideoIndexOnItsPackets(Clean(rmtest::SampleFile(9).Build()).file);
+}
+
+TEST(Clean, AnIndexAheadOfItsPacketsIsWrittenAfterThem) {
+  RmBuilder b = rmtest::SampleFile(9);
+  b.indexesFirst = true;
+  b.numHeaders = 10;  // PROP, CONT, six stream headers and two indexes before the DATA chunk
+  Cleaned c = Clean(b.Build());
+  std::vector<std::string> codes;
+  for (const auto& chunk : c.file.chunks) codes.push_back(chunk.first);
+  EXPECT_EQ(codes, (std::vector<std::string>{".RMF", "PROP", "CONT", "MDPR", "MDPR", "MDPR",
+                                             "DATA", "INDX"}));
+  EXPECT_EQ(c.file.numHeaders, 5u);  // the header section as written
+  ExpectVideoIndexOnItsPackets(c.file);
 }
 
 TEST(Clean, ContentDescriptionTakesTheEventsTextsAndKeepsTheRest) {
