@@ -4,7 +4,7 @@
 #include <shellapi.h>
 
 #include "batch/control_files.h"
-#include "runtime/exceptions.h"
+#include "base/exceptions.h"
 #include "runtime/scoped_handle.h"
 
 namespace pelloran {

@@ -1,5 +1,7 @@
 #include "batch/control_files.h"
 
+#include "base/text_lines.h"
+
 #include "batch/vendor.h"
 
 namespace pelloran {
@@ -23,14 +25,7 @@ std::string ImageMapFileText() {
 std::vector<std::string> SplitLogLines(std::string_view raw) {
   raw = raw.substr(0, raw.find('\0'));
   std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] != '\r' && raw[i] != '\n') continue;
-    lines.emplace_back(raw.substr(start, i - start));
-    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < raw.size()) lines.emplace_back(raw.substr(start));
+  for (std::string_view line : SplitLines(raw)) lines.emplace_back(line);
   return lines;
 }
 

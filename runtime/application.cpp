@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "runtime/exceptions.h"
+#include "base/exceptions.h"
 
 namespace pelloran {
 

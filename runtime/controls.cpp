@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "runtime/exceptions.h"
+#include "base/exceptions.h"
 
 namespace pelloran {
 

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "base/text_lines.h"
+
 namespace pelloran::rmevents {
 namespace {
 
@@ -46,19 +48,6 @@ size_t FindNoCase(std::string_view text, std::string_view word, size_t from) {
 }
 
 }  // namespace
-
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
 
 EventsFile ParseEventsFile(std::string_view content) {
   EventsFile result;

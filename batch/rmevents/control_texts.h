@@ -38,7 +38,5 @@ struct ImageMapFile {
 
 ImageMapFile ParseImageMapFile(std::string_view content);
 
-// Splits at CR LF, LF or CR; a last line without an end counts, an empty tail does not.
-std::vector<std::string_view> SplitLines(std::string_view text);
 
 }  // namespace pelloran::rmevents

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "runtime/exceptions.h"
+#include "base/exceptions.h"
 
 namespace pelloran::rmevents {
 namespace {

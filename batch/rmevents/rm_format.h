@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/exceptions.h"
+#include "base/exceptions.h"
 
 namespace pelloran::rmevents {
 

@@ -3,8 +3,8 @@
 // Each returns its text form (machine_text.h); a fact that cannot be obtained is "", and no fact
 // ever raises.
 
-#include "crashlog/infra/diagnostics_exception.h"
-#include "crashlog/infra/diagnostics_time.h"
+#include "crashlog/infra/diagnostics/diagnostics_exception.h"
+#include "crashlog/infra/diagnostics/diagnostics_time.h"
 #include "crashlog/machine/machine_text.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 #include "crashlog/machine/machine_text.h"
 
-#include "crashlog/infra/ansi_path.h"
-#include "crashlog/infra/diagnostics_exception.h"
+#include "base/ansi_path.h"
+#include "crashlog/infra/diagnostics/diagnostics_exception.h"
 
 #include <array>
 #include <cstdio>

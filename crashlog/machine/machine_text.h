@@ -3,8 +3,8 @@
 // the computer and the operating system. Everything here works on values already gathered, so
 // that each form can be tested exactly; machine.h gathers the values.
 
-#include "crashlog/infra/diagnostics_exception.h"
-#include "crashlog/infra/diagnostics_time.h"
+#include "crashlog/infra/diagnostics/diagnostics_exception.h"
+#include "crashlog/infra/diagnostics/diagnostics_time.h"
 
 #include <cstdint>
 #include <string>

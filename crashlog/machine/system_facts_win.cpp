@@ -1,6 +1,6 @@
 // Facts about the computer and the operating system, read from the system.
 
-#include "crashlog/infra/process.h"
+#include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/machine/fact_guard.h"
 #include "crashlog/machine/machine.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "batch/control_files.h"
-#include "runtime/exceptions.h"
+#include "base/exceptions.h"
 #include "runtime/scoped_handle.h"
 #include "tests/support/window_test_support.h"
 

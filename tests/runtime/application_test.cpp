@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "runtime/controls.h"
-#include "runtime/exceptions.h"
+#include "base/exceptions.h"
 #include "tests/support/window_test_support.h"
 
 namespace pelloran {

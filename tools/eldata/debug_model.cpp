@@ -4,7 +4,7 @@
 #include <map>
 #include <set>
 
-#include "crashlog/infra/debug_info_format.h"
+#include "crashlog/infra/debuginfo/debug_info_format.h"
 
 namespace pelloran::eldata {
 

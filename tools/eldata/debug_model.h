@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crashlog/infra/debug_info_writer.h"
+#include "crashlog/infra/debuginfo/debug_info_writer.h"
 #include "tools/eldata/dwarf_facts.h"
 
 namespace pelloran::eldata {

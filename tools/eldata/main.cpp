@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "crashlog/infra/debug_info_format.h"
-#include "crashlog/infra/debug_info_writer.h"
-#include "crashlog/infra/eldata.h"
-#include "crashlog/infra/option_stream.h"
+#include "crashlog/infra/debuginfo/debug_info_format.h"
+#include "crashlog/infra/debuginfo/debug_info_writer.h"
+#include "crashlog/infra/options/eldata.h"
+#include "crashlog/infra/options/option_stream.h"
 #include "tools/eldata/debug_model.h"
 #include "tools/eldata/dwarf_reader.h"
 #include "tools/eldata/options_file.h"

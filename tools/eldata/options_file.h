@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "crashlog/infra/option_stream.h"
+#include "crashlog/infra/options/option_stream.h"
 
 namespace pelloran::eldata {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "batch/rmevents/tool.h"
-#include "runtime/exceptions.h"
+#include "base/exceptions.h"
 
 namespace rmtest {
 

@@ -1,6 +1,7 @@
 // The control files, the command line and the choice of advertising streams.
-
 #include <gtest/gtest.h>
+
+#include "base/text_lines.h"
 
 #include "batch/rmevents/ad_streams.h"
 #include "batch/rmevents/command_line.h"

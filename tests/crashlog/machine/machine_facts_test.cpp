@@ -1,6 +1,6 @@
-#include "crashlog/infra/process.h"
+#include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/machine/machine.h"
-#include "tests/crashlog/infra/child_process.h"
+#include "tests/crashlog/infra/diagnostics/child_process.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "crashlog/infra/debug_info_format.h"
+#include "crashlog/infra/debuginfo/debug_info_format.h"
 #include "tools/eldata/debug_model.h"
 #include "tools/eldata/options_file.h"
 #include "tools/eldata/pe_image.h"

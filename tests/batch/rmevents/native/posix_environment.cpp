@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "runtime/exceptions.h"
+#include "base/exceptions.h"
 
 namespace pelloran::rmevents {
 namespace {

@@ -1,0 +1,18 @@
+# Debug information of our own modules: the packed format (pure, also built by the build tool on
+# the build machine), and the module registry that looks addresses up at run time.
+
+pelloran_add_library(crashlog_debug_info_format
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/debug_info_format.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/debug_info_writer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/modules_exports.cpp
+  LIBS crashlog_option_stream)
+
+pelloran_add_library(crashlog_modules
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/modules.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/modules_memory.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/modules_pe.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/modules_stream.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/stack.cpp
+  LIBS crashlog_debug_info_format crashlog_options crashlog_diagnostics crashlog_machine psapi version)

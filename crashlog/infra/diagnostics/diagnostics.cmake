@@ -1,0 +1,14 @@
+# The reporter's trace, failure codes and warnings, internal-error handler, EXCEPT channel,
+# safecall flag and process services.
+pelloran_add_library(crashlog_diagnostics
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/trace_format.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/trace.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/trace_win.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/error_code.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/diagnostics_exception.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/diagnostics_text.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/diagnostics.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/diagnostics_win.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/process.cpp
+  LIBS pelloran_base crashlog_shared_channel gdi32 user32 advapi32)

@@ -1,0 +1,25 @@
+# Options record of a module, its stored form (the OptionStream inside the ELDATA container) and
+# the named shared memory channels between the modules of one process.
+
+# Named shared memory, also used for the EXCEPT channel of the diagnostics.
+pelloran_add_library(crashlog_shared_channel
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/shared_channel.cpp)
+
+# The stored formats only: no platform headers, zlib. The build tool compiles the same sources
+# natively on the build machine; they are listed in a global property for it.
+set(crashlog_option_stream_sources
+  ${CMAKE_CURRENT_LIST_DIR}/option_stream_bytes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/option_stream.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/eldata.cpp)
+set_property(GLOBAL PROPERTY CRASHLOG_OPTION_STREAM_SOURCES ${crashlog_option_stream_sources})
+pelloran_add_library(crashlog_option_stream
+  SOURCES ${crashlog_option_stream_sources}
+  LIBS ZLIB::ZLIB)
+
+# The run-time option objects, the MODULE channel and reading a module's container.
+pelloran_add_library(crashlog_options
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/options.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/options_channel.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/eldata_module.cpp
+  LIBS crashlog_option_stream crashlog_shared_channel crashlog_diagnostics pelloran_base)

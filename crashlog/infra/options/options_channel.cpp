@@ -1,0 +1,67 @@
+#include "crashlog/infra/options/options_channel.h"
+
+#include <mutex>
+
+#include "crashlog/infra/options/options.h"
+#include "crashlog/infra/options/shared_channel.h"
+
+namespace pelloran::crashlog {
+
+namespace {
+
+constexpr std::uint8_t kNothingPublished = 0;
+constexpr std::uint8_t kPublished = 1;
+
+// The channel stays mapped while the module runs: the block lives only while a handle is open.
+struct TModuleChannel {
+  std::mutex lock;
+  SharedChannel channel;
+};
+
+// Never destroyed: finalisation code of this module and of others (static destructors, exit
+// handlers) may still publish and read after the statics here would have gone.
+TModuleChannel& ModuleChannel() {
+  static TModuleChannel* const instance = new TModuleChannel;
+  return *instance;
+}
+
+}  // namespace
+
+bool OpenModuleChannel() {
+  auto& state = ModuleChannel();
+  std::lock_guard guard(state.lock);
+  const std::uint8_t nothing = kNothingPublished;
+  return ReplaceSharedChannel(state.channel, kModuleChannel, nullptr, {&nothing, 1});
+}
+
+void CloseModuleChannel() {
+  auto& state = ModuleChannel();
+  std::lock_guard guard(state.lock);
+  state.channel.Delete();
+}
+
+bool PublishModuleOptions(std::span<const std::uint8_t> optionStream) {
+  std::vector<std::uint8_t> payload;
+  payload.reserve(optionStream.size() + 1);
+  payload.push_back(kPublished);
+  payload.insert(payload.end(), optionStream.begin(), optionStream.end());
+  auto& state = ModuleChannel();
+  std::lock_guard guard(state.lock);
+  return ReplaceSharedChannel(state.channel, kModuleChannel, nullptr, payload);
+}
+
+std::optional<std::vector<std::uint8_t>> ReadPublishedOptions(const void* module) {
+  auto payload = ReadSharedChannel(kModuleChannel, module);
+  if (!payload || payload->empty() || (*payload)[0] == kNothingPublished) return std::nullopt;
+  payload->erase(payload->begin());
+  return payload;
+}
+
+bool LoadPublishedOptions(const void* module, TCrashModuleOptions& options, std::uint16_t /*containerVersion*/) {
+  const auto stream = ReadPublishedOptions(module);
+  if (!stream) return false;
+  // The channel always carries the publisher's current layout, whatever version its container has.
+  return options.LoadFromStream(std::span<const std::uint8_t>(*stream), kCurrentDataVersion);
+}
+
+}  // namespace pelloran::crashlog
