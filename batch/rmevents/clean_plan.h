@@ -22,9 +22,9 @@ struct OutputChunk {
                                   // that the writer fills in at the end
 };
 
-// Which chunks the .RMF header counts. Writers differ: the published description counts the
-// header section after .RMF; ffmpeg and the format's reference parser count every chunk, .RMF
-// included. The cleaned file counts the way its input did.
+// Which chunks the .RMF header counts. Writers differ: some count the header section after
+// .RMF, ffmpeg and the format's reference parser every chunk, .RMF included. The cleaned file
+// counts the way its input did.
 struct ChunkCountRule {
   bool everyChunk = true;      // false: only the chunks before the first DATA chunk
   bool withFileHeader = true;  // .RMF counts itself

@@ -234,9 +234,8 @@ class Writer {
       }
     }
 
-    result_.chunkCount = plan_.chunkCount.Count(sectionChunks_, allChunks_);
     uint8_t count[4];
-    StoreU32(count, result_.chunkCount);
+    StoreU32(count, plan_.chunkCount.Count(sectionChunks_, allChunks_));
     out_.Patch(fileHeaderAt_ + 14, count, sizeof count);
   }
 

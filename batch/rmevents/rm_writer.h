@@ -24,7 +24,6 @@ struct CleanResult {
   std::map<uint16_t, StreamCount> removedByStream;
   std::vector<bool> dataKept;   // per input DATA chunk
   std::vector<bool> indexKept;  // per input INDX chunk
-  uint32_t chunkCount = 0;      // as written in .RMF
   std::vector<std::string> notes;
 };
 
