@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "base/exceptions.h"
+#include "runtime/fault_frame.h"
 
 namespace pelloran {
 
@@ -122,6 +123,15 @@ std::string ExceptionMessage(std::exception_ptr error) {
     return e.what();
   } catch (...) {
     return "Unknown exception";
+  }
+}
+
+__attribute__((noinline)) void DispatchEventHandler(TObject* sender, void (*invoke)(void*), void* handler) noexcept {
+  TFaultFrame faultFrame;
+  try {
+    invoke(handler);
+  } catch (...) {
+    Application().HandleException(sender);
   }
 }
 

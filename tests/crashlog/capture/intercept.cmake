@@ -1,0 +1,5 @@
+# Tests of the interception layer. crashlog_crash_probe fails in one way per run (its argument);
+# crashlog_intercept_tests starts it for each way and checks what the layer notified and how the
+# program ended.
+add_executable(crashlog_crash_probe ${CMAKE_CURRENT_LIST_DIR}/crash_probe.cpp)
+target_link_libraries(crashlog_crash_probe PRIVATE pelloran_options crashlog_intercept)
