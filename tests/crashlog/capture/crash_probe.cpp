@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -15,27 +17,24 @@
 
 #include "base/exceptions.h"
 #include "crashlog/capture/exception_handled.h"
-#include "crashlog/capture/exception_handled_frames.h"
 #include "crashlog/capture/intercept.h"
 #include "runtime/application.h"
 
 using namespace pelloran;
 using namespace pelloran::crashlog;
 
-#include <unwind.h>
-extern "C" void __cdecl pelloran_call_from_context(const CONTEXT* context, void (*fn)(void*), void* arg);
 extern "C" void __wrap___cxa_throw();
 extern "C" void __wrap___cxa_rethrow();
 
 namespace {
 
 DWORD mainThread = GetCurrentThreadId();
+std::atomic<DWORD> workerThread{0};
 
+// main, worker (the scenario's own thread) or helper (any other: the layer's).
 const char* ThreadName(DWORD id) {
-  static thread_local char other[32];
   if (id == mainThread) return "main";
-  std::snprintf(other, sizeof other, "%s", id == GetCurrentThreadId() ? "worker" : "other");
-  return other;
+  return id == workerThread.load() ? "worker" : "helper";
 }
 
 void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -67,14 +66,6 @@ const char* CapturePlace(const TThreadCapture& capture, const void* address, boo
 void OnRaise(const TExceptionObject& object, const void* address, bool language) {
   if (object.IsAbort()) return;
   bool handled = IsExceptionHandled(object, address);
-  if (getenv("PROBE_DEBUG")) {
-    THandlerSearch r = SearchHandlers(CurrentThreadCapture().Context, CurrentThreadCapture().Context.Esp, (std::uintptr_t)CurrentThreadCapture().StackBase, object);
-    WalkFrames(CurrentThreadCapture().Context, TWalkLimits{CurrentThreadCapture().Context.Esp, (std::uintptr_t)CurrentThreadCapture().StackBase},
-      [](const TFrameInfo& f, void*) { Print("  frame ip=%08x lookup=%08x cfa=%08x unwind=%d lsda=%p cxx=%d func=%08x\n", (unsigned)f.Ip, (unsigned)f.LookupIp, (unsigned)f.StackPointer, f.HasUnwindInfo, (const void*)f.Lsda, f.CxxPersonality, (unsigned)f.Bases.Func); return true; }, nullptr);
-    pelloran_call_from_context(&CurrentThreadCapture().Context, [](void*) {
-      _Unwind_Backtrace([](_Unwind_Context* c, void*) -> _Unwind_Reason_Code { int b; Print("  gcc ip=%08x cfa=%08x ebp=%08x\n", (unsigned)_Unwind_GetIPInfo(c, &b), (unsigned)_Unwind_GetCFA(c), (unsigned)_Unwind_GetGR(c, 5)); return _URC_NO_REASON; }, nullptr); }, nullptr);
-    Print("debug end=%d kind=%d role=%d frames=%d ip=%08x\n", (int)r.End, r.Kind, (int)r.Role, r.Frames, (unsigned)r.CatchingIp);
-  }
   const TThreadCapture& capture = CurrentThreadCapture();
   Print("notify class=%s language=%d handled=%d thread=%s capture=%s at=%s | %s\n", object.ClassName().c_str(),
         language, handled, ThreadName(GetCurrentThreadId()), ThreadName(capture.ThreadId),
@@ -124,6 +115,11 @@ int CaughtAll() {
 
 // --- the message loop ----------------------------------------------------------------------------
 
+// An address no program data lives at; through a volatile so that the compiler keeps the access.
+volatile int* const volatile unmapped = reinterpret_cast<volatile int*>(0x10);
+const char* const volatile noText = nullptr;
+std::size_t (*volatile textLength)(const char*) = &std::strlen;
+
 __attribute__((noinline)) void WriteTo(volatile int* where) {
   Noisy guard{"writer"};
   *where = 1;
@@ -135,7 +131,7 @@ LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return 0;
   }
   if (message == WM_APP + 1) {
-    CallEventHandler(nullptr, [] { WriteTo(reinterpret_cast<volatile int*>(0x10)); });
+    CallEventHandler(nullptr, [] { WriteTo(unmapped); });
     return 0;
   }
   if (message == WM_APP + 2) {
@@ -175,14 +171,14 @@ int EventHandlers() {
 int AccessViolationCaught() {
   try {
     Noisy outer{"outer"};
-    WriteTo(reinterpret_cast<volatile int*>(0x10));
+    WriteTo(unmapped);
     Print("not reached\n");
   } catch (const EAccessViolation& e) {
     Print("caught %s | %s\n", std::string(e.ClassName()).c_str(), e.Message().c_str());
   }
   // Again, to show that nothing was left half done.
   try {
-    WriteTo(reinterpret_cast<volatile int*>(0x10));
+    WriteTo(unmapped);
   } catch (const EExternal& e) {
     Print("caught again code=%08X\n", e.ExceptionCode);
   }
@@ -192,8 +188,7 @@ int AccessViolationCaught() {
 
 int AccessViolationInLibrary() {
   try {
-    volatile const char* nothing = nullptr;
-    Print("length %u\n", static_cast<unsigned>(std::strlen(const_cast<const char*>(nothing))));
+    Print("length %u\n", static_cast<unsigned>(textLength(noText)));
   } catch (...) {
     Print("caught, but must not be: the library's frame cannot be unwound\n");
   }
@@ -253,8 +248,11 @@ int OverflowMain() {
   return 0;
 }
 
-DWORD RunThread(LPTHREAD_START_ROUTINE body) {
-  HANDLE thread = CreateThread(nullptr, 0, body, nullptr, 0, nullptr);
+DWORD RunThread(LPTHREAD_START_ROUTINE body, void* parameter = nullptr) {
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, body, parameter, CREATE_SUSPENDED, &id);
+  workerThread.store(id);
+  ResumeThread(thread);
   WaitForSingleObject(thread, INFINITE);
   DWORD code = 0;
   GetExitCodeThread(thread, &code);
@@ -291,9 +289,65 @@ int UncaughtWorker() {
 }
 
 int UncaughtStdThread() {
-  std::thread worker([] { throw std::out_of_range("index 9 out of range"); });
+  std::thread worker([] {
+    workerThread.store(GetCurrentThreadId());
+    throw std::out_of_range("index 9 out of range");
+  });
   worker.join();
   Print("joined\n");
+  return 0;
+}
+
+// --- the thread wrapper --------------------------------------------------------------------------
+
+// The runtime's thread wrapper in small: runs the body and swallows what escapes it.
+__attribute__((noinline)) DWORD ThreadWrapper(void (*body)()) {
+  try {
+    body();
+  } catch (...) {
+    Print("thread wrapper swallowed %s\n", TExceptionObject::Current().ClassName().c_str());
+    return 3;
+  }
+  return 0;
+}
+
+void FaultInBody() { WriteTo(unmapped); }
+
+void RethrowInBody() {
+  try {
+    throw EConvertError("'x' is not a valid integer value");
+  } catch (...) {
+    Print("cleaning up, passing it on\n");
+    throw;
+  }
+}
+
+DWORD WINAPI WrappedThread(void* body) { return ThreadWrapper(reinterpret_cast<void (*)()>(body)); }
+
+int ThreadWrapperOnly() {
+  RegisterHandlerMarker(THandlerRole::ThreadWrapper, reinterpret_cast<const void*>(&ThreadWrapper));
+  Print("worker ended with %lu\n", RunThread(&WrappedThread, reinterpret_cast<void*>(&FaultInBody)));
+  Print("worker ended with %lu\n", RunThread(&WrappedThread, reinterpret_cast<void*>(&RethrowInBody)));
+  // In the main thread the wrapper's frame counts as the program's.
+  Print("main wrapper returned %lu\n", ThreadWrapper([] { throw EConvertError("main"); }));
+  return 0;
+}
+
+// --- initialization and finalization -------------------------------------------------------------
+
+bool unitsScenario = false;
+
+struct TUnitsWatch {
+  bool InitializingDuringStaticInit = UnitsInitializing();
+  ~TUnitsWatch() {
+    if (unitsScenario) Print("static destruction finalizing=%d\n", UnitsFinalizing());
+  }
+} unitsWatch;
+
+int Units() {
+  unitsScenario = true;
+  Print("static initialization initializing=%d\n", unitsWatch.InitializingDuringStaticInit);
+  Print("main initializing=%d finalizing=%d\n", UnitsInitializing(), UnitsFinalizing());
   return 0;
 }
 
@@ -304,6 +358,7 @@ int main(int argc, char** argv) {
   SetRaiseNotify(&OnRaise);
   SetLastChanceNotify(&OnLastChance);
   std::string scenario = argc > 1 ? argv[1] : "";
+  Print("probe WriteTo=%08X\n", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(&WriteTo)));
   if (scenario == "caught-typed-base") return CaughtTypedBase();
   if (scenario == "caught-all") return CaughtAll();
   if (scenario == "event-handlers") return EventHandlers();
@@ -316,6 +371,8 @@ int main(int argc, char** argv) {
   if (scenario == "uncaught-main") return UncaughtMain();
   if (scenario == "uncaught-worker") return UncaughtWorker();
   if (scenario == "uncaught-std-thread") return UncaughtStdThread();
+  if (scenario == "thread-wrapper") return ThreadWrapperOnly();
+  if (scenario == "units") return Units();
   Print("unknown scenario\n");
   return 2;
 }

@@ -3,3 +3,12 @@
 # program ended.
 add_executable(crashlog_crash_probe ${CMAKE_CURRENT_LIST_DIR}/crash_probe.cpp)
 target_link_libraries(crashlog_crash_probe PRIVATE pelloran_options crashlog_intercept)
+
+pelloran_add_test(crashlog_intercept_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/intercept_test.cpp
+  LIBS crashlog_test_child_process)
+add_dependencies(crashlog_intercept_tests crashlog_crash_probe)
+
+pelloran_add_test(crashlog_exception_handled_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/exception_handled_test.cpp
+  LIBS crashlog_intercept)
