@@ -192,12 +192,11 @@ void ContinueFaultThrow(TThreadState& state, const TFaultFacts& fault, const TEx
   // reporter's catch blocks when there are any.
   const bool quiet = state.NotifyDepth > 0 || state.InLastChance || state.Impersonated != nullptr;
   const bool overflow = fault.Code == kStackOverflow;
-  if (!quiet) CaptureContext(state, fault.Context);
-  state.Raise = TRaiseRecord{object, fault.Address, false, false, false};
   TWalkLimits stack = CurrentThreadStack();
   THandlerSearch search = SearchHandlers(fault.Context, fault.Context.Esp, stack.StackHigh, object);
-  state.Raise.ConvertedFault = search.Caught();
   if (!quiet) {
+    CaptureContext(state, fault.Context);
+    state.Raise = TRaiseRecord{object, fault.Address, false, search.Caught(), false};
     if (overflow)
       NotifyOverflow(state, object, fault.Address);
     else

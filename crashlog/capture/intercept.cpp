@@ -32,8 +32,8 @@ TThreadState* NewThreadState() noexcept {
 // A thread that cannot get a block of its own (no memory) shares this one: captures may mix, but
 // raises still pass through.
 TThreadState& SpareState() noexcept {
-  static TThreadState* const spare = new TThreadState;
-  return *spare;
+  static TThreadState spare;
+  return spare;
 }
 
 void NTAPI OnThreadEvent(PVOID, DWORD reason, PVOID) {

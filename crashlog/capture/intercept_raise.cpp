@@ -110,6 +110,8 @@ void OnRaise(const TSavedRegisters& saved, const TExceptionObject& object, bool 
   }
   // Raises inside the reporter's own work pass through, and leave the capture it reads alone.
   if (state.NotifyDepth > 0 || state.InLastChance || state.Impersonated != nullptr) return;
+  // A stack overflow caught deep down could not put its guard page back then.
+  if (state.GuardPending) RestoreStackGuard();
   CaptureContext(state, ThrowerContext(saved));
   const void* address = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(saved.CallSlot()[0]));
   state.Raise = TRaiseRecord{object, address, true, false, rethrow};
