@@ -5,10 +5,13 @@
 # is told GB18030: it gives the same bytes as code page 936 for every character of the program's
 # texts, and unlike CP936 it can also encode what the standard headers hold ("µs" in <chrono>).
 add_library(pelloran_options INTERFACE)
+# -fnon-call-exceptions: an instruction that may fault (a memory access through a pointer, a
+# division) is covered by its function's exception tables like a call, so that the crash reporter
+# can continue a processor fault as a C++ throw from the faulting instruction.
 target_compile_options(pelloran_options INTERFACE
   -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wno-missing-field-initializers
   -finput-charset=UTF-8
-  $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GB18030>
+  $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GB18030 -fnon-call-exceptions>
   $<$<COMPILE_LANGUAGE:C>:-fexec-charset=GB18030>)
 target_compile_definitions(pelloran_options INTERFACE
   WIN32_LEAN_AND_MEAN NOMINMAX STRICT _WIN32_WINNT=0x0601 WINVER=0x0601 _WIN32_IE=0x0600)

@@ -4,6 +4,7 @@
 
 #include "base/exceptions.h"
 #include "runtime/thread.h"
+#include "runtime/fault_frame.h"
 
 namespace pelloran {
 
@@ -134,6 +135,15 @@ std::string ExceptionMessage(std::exception_ptr error) {
     return e.what();
   } catch (...) {
     return "Unknown exception";
+  }
+}
+
+__attribute__((noinline)) void DispatchEventHandler(TObject* sender, void (*invoke)(void*), void* handler) noexcept {
+  TFaultFrame faultFrame;
+  try {
+    invoke(handler);
+  } catch (...) {
+    Application().HandleException(sender);
   }
 }
 
