@@ -476,26 +476,19 @@ LRESULT TForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK TForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* form = reinterpret_cast<TForm*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
   if (!form) return ::DefWindowProcA(window, message, wParam, lParam);
-  // An exception cannot travel through the system's message dispatch: every error of an event
-  // handler or a timer tick ends here, in the framework's top-level handler, and the loop goes on.
-  try {
-    if (form->handle_ == window) return form->Dispatch(message, wParam, lParam);
-    // A panel: its children's notifications belong to the form.
-    switch (message) {
-      case WM_COMMAND:
-      case WM_NOTIFY:
-      case WM_CTLCOLORSTATIC:
-      case WM_CTLCOLOREDIT:
-      case WM_CTLCOLORBTN:
-      case WM_CONTEXTMENU:
-      case WM_DRAWITEM:
-        return form->Dispatch(message, wParam, lParam);
-      default:
-        return ::DefWindowProcA(window, message, wParam, lParam);
-    }
-  } catch (...) {
-    Application().HandleException(form);
-    return 0;
+  if (form->handle_ == window) return form->Dispatch(message, wParam, lParam);
+  // A panel: its children's notifications belong to the form.
+  switch (message) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+    case WM_CONTEXTMENU:
+    case WM_DRAWITEM:
+      return form->Dispatch(message, wParam, lParam);
+    default:
+      return ::DefWindowProcA(window, message, wParam, lParam);
   }
 }
 

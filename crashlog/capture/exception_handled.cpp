@@ -148,6 +148,12 @@ THandlerSearch SearchHandlers(const CONTEXT& start, const TExceptionObject& obje
   return SearchHandlers(start, limits.StackLow, limits.StackHigh, object);
 }
 
+namespace {
+thread_local THandlerSearch lastSearch;
+}  // namespace
+
+const THandlerSearch& LastHandlerSearch() noexcept { return lastSearch; }
+
 bool IsExceptionHandled(const TExceptionObject& object, const void* address) {
   TraceEnter("IsExceptionHandled", {address});
   const TThreadCapture& capture = CurrentThreadCapture();
@@ -180,6 +186,7 @@ bool IsExceptionHandled(const TExceptionObject& object, const void* address) {
     }
   }
   RecordVerdict(object, handled);
+  lastSearch = search;
   TraceLeave("IsExceptionHandled",
              {handled, EndName(search.End), search.Kind, static_cast<int>(search.Role), search.Frames});
   return handled;

@@ -73,6 +73,9 @@ THandlerSearch SearchHandlers(const CONTEXT& start, const TExceptionObject& obje
 // that the last-chance handler knows what was reported already.
 bool IsExceptionHandled(const TExceptionObject& object, const void* address);
 
+// The search behind the calling thread's last IsExceptionHandled answer: which frame will catch.
+const THandlerSearch& LastHandlerSearch() noexcept;
+
 // Whether IsExceptionHandled last answered false for this object (so it was reported at its
 // raise). Kept for a few recent objects, process-wide.
 bool WasReportedAtRaise(const TExceptionObject& object) noexcept;

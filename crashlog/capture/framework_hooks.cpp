@@ -158,11 +158,12 @@ std::vector<std::string> HookFrameworkHandlers() {
   std::vector<std::string> installed;
   constexpr std::string_view kHandleExceptionExport = "@Forms@TApplication@HandleException$qqrp14System@TObject";
   auto* gui = reinterpret_cast<void*>(&Hooked_GUIHandleException);
-  // This program's own framework first, then the names of the frameworks the reporter knows.
-  if (!Install(guiHandler, "application.pelloran::TApplication.HandleException", "", "", gui, installed) &&
-      !Install(guiHandler, "Forms.TApplication.HandleException", "VCL70.BPL", kHandleExceptionExport, gui, installed))
-    Install(guiHandler, "QForms.TApplication.HandleException", "VISUALCLX70.BPL",
-            "@Qforms@TApplication@HandleException$qqrp14System@TObject", gui, installed);
+  // The frameworks the reporter knows by name (in the program or in their packages), else this
+  // program's own framework.
+  if (!Install(guiHandler, "Forms.TApplication.HandleException", "VCL70.BPL", kHandleExceptionExport, gui, installed) &&
+      !Install(guiHandler, "QForms.TApplication.HandleException", "VISUALCLX70.BPL",
+               "@Qforms@TApplication@HandleException$qqrp14System@TObject", gui, installed))
+    Install(guiHandler, "application.pelloran::TApplication.HandleException", "", "", gui, installed);
   Install(cgiHandler, "CGIApp.TCGIApplication.CGIHandleException", "", "",
           reinterpret_cast<void*>(&Hooked_CGIHandleServerException), installed);
   Install(isapiHandler, "ISAPIApp.TISAPIApplication.ISAPIHandleException", "", "",

@@ -8,7 +8,9 @@
 #include "crashlog/capture/threads.h"
 #include "crashlog/capture/threads_hooks.h"
 #include "crashlog/capture/pipeline.h"
-#include "crashlog/capture/pipeline_parts.h"
+#include "crashlog/capture/exception_handled.h"
+#include "crashlog/capture/intercept.h"
+#include "runtime/thread.h"
 #include "crashlog/delivery/mail_client.h"
 #include "crashlog/infra/debuginfo/modules.h"
 #include "crashlog/infra/diagnostics/diagnostics.h"
@@ -49,6 +51,12 @@ bool InstallReporter() {
   RecordApplicationStartTime();
   flow.Reset();
   InstallInterception();
+  // The runtime's frames that catch on the program's behalf, beside those the layer knows.
+  RegisterHandlerMarker(THandlerRole::ThreadWrapper, reinterpret_cast<const void*>(RuntimeThreadWrapper()));
+  RegisterHandlerMarker(THandlerRole::ThreadWrapper, reinterpret_cast<const void*>(&HookedThreadProc));
+  RegisterHandlerMarker(THandlerRole::Synchronize, SynchronizeCatchAllProcedure());
+  SetRaiseNotify(&OnRaise);
+  SetLastChanceNotify(&OnLastChance);
   SetReporterInstalled(true);
   InstallThreadHooks();
   HookFrameworkHandlers();
@@ -60,6 +68,8 @@ void UninstallReporter() {
   TReportFlowState& flow = Flow();
   if (!flow.Installed) return;
   TraceEnter("UninstallReporter");
+  SetRaiseNotify(nullptr);
+  SetLastChanceNotify(nullptr);
   UninstallInterception();
   UninstallThreadHooks();
   SetReporterInstalled(false);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "base/ansi_path.h"
 #include "crashlog/capture/exception_thread.h"
@@ -12,7 +13,8 @@
 #include "crashlog/capture/flow_state.h"
 #include "crashlog/capture/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
-#include "crashlog/capture/pipeline_parts.h"
+#include "crashlog/capture/exception_handled.h"
+#include "crashlog/capture/intercept.h"
 #include "crashlog/capture/report_gather.h"
 #include "crashlog/capture/report_text.h"
 #include "crashlog/delivery/error_dialog.h"
@@ -50,12 +52,19 @@ std::string TrimUpper(std::string_view text) {
 }
 
 // The first FilterClasses entry naming the object's class or an ancestor; -1 for none.
-int FilterIndex(const TCrashModuleOptions& options, const TExceptionObjectInfo& info) {
+int FilterIndex(const TCrashModuleOptions& options, const TRaisedException& object) {
+  std::vector<std::string> chain = object.Info.ClassChain;
+  if (const Exception* e = object.Raw.AsException()) {
+    chain.clear();
+    for (const TClassInfo* c = &e->ClassInfo(); c != nullptr; c = c->Parent) chain.emplace_back(c->Name);
+  } else if (chain.empty() && object.Info.HasObject) {
+    chain.push_back(object.Info.ClassName);
+  }
   const TCrashStringList& classes = options.FilterClasses();
   for (int i = 0; i < classes.Count(); ++i) {
     const std::string wanted = TrimUpper(classes[i]);
     if (wanted.empty()) continue;
-    for (const std::string& name : info.ClassChain)
+    for (const std::string& name : chain)
       if (TrimUpper(name) == wanted) return i;
   }
   return -1;
@@ -161,14 +170,73 @@ std::string ShortMessageOf(const TExceptionObjectInfo& info, const std::string& 
   return message;
 }
 
+namespace {
+
+// The stack of an exception that the framework's handler will report: by the time the handler
+// runs, its own calls have overwritten the frames that threw, so their memory is kept at the raise.
+struct TKeptStack {
+  const void* Object = nullptr;
+  std::vector<std::uint8_t> Bytes;
+  CONTEXT Context{};
+};
+thread_local TKeptStack keptStack;
+constexpr std::size_t kMaxKeptStack = 1 << 20;
+
+void KeepRaiseStack(const TExceptionObject& object) {
+  const TThreadCapture& capture = CurrentThreadCapture();
+  const auto* start = static_cast<const std::uint8_t*>(capture.StackStart);
+  const auto* base = static_cast<const std::uint8_t*>(capture.StackBase);
+  if (start == nullptr || base <= start || static_cast<std::size_t>(base - start) > kMaxKeptStack) return;
+  keptStack.Object = object.Object();
+  keptStack.Bytes.assign(start, base);  // the calling thread's own stack: committed up to its base
+  keptStack.Context = capture.Context;
+}
+
+TRaisedException Raised(const TExceptionObject& object) {
+  TRaisedException raised;
+  raised.Info = object.Describe();
+  raised.Raw = object;
+  return raised;
+}
+
+}  // namespace
+
+void OnRaise(const TExceptionObject& object, const void* address, bool isLanguageRaise) noexcept {
+  try {
+    GoNotify(Raised(object), address, isLanguageRaise);
+  } catch (...) {
+    HandleInternalError("GoNotify.");
+  }
+}
+
+void OnLastChance(const TExceptionObject& object, const void* address, bool isLanguageRaise,
+                  bool reportedAtRaise) noexcept {
+  TraceEnter("HookedExceptProc", {address, reportedAtRaise});
+  try {
+    if (!reportedAtRaise && Flow().Installed && (object.Empty() || !object.IsAbort())) {
+      TRaisedException raised = Raised(object);
+      PublishException(raised.Info, address, isLanguageRaise);
+      TBusyClaim claim;
+      if (claim.Held()) ExceptNotify(raised, address, isLanguageRaise, 0, 0, nullptr);
+    }
+  } catch (...) {
+    HandleInternalError("HookedExceptProc.");
+  }
+  TraceLeave("HookedExceptProc");
+}
+
 void GoNotify(const TRaisedException& object, const void* address, bool isLanguageRaise) noexcept {
   TLastErrorKeeper keepLastError;
   TraceEnter("GoNotify", {address, isLanguageRaise});
   PublishException(object.Info, address, isLanguageRaise);
   if (!object.Info.IsAbort && Flow().Installed) {
     TBusyClaim claim;
-    if (claim.Held() && !IsExceptionHandled(object, address))
-      ExceptNotify(object, address, isLanguageRaise, 0, 0, nullptr);
+    if (claim.Held()) {
+      if (!IsExceptionHandled(object.Raw, address))
+        ExceptNotify(object, address, isLanguageRaise, 0, 0, nullptr);
+      else if (LastHandlerSearch().Role == THandlerRole::EventHandler)
+        KeepRaiseStack(object.Raw);
+    }
   }
   TraceLeave("GoNotify");
 }
@@ -176,25 +244,36 @@ void GoNotify(const TRaisedException& object, const void* address, bool isLangua
 bool ExceptionManager() noexcept {
   TraceEnter("ExceptionManager");
   bool result = true;
-  const TLastRaise last = LastRaisedException();
-  const TExceptionObjectInfo current = DescribeCurrentException();
-  if ((last.Info.HasObject && !last.Info.IsAbort) || (current.HasObject && !current.IsAbort)) {
-    result = false;
-    TBusyClaim claim;
-    if (claim.Held()) {
-      TRaisedException object{last.Object, last.Info};
-      const void* address = last.Address;
-      bool isLanguageRaise = last.Flag;
-      if (!last.Info.HasObject) {
-        object = {std::current_exception(), current};
-        address = nullptr;
-        isLanguageRaise = !current.ClassChainHolds("EExternal");
-        // The framework handler's own frame: nothing was captured at raise time.
-        CapturedStackStart() = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 4;
-        CapturedContext().ContextFlags = 0;
+  try {
+    const TExceptionObject current = TExceptionObject::Current();
+    if (!current.Empty() && !current.IsAbort()) {
+      result = false;
+      TBusyClaim claim;
+      if (claim.Held()) {
+        TRaisedException object = Raised(current);
+        object.Object = std::current_exception();
+        const TRaiseRecord raise = RaiseOfCurrentException();
+        const void* address = raise.Address;
+        const bool isLanguageRaise = raise.Object.Empty() ? !current.InheritsFrom("EExternal") : raise.IsLanguageRaise;
+        std::uintptr_t stackStart = 0, stackEnd = 0;
+        const CONTEXT* context = nullptr;
+        std::vector<std::uint8_t> kept;
+        if (!raise.Object.Empty() && keptStack.Object == current.Object()) {
+          kept.swap(keptStack.Bytes);
+          keptStack.Object = nullptr;
+          stackStart = reinterpret_cast<std::uintptr_t>(kept.data());
+          stackEnd = stackStart + kept.size();
+          context = &keptStack.Context;
+        } else if (raise.Object.Empty()) {
+          // Nothing was captured at the raise: the framework handler's own frame.
+          CurrentThreadCapture().StackStart = static_cast<const std::uint8_t*>(__builtin_frame_address(0)) + 4;
+          CurrentThreadCapture().Context.ContextFlags = 0;
+        }
+        result = ExceptNotify(object, address, isLanguageRaise, stackEnd, stackStart, context);
       }
-      if (!object.Info.IsAbort) result = ExceptNotify(object, address, isLanguageRaise, 0, 0, nullptr);
     }
+  } catch (...) {
+    HandleInternalError("ExceptionManager.");
   }
   TraceLeave("ExceptionManager", {result});
   return result;
@@ -204,35 +283,33 @@ bool ExceptNotify(const TRaisedException& object, const void* address, bool isLa
                   std::uintptr_t stackEnd, std::uintptr_t stackStart, const CONTEXT* context) noexcept {
   TraceEnter("ExceptNotify", {address, isLanguageRaise});
   bool result = true;
+  TThreadCapture& capture = CurrentThreadCapture();
   try {
     TCrashModuleOptionsEx* own = FindCurrentCrashLogOptions();
     if (own != nullptr && own->Active()) {
       TExceptNotifyParams params;
-      params.Context = context;
-      params.StackEnd = stackEnd;
-      params.StackStart = stackStart;
-      params.ThreadID = ::GetCurrentThreadId();
+      // On the helper that reports a stack overflow, the capture is the overflowing thread's.
+      params.ThreadID = capture.ThreadId != 0 ? capture.ThreadId : ::GetCurrentThreadId();
+      params.Context = context != nullptr ? context : capture.Context.ContextFlags != 0 ? &capture.Context : nullptr;
+      params.StackEnd = stackEnd != 0 ? stackEnd
+                        : capture.StackBase != nullptr ? reinterpret_cast<std::uintptr_t>(capture.StackBase)
+                                                       : CurrentStackBase();
+      params.StackStart = stackStart != 0 ? stackStart : reinterpret_cast<std::uintptr_t>(capture.StackStart);
       CaptureFocusControl(params.ControlClass, params.ControlText);
-      TReportFlowState& flow = Flow();
-      const bool useWorker = !IsIDEHost() && params.ThreadID == flow.MainThreadId &&
-                             (!IsLibraryModule() || (!flow.UnitsInitializing && !flow.UnitsFinalizing));
-      if (useWorker) {
-        // The worker has a stack and capture of its own: hand it this thread's.
-        if (params.Context == nullptr && CapturedContext().ContextFlags != 0) params.Context = &CapturedContext();
-        if (params.StackEnd == 0) params.StackEnd = CurrentStackBase();
-        if (params.StackStart == 0) params.StackStart = CapturedStackStart();
+      const bool useWorker = !IsIDEHost() && ::GetCurrentThreadId() == MainThreadId() &&
+                             (!IsLibraryModule() || (!UnitsInitializing() && !UnitsFinalizing()));
+      if (useWorker)
         result = RunOnExceptionThreadWorker(
             [&] { return InternalExceptNotify(object, address, isLanguageRaise, params); });
-      } else {
+      else
         result = InternalExceptNotify(object, address, isLanguageRaise, params);
-      }
     }
   } catch (...) {
     HandleInternalError("ExceptNotify.");
   }
   ClearLastRaisedException();
-  CapturedStackStart() = 0;
-  CapturedContext().ContextFlags = 0;
+  capture.StackStart = nullptr;
+  capture.Context.ContextFlags = 0;
   TraceLeave("ExceptNotify", {result});
   return result;
 }
@@ -269,7 +346,7 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
 
     progress = 2;
     if (options.FilterActive()) {
-      const int index = FilterIndex(options, object.Info);
+      const int index = FilterIndex(options, object);
       if (index >= 0) {
         const std::string message = index < options.FilterMessages().Count() ? options.FilterMessages()[index] : "";
         if (!message.empty())
@@ -281,8 +358,6 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
 
     progress = 3;
     if (params.StackEnd == 0) params.StackEnd = CurrentStackBase();
-    if (params.StackStart == 0) params.StackStart = CapturedStackStart();
-    if (params.Context == nullptr && CapturedContext().ContextFlags != 0) params.Context = &CapturedContext();
 
     progress = 4;  // steps 4 to 6: the call stack with the creator's stack, top duplicate removed
     // StackEnd is the stack base, one past the last slot.

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "crashlog/capture/exception_object.h"
 #include "crashlog/capture/report_events.h"
 #include "crashlog/capture/report_state.h"
 #include "crashlog/infra/debuginfo/stack.h"
@@ -23,6 +24,7 @@ namespace pelloran::crashlog {
 struct TRaisedException {
   std::exception_ptr Object;
   TExceptionObjectInfo Info;
+  TExceptionObject Raw;  // the thrown object and its type, as the raise point saw it
 };
 
 struct TExceptNotifyParams {
@@ -71,6 +73,11 @@ TReportEvents ReportEvents();
 
 // The working option set: a copy of the options of the module the current exception belongs to.
 TCrashModuleOptions& WorkingOptions();
+
+// The raise points' notification (SetRaiseNotify) and the last chance (SetLastChanceNotify).
+void OnRaise(const TExceptionObject& object, const void* address, bool isLanguageRaise) noexcept;
+void OnLastChance(const TExceptionObject& object, const void* address, bool isLanguageRaise,
+                  bool reportedAtRaise) noexcept;
 
 // Called by the raise points for every exception (language raises with the return address of
 // the raising call, processor faults with the fault address).

@@ -23,7 +23,7 @@ import subprocess
 import sys
 import time
 
-ENTRY = re.compile(rb"(?:^|\r\n)(CrashLog .*?\r\n\r\n\r\n)\r\n", re.S)
+ENTRY = re.compile(rb"(?:\A|(?<=\r\n))(CrashLog .*?\r\n\r\n\r\n)\r\n", re.S)
 
 
 def expectations(source):

@@ -2,7 +2,7 @@
 // handler. A real error after it still is.
 // EXIT: 0
 // ENTRIES: 1
-// LOG: ^  2\.4 Type +: EConvertError\r$
+// LOG: ^  2\.4 Type *: EConvertError\r$
 #include "base/exceptions.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 

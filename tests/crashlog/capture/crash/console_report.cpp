@@ -3,7 +3,7 @@
 // ENTRIES: 1
 // STDOUT: ^An error has occurred during program execution\.
 // STDOUT: ^CrashLog 4\.5\.4$
-// STDOUT: ^  2\.4 Type +: EInOutError$
+// STDOUT: ^  2\.4 Type *: EInOutError$
 #include "base/exceptions.h"
 #include "crashlog/capture/install.h"
 

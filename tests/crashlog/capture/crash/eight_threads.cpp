@@ -2,7 +2,7 @@
 // nothing deadlocks.
 // EXIT: 0
 // ENTRIES: 8
-// LOG: ^  2\.4 Type +: EAccessViolation\r$
+// LOG: ^  2\.4 Type *: EAccessViolation\r$
 // LOG_FIRST_STACK_ROW: \|eight_threads\.cpp *\| *\|Fail *\| *{@fault} *\|
 // STDOUT: ^all ended$
 #include <cstdio>

@@ -3,8 +3,8 @@
 // reported as well.
 // EXIT: 0
 // ENTRIES: 2
-// LOG: ^  2\.4 Type +: (EAccessViolation|EDivByZero)\r$
-// LOG: ^  2\.5 Message +: (Access violation at address [0-9A-F]{8} in module 'crash_event_fault\.exe'\. Write of address 00000010\.|Integer divide by zero\.)\r$
+// LOG: ^  2\.4 Type *: (EAccessViolation|EDivByZero)\r$
+// LOG: ^  2\.5 Message *: (Access violation at address [0-9A-F]{8} in module 'crash_event_fault\.exe'\. Write of address 00000010\.|Division by zero\.)\r$
 // LOG_FIRST_STACK_ROW: \|event_fault\.cpp *\| *\|(StoreCount *\| *{@write}|Average *\| *{@divide}) *\|
 // LOG: ^EAX: [0-9A-F]{8}   EDI: [0-9A-F]{8}\r$
 #include "tests/crashlog/capture/crash/crash_support.h"

@@ -3,7 +3,7 @@
 // (answered here by a watcher that prints the box's text).
 // EXIT: 0
 // ENTRIES: 1
-// LOG: ^  2\.4 Type +: EConvertError\r$
+// LOG: ^  2\.4 Type *: EConvertError\r$
 // STDOUT: ^box: The job list is busy, try again\.$
 // STDOUT: ^boxes: 1$
 #include <atomic>

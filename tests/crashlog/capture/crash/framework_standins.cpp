@@ -3,7 +3,7 @@
 // service's log writer still runs for messages that report no exception.
 // EXIT: 0
 // ENTRIES: 5
-// LOG: ^  2\.4 Type +: EInOutError\r$
+// LOG: ^  2\.4 Type *: EInOutError\r$
 // STDOUT: ^TService\.LogMessage ran: service started$
 // STDOUT: ^done$
 #include <cstdio>

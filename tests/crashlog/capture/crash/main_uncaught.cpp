@@ -2,8 +2,8 @@
 // intact, and the process ends with exit code 1; the system's crash box never appears.
 // EXIT: 1
 // ENTRIES: 1
-// LOG: ^  2\.4 Type +: EConvertError\r$
-// LOG: ^  2\.5 Message +: '12x' is not a valid number\.\r$
+// LOG: ^  2\.4 Type *: EConvertError\r$
+// LOG: ^  2\.5 Message *: '12x' is not a valid number\.\r$
 // LOG_FIRST_STACK_ROW: \|main_uncaught\.cpp *\| *\|ParseCount *\| *{@throw} *\|
 // LOG: \|main_uncaught\.cpp *\| *\|main *\|
 #include <cstdio>

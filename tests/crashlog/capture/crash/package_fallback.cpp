@@ -2,7 +2,7 @@
 // of the framework's run-time package and hooked there.
 // EXIT: 0
 // ENTRIES: 1
-// LOG: ^  2\.5 Message +: Package request failed\.\r$
+// LOG: ^  2\.5 Message *: Package request failed\.\r$
 // STDOUT: ^done$
 #include <windows.h>
 

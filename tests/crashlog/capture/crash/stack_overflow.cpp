@@ -4,7 +4,7 @@
 // worker is reported at once and ends that thread.
 // EXIT: 0
 // ENTRIES: 3
-// LOG: ^  2\.4 Type +: EStackOverflow\r$
+// LOG: ^  2\.4 Type *: EStackOverflow\r$
 // LOG_FIRST_STACK_ROW: \|stack_overflow\.cpp *\| *\|Recurse *\|
 // STDOUT: ^worker ended with 1$
 #include <cstdio>

@@ -2,7 +2,7 @@
 // stack of the code that started the thread; that thread ends and the program goes on.
 // EXIT: 0
 // ENTRIES: 1
-// LOG: ^  2\.4 Type +: EInOutError\r$
+// LOG: ^  2\.4 Type *: EInOutError\r$
 // LOG_FIRST_STACK_ROW: \|std_thread_escape\.cpp *\| *\|LoadCatalogue *\| *{@throw} *\|
 // LOG: \|std_thread_escape\.cpp *\| *\|StartLoader *\|
 // STDOUT: ^main goes on$

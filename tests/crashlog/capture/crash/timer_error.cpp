@@ -2,8 +2,8 @@
 // the program goes on, and its second error is reported too.
 // EXIT: 0
 // ENTRIES: 2
-// LOG: ^  2\.4 Type +: EInOutError\r$
-// LOG: ^  2\.5 Message +: Cannot read the job list\.\r$
+// LOG: ^  2\.4 Type *: EInOutError\r$
+// LOG: ^  2\.5 Message *: Cannot read the job list\.\r$
 // LOG: \|timer_error\.cpp *\| *\|ReadJobList *\|
 // LOG_FIRST_STACK_ROW: \|crash_timer_error\.exe *\|timer_error\.cpp *\| *\|ReadJobList *\| *{@throw} *\|
 #include "base/exceptions.h"

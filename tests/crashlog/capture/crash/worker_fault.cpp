@@ -3,7 +3,7 @@
 // program goes on.
 // EXIT: 0
 // ENTRIES: 1
-// LOG: ^  2\.4 Type +: EAccessViolation\r$
+// LOG: ^  2\.4 Type *: EAccessViolation\r$
 // LOG_FIRST_STACK_ROW: \|worker_fault\.cpp *\| *\|ReadSettings *\| *{@read} *\|
 // LOG: \|worker_fault\.cpp *\| *\|StartWorker *\| *{@create} *\|
 // STDOUT: ^worker ended$
