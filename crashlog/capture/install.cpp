@@ -43,8 +43,7 @@ bool InstallReporter() {
     return false;
   }
   // Every module of the process now, so that the first report does not pay for it.
-  modules.RefreshModules();
-  for (int i = 0; i < modules.Count(); ++i) modules.FindModule(modules[i].Handle);
+  modules.RegisterModulesNow();
 
   flow.MainThreadId = ::GetCurrentThreadId();
   flow.MainStackBase = CurrentStackBase();

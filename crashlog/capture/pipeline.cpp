@@ -374,11 +374,6 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
     recordSet = true;
     currentRecord.LogText =
         report.BuildReport(options.Values(), GatherReportInputs(capture, options.Values(), callStack, *modules));
-    if (options.TerminateAction() == 1 && RestartedRecently()) {
-      report.ReportText += "\r\nRestart: the program failed again within a minute of its restart; it is not restarted.";
-      report.SendText = report.ReportText;
-      currentRecord.LogText = report.ReportText;
-    }
     flow.Duplicate = report.IsDuplicateError(options);
     ClearLastError();
     if (CrashLogHandlers().Notify) {
@@ -386,6 +381,12 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
       RunHandler([&] { CrashLogHandlers().Notify(currentRecord, handled); });
       flow.Handled = handled;
       ReadPeerChannel(*modules, capture, true);
+    }
+    // A rebuilt report would lose it: added last.
+    if (options.TerminateAction() == 1 && RestartedRecently()) {
+      report.ReportText += "\r\nRestart: the program failed again within a minute of its restart; it is not restarted.";
+      report.SendText = report.ReportText;
+      currentRecord.LogText = report.ReportText;
     }
 
     progress = 8;
