@@ -16,8 +16,8 @@ namespace pelloran::crashlog {
 // Every character below code 32 becomes one space.
 std::string ControlCharsToSpaces(std::string_view text);
 
-// The zone of an Internet mail date for a time-zone bias in minutes (UTC = local + bias): whole
-// hours only, minutes always 00 ("+0800", "-0500", "+0000"; +5:30 gives "+0500").
+// The zone of an Internet mail date for a time-zone bias in minutes (UTC = local + bias), with its
+// real minutes: "+0800", "-0500", "+0000", "+0530" for India, "-0930" for the Marquesas.
 std::string MailZoneText(int biasMinutes);
 // "Mon, 7 Dec 2026 09:05:03 +0800". Day and month names are English whatever the locale.
 std::string FormatMailDate(const TLocalTime& time, int biasMinutes);
