@@ -26,23 +26,42 @@ endfunction()
 # Tests run under Wine in one private session per ctest run (fixture "wine").
 set(PELLORAN_WINE_SESSION ${CMAKE_BINARY_DIR}/wine-session)
 
-# pelloran_add_test(name SOURCES ... [LIBS ...] [OUTPUT_DIR dir] [NO_GTEST_MAIN])
+# A test program prints this line when it skipped tests and failed none (tests/support/
+# skip_report.cpp); ctest then reports it as skipped instead of passed.
+set(PELLORAN_SKIP_LINE "PELLORAN-SKIPPED: ")
+
+# pelloran_add_test(name SOURCES ... [LIBS ...] [OUTPUT_DIR dir] [NO_GTEST_MAIN] [USES_DISPLAY])
 # One test program, one ctest entry. OUTPUT_DIR gives the program a folder of its own, for tests
 # that put files beside the executable.
+# USES_DISPLAY: the test opens windows (real forms, message or file dialogs, a program with a
+# window, anything that takes the foreground or the focus). All tests of a run share one Xvfb
+# display and one foreground, so these hold the ctest resource lock "display" and never run
+# beside each other. Every new window test needs it; the window helpers of tests/support stop a
+# test that uses them without it (PELLORAN_DISPLAY_LOCK=0).
 function(pelloran_add_test name)
-  cmake_parse_arguments(arg "NO_GTEST_MAIN" "OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(arg "NO_GTEST_MAIN;USES_DISPLAY" "OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   if(arg_NO_GTEST_MAIN)
     target_link_libraries(${name} PRIVATE pelloran_options GTest::gtest ${arg_LIBS})
   else()
     target_link_libraries(${name} PRIVATE pelloran_options GTest::gtest_main ${arg_LIBS})
   endif()
+  target_link_libraries(${name} PRIVATE pelloran_skip_report)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   if(arg_OUTPUT_DIR)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${arg_OUTPUT_DIR})
   endif()
+  if(arg_USES_DISPLAY)
+    set(display_lock 1)
+  else()
+    set(display_lock 0)
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
     FIXTURES_REQUIRED wine
-    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}")
+    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PELLORAN_DISPLAY_LOCK=${display_lock}"
+    SKIP_REGULAR_EXPRESSION "${PELLORAN_SKIP_LINE}")
+  if(arg_USES_DISPLAY)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK display)
+  endif()
 endfunction()

@@ -10,6 +10,7 @@ packages=(
   wine wine32:i386 wine64 fonts-wine
   xvfb x11-apps imagemagick xdotool fonts-wqy-microhei
   ffmpeg locales tzdata python3
+  lighttpd
 )
 
 sudo_cmd=()
@@ -31,7 +32,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "bootstrap: installing ${missing[*]}" >&2
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -qq
+  # Packages with a service (lighttpd) must not start it: the tests run their own servers on
+  # free ports. A policy that forbids every start holds while apt runs, unless one is there.
+  policy=/usr/sbin/policy-rc.d
+  own_policy=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+    "${sudo_cmd[@]}" chmod 755 "$policy"
+    own_policy=1
+  fi
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  if [ "$own_policy" = 1 ]; then "${sudo_cmd[@]}" rm -f "$policy"; fi
 elif [ "${need_update:-0}" = 1 ]; then
   "${sudo_cmd[@]}" apt-get update -qq
 fi
@@ -40,4 +51,12 @@ fi
 # character set: without a real zh_CN.UTF-8 locale, files with Chinese names cannot be created.
 if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
   "${sudo_cmd[@]}" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
+
+# The web-server package's own service stays stopped and disabled, however apt left it.
+if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
+  "${sudo_cmd[@]}" systemctl disable --now lighttpd >/dev/null 2>&1 || true
+else
+  "${sudo_cmd[@]}" service lighttpd stop >/dev/null 2>&1 || true
+  "${sudo_cmd[@]}" update-rc.d lighttpd disable >/dev/null 2>&1 || true
 fi

@@ -146,39 +146,4 @@ TCrashFunctionsList ReadModuleExports(std::uintptr_t handle) {
   return functions;
 }
 
-TVersionFacts ReadVersionFacts(const std::string& fileName) {
-  TVersionFacts facts;
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(fileName.c_str(), &ignored);
-  if (size == 0) return facts;
-  std::vector<char> block(size);
-  if (!GetFileVersionInfoA(fileName.c_str(), 0, size, block.data())) return facts;
-
-  struct TTranslation {
-    WORD Language, CodePage;
-  };
-  TTranslation* translations = nullptr;
-  UINT length = 0;
-  if (VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &length) &&
-      translations && length >= sizeof(TTranslation)) {
-    char path[64];
-    std::snprintf(path, sizeof path, "\\StringFileInfo\\%04X%04X\\FileDescription", translations[0].Language,
-                  translations[0].CodePage);
-    char* text = nullptr;
-    UINT textLength = 0;
-    if (VerQueryValueA(block.data(), path, reinterpret_cast<void**>(&text), &textLength) && text && textLength > 1)
-      facts.Description.assign(text, strnlen(text, textLength));
-  }
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT fixedLength = 0;
-  if (VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedLength) && fixed &&
-      fixedLength >= sizeof(VS_FIXEDFILEINFO)) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
-    if (std::string(text) != "0.0.0.0") facts.Version = text;
-  }
-  return facts;
-}
-
 }  // namespace pelloran::crashlog

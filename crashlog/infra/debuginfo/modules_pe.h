@@ -16,13 +16,6 @@ std::uint8_t ReadModuleKind(std::uintptr_t handle, const std::string& fileName);
 // empty when the headers, the code range or the export directory cannot be read.
 TCrashFunctionsList ReadModuleExports(std::uintptr_t handle);
 
-struct TVersionFacts {
-  std::string Description;
-  std::string Version;
-};
-// FileDescription of the first translation and the fixed file version of `fileName`.
-TVersionFacts ReadVersionFacts(const std::string& fileName);
-
 // True on the NT family (every system this program meets today).
 bool IsNtFamily() noexcept;
 

@@ -1,0 +1,16 @@
+# The report text of a processed exception and the module's ".elf" error log.
+
+# The log's entry rules alone, free of the platform: native builds (fuzzing) take these sources
+# from the global property.
+set(crashlog_log_format_sources ${CMAKE_CURRENT_LIST_DIR}/log_file_format.cpp)
+set_property(GLOBAL PROPERTY CRASHLOG_LOG_FORMAT_SOURCES ${crashlog_log_format_sources})
+pelloran_add_library(crashlog_log_format SOURCES ${crashlog_log_format_sources})
+
+pelloran_add_library(crashlog_report
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/log_item.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/report_text.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/report_state.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/log_file_win.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/report_gather_win.cpp
+  LIBS crashlog_log_format crashlog_machine crashlog_modules crashlog_web crashlog_options crashlog_diagnostics pelloran_base)

@@ -1,0 +1,103 @@
+#include "crashlog/capture/report_state.h"
+
+#include "crashlog/capture/log_file.h"
+#include "crashlog/infra/diagnostics/error_code.h"
+#include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/options/options.h"
+
+#include <array>
+
+namespace pelloran::crashlog {
+
+namespace {
+
+constexpr int kRequestText = 59;
+
+}  // namespace
+
+const std::string& TReportState::BuildReport(const TCrashOptionValues& options, const TReportInputs& inputs) {
+  TraceEnter("BuildReport");
+  TGeneralText general = ComposeGeneralText(options, inputs.General);
+  GeneralText = std::move(general.Text);
+  DuplicateValues = std::move(general.Duplicate);
+  ListsText = ComposeListsText(options, inputs.CallStack, inputs.Modules);
+  CpuText = ComposeCpuText(options, inputs.Cpu);
+  ReportText = JoinReport(GeneralText, ListsText, CpuText);
+  SendText = ReportText;
+  reproduceFolded_ = false;
+  TraceLeave("BuildReport", {ReportText.size()});
+  return ReportText;
+}
+
+const std::string& TReportState::RebuildReport(const TCrashOptionValues& options, const TGeneralInputs& general) {
+  TraceEnter("RebuildReport");
+  TGeneralText rebuilt = ComposeGeneralText(options, general);
+  GeneralText = std::move(rebuilt.Text);
+  DuplicateValues = std::move(rebuilt.Duplicate);
+  ReportText = JoinReport(GeneralText, ListsText, CpuText);
+  SendText = ReportText;
+  reproduceFolded_ = false;
+  TraceLeave("RebuildReport", {ReportText.size()});
+  return ReportText;
+}
+
+bool TReportState::IsDuplicateError(const TCrashModuleOptions& options) {
+  TraceEnter("IsDuplicateError");
+  bool found = false;
+  if ((options.ReportOptions() & kSkipDuplicates) != 0) {
+    try {
+      const TLogFile log(options.OutputLogFile());
+      const std::array<std::string, 4> values = {DuplicateValues.Address, DuplicateValues.Module,
+                                                 DuplicateValues.Type, DuplicateValues.Message};
+      found = log.FindEntry(kDuplicateKeys, values);
+    } catch (...) {
+      // A log that cannot be read holds no duplicate; logging it will report the failure.
+    }
+  }
+  Duplicate = found;
+  TraceLeave("IsDuplicateError", {found});
+  return found;
+}
+
+void TReportState::FoldReproduceSteps(const TCrashOptionValues& options) {
+  if (reproduceFolded_ || (options.ReportOptions & kAskReproduceSteps) == 0 || ReproduceText.empty()) return;
+  ReportText.append("\r\n").append(options.Texts[kRequestText]).append(":\r\n").append(40, '-').append("\r\n");
+  ReportText.append(ReproduceText);
+  SendText = ReportText;
+  reproduceFolded_ = true;
+}
+
+void TReportState::SaveToLogFile(const TCrashModuleOptions& options, const TReportEvents& events) {
+  TraceEnter("SaveToLogFile");
+  const TCrashOptionValues& values = options.Values();
+  bool allowed = true;  // the BeforeLog handler's answer holds for every attempt
+  ClearLastError();
+  if (values.SaveLog && events.ActionHandler) events.ActionHandler(TCrashAction::BeforeLog, allowed);
+  if (!Duplicate) FoldReproduceSteps(values);
+
+  bool execute = allowed;
+  bool retry = false;
+  do {
+    ClearLastError();
+    execute = allowed;
+    bool failed = false;
+    try {
+      TLogFile log(options.OutputLogFile());
+      if (!Duplicate) log.AddEntry(ReportText, values.MaxLoggedErrors);
+      if (values.SendWholeLog) SendText = log.GetText();
+      if (execute && values.SaveLog) log.Save();
+    } catch (...) {
+      ReportSectionError(eeLogError, "Log");
+      execute = false;
+      failed = true;
+    }
+    retry = false;
+    // A skipped save is not a failure: the failure handler hears only of real ones.
+    if (values.SaveLog && failed && events.ActionFailedHandler) events.ActionFailedHandler(TCrashAction::AfterLog, retry);
+  } while (retry);
+
+  if (values.SaveLog && events.ActionHandler) events.ActionHandler(TCrashAction::AfterLog, execute);
+  TraceLeave("SaveToLogFile", {execute});
+}
+
+}  // namespace pelloran::crashlog

@@ -1,0 +1,225 @@
+#include "crashlog/capture/report_text.h"
+
+#include "base/ansi_path.h"
+#include "crashlog/capture/log_item.h"
+#include "crashlog/machine/machine_text.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace pelloran::crashlog {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+// Indexes of the option set's texts.
+enum : int {
+  kApplicationHeader = 19,
+  kExceptionHeader = 24,
+  kActiveControlsHeader = 30,
+  kComputerHeader = 35,
+  kOperatingSystemHeader = 42,
+  kCallStackHeader = 7,
+  kCallStackColumns = 47,  // Address, Module, Unit, Class, Procedure/Method, Line
+  kModulesHeader = 9,
+  kModuleColumns = 62,  // Handle, Name, Description, Version, Size, Path
+  kRegistersText = 68,
+  kStackText = 69,
+  kMemoryDumpText = 70,
+  kErrorMessageText = 3,
+};
+
+// Report field bits of the Active Controls items.
+constexpr int kFirstActiveControlsBit = 9;
+constexpr int kLastActiveControlsBit = 12;
+
+std::string Hex8(std::uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+// Field n of the general section (texts 20 to 46 skip the five section headers).
+int LabelOfField(int field) {
+  const int headersBefore = field < 4 ? 1 : field < 9 ? 2 : field < 13 ? 3 : field < 19 ? 4 : 5;
+  return kApplicationHeader + field + headersBefore;
+}
+
+// A table of six columns: "|cell|cell|...|" rows under a header between rules of "-".
+class TTable {
+ public:
+  TTable(const TCrashOptionValues& options, int firstHeader, std::size_t firstColumnMinimum) {
+    for (int c = 0; c < 6; ++c) {
+      header_[c] = options.Texts[static_cast<std::size_t>(firstHeader + c)];
+      width_[c] = header_[c].size();
+    }
+    width_[0] = std::max(width_[0], firstColumnMinimum);
+  }
+
+  void AddRow(std::array<std::string, 6> cells) {
+    for (int c = 0; c < 6; ++c) width_[c] = std::max(width_[c], cells[c].size());
+    rows_.push_back(std::move(cells));
+  }
+
+  // Title line, rule, header, rule, the rows, rule; no line end after the last rule.
+  void AppendTo(std::string& text, std::string_view title) const {
+    std::size_t ruleLength = 7;
+    for (std::size_t width : width_) ruleLength += width;
+    const std::string rule(ruleLength, '-');
+    text.append(title).append(":").append(kCrLf).append(rule).append(kCrLf);
+    AppendRow(text, header_);
+    text.append(kCrLf).append(rule);
+    for (const auto& row : rows_) {
+      text.append(kCrLf);
+      AppendRow(text, row);
+    }
+    text.append(kCrLf).append(rule);
+  }
+
+ private:
+  void AppendRow(std::string& text, const std::array<std::string, 6>& cells) const {
+    text.append("|");
+    for (int c = 0; c < 6; ++c) text.append(PadRight(cells[c], width_[c])).append("|");
+  }
+
+  std::array<std::string, 6> header_;
+  std::array<std::size_t, 6> width_{};
+  std::vector<std::array<std::string, 6>> rows_;
+};
+
+bool ShowsInCallStack(const TCrashDebugInfo& entry) {
+  return entry.LocationKind == kLocationExport || entry.LocationKind == kLocationExportUnit ||
+         entry.LocationKind == kLocationDebugInfo;
+}
+
+std::uint32_t ReadU32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+         static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+std::string DumpLines(const TMemoryDump& dump) {
+  std::string text;
+  for (std::size_t line = 0; line < 16; ++line) {
+    const std::uint32_t slot = static_cast<std::uint32_t>(dump.StackStart + 4 * line);
+    const std::uint32_t code = static_cast<std::uint32_t>(dump.CodeAddress + 16 * line);
+    text.append(Hex8(slot)).append(": ").append(Hex8(ReadU32(dump.Stack, 4 * line))).append("   ");
+    text.append(Hex8(code)).append(": ");
+    std::string characters;
+    for (std::size_t i = 0; i < 16; ++i) {
+      const std::uint8_t byte = dump.Code[16 * line + i];
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02X ", byte);
+      text.append(hex);
+      characters.push_back(byte < 32 || byte > 126 ? '.' : static_cast<char>(byte));
+    }
+    text.append(" ").append(characters).append(kCrLf);
+  }
+  return text;
+}
+
+}  // namespace
+
+TGeneralText ComposeGeneralText(const TCrashOptionValues& options, const TGeneralInputs& inputs) {
+  const TGeneralFacts& facts = inputs.Facts;
+  const TExceptionValues& exception = inputs.Exception;
+  TGeneralText general;
+  general.Duplicate.Address = ExceptionAddressText(exception.Address);
+  general.Duplicate.Module = facts.ExceptionModule;
+  general.Duplicate.Type = ExceptionTypeFact(exception.TypeOverride, exception.Object);
+  general.Duplicate.Message = ControlCharsToSpaces(ExceptionMessageFact(exception.MessageOverride, exception.Object));
+
+  // The values of the report fields, in field order.
+  const std::array<const std::string*, kReportFieldCount> values = {
+      &facts.StartDate,        &facts.NameDescription,        &facts.VersionNumber,       &facts.Parameters,
+      &facts.ExceptionDate,    &general.Duplicate.Address,    &general.Duplicate.Module,  &general.Duplicate.Type,
+      &general.Duplicate.Message, &facts.FormClass,           &facts.FormText,            &facts.ControlClass,
+      nullptr,                 &facts.ComputerName,           &facts.UserName,            &facts.TotalMemory,
+      &facts.FreeMemory,       &facts.TotalDisk,              &facts.FreeDisk,            &facts.OsType,
+      &facts.OsBuild,          &facts.OsUpdate,               &facts.OsLanguage};
+  const std::string controlText = ControlCharsToSpaces(facts.ControlText);
+  constexpr std::array<int, 5> kFirstFieldOfSection = {0, 4, 9, 13, 19};
+  constexpr std::array<int, 5> kSectionHeaders = {kApplicationHeader, kExceptionHeader, kActiveControlsHeader,
+                                                  kComputerHeader, kOperatingSystemHeader};
+
+  TLogItem item;
+  for (std::size_t section = 0; section < kSectionHeaders.size(); ++section) {
+    item.AddSection(options.Texts[static_cast<std::size_t>(kSectionHeaders[section])]);
+    const int end = section + 1 < kFirstFieldOfSection.size() ? kFirstFieldOfSection[section + 1] : kReportFieldCount;
+    for (int field = kFirstFieldOfSection[section]; field < end; ++field) {
+      bool enabled = (options.ReportFields >> field & 1u) != 0;
+      if (field >= kFirstActiveControlsBit && field <= kLastActiveControlsBit) enabled = enabled && inputs.GuiApplication;
+      const std::string& value = values[static_cast<std::size_t>(field)] ? *values[static_cast<std::size_t>(field)] : controlText;
+      item.AddItem(options.Texts[static_cast<std::size_t>(LabelOfField(field))], value, enabled);
+    }
+  }
+  general.Text.append(kReportHeader).append(kCrLf).append(kCrLf).append(item.Finish());
+  return general;
+}
+
+std::optional<TReportRegisters> RegistersFromContext(std::span<const std::uint8_t> context) {
+  if (context.size() < kX86ContextSize || ReadU32(context, 0) == 0) return std::nullopt;
+  TReportRegisters registers;
+  registers.Edi = ReadU32(context, 0x9C);
+  registers.Esi = ReadU32(context, 0xA0);
+  registers.Ebx = ReadU32(context, 0xA4);
+  registers.Edx = ReadU32(context, 0xA8);
+  registers.Ecx = ReadU32(context, 0xAC);
+  registers.Eax = ReadU32(context, 0xB0);
+  registers.Eip = ReadU32(context, 0xB8);
+  registers.Esp = ReadU32(context, 0xC4);
+  return registers;
+}
+
+std::string ComposeCpuText(const TCrashOptionValues& options, const TCpuInputs& inputs) {
+  auto reg = [&](std::uint32_t TReportRegisters::* field) {
+    return inputs.Registers ? Hex8((*inputs.Registers).*field) : std::string("????");
+  };
+  std::string text;
+  text.append(options.Texts[kRegistersText]).append(":").append(kCrLf);
+  text.append(29, '-').append(kCrLf);
+  text.append("EAX: ").append(reg(&TReportRegisters::Eax)).append("   EDI: ").append(reg(&TReportRegisters::Edi)).append(kCrLf);
+  text.append("EBX: ").append(reg(&TReportRegisters::Ebx)).append("   ESI: ").append(reg(&TReportRegisters::Esi)).append(kCrLf);
+  text.append("ECX: ").append(reg(&TReportRegisters::Ecx)).append("   ESP: ").append(reg(&TReportRegisters::Esp)).append(kCrLf);
+  text.append("EDX: ").append(reg(&TReportRegisters::Edx)).append("   EIP: ").append(reg(&TReportRegisters::Eip)).append(kCrLf);
+  text.append(kCrLf);
+  text.append(PadRight(options.Texts[kStackText] + ":", 21)).append(options.Texts[kMemoryDumpText]).append(":").append(kCrLf);
+  text.append(18, '-').append(3, ' ').append(75, '-').append(kCrLf);
+  if (inputs.Dump) text.append(DumpLines(*inputs.Dump));
+  return text;
+}
+
+std::string ComposeListsText(const TCrashOptionValues& options, std::span<const TCrashDebugInfo> callStack,
+                             std::span<const TModuleRow> modules) {
+  TTable stack(options, kCallStackColumns, 8);
+  for (const TCrashDebugInfo& entry : callStack) {
+    if (!ShowsInCallStack(entry)) continue;
+    stack.AddRow({Hex8(entry.Address), entry.Module ? std::string(AnsiFileNamePart(entry.Module->FileName)) : std::string(),
+                  entry.UnitName, entry.ClassName, entry.ProcedureName,
+                  entry.Line != 0 ? std::to_string(entry.Line) : std::string()});
+  }
+  // The handle column is 8 wide, or as wide as a longer header, so that the rows stay under it.
+  TTable table(options, kModuleColumns, 8);
+  for (const TModuleRow& row : modules)
+    table.AddRow({Hex8(static_cast<std::uint32_t>(row.Handle)), row.Name, row.Description, row.Version,
+                  std::to_string(row.FileSize), row.Folder});
+
+  std::string text;
+  stack.AppendTo(text, options.Texts[kCallStackHeader]);
+  text.append(kCrLf).append(kCrLf);
+  table.AppendTo(text, options.Texts[kModulesHeader]);
+  return text;
+}
+
+std::string JoinReport(std::string_view generalText, std::string_view listsText, std::string_view cpuText) {
+  std::string report;
+  report.reserve(generalText.size() + listsText.size() + cpuText.size() + 6);
+  report.append(generalText).append(kCrLf).append(listsText).append(kCrLf).append(kCrLf).append(cpuText);
+  return report;
+}
+
+std::string PageIntro(const TCrashOptionValues& options) {
+  return options.Texts[kErrorMessageText] + std::string(kCrLf) + std::string(kCrLf);
+}
+
+}  // namespace pelloran::crashlog
