@@ -40,7 +40,8 @@ std::string ExceptionAddressText(std::uintptr_t address);
 // The type stored at capture, else the object's class name, else "Unknown exception type.".
 std::string ExceptionTypeFact(std::string_view storedType, const TExceptionObjectInfo& object);
 // The message stored at capture, else the message of one of the program's exceptions, else
-// "Unknown error message."; a text that does not end in "." gets one.
+// "Unknown error message."; a text that does not end in "." gets one. An empty message (one of
+// the program's exceptions raised without text) stays empty: a lone "." would say nothing more.
 std::string ExceptionMessageFact(std::string_view storedMessage, const TExceptionObjectInfo& object);
 
 // Bytes as whole MiB (an exact half goes to the even neighbour) followed by " Mb".
