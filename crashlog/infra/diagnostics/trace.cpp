@@ -25,7 +25,24 @@ void TTraceLog::Write(std::string_view name, std::initializer_list<TraceArg> arg
   line += arguments;
   lines_.push_back(std::move(line));
   if (indentChange > 0) indentation_.append(static_cast<std::size_t>(indentChange), ' ');
-  if (setup_.Switches.Save && setup_.Switches.Debug) SaveLocked();
+  if (setup_.Switches.Save && setup_.Switches.Debug) SaveLastLineLocked();
+}
+
+bool TTraceLog::SaveLastLineLocked() {
+  // The file holds every line but the last as this trace wrote it: adding the last line gives the
+  // same file as writing all of them, without rewriting megabytes per line of a long report.
+  if (savedLines_ + 1 != lines_.size() || setup_.LogPath.empty()) return SaveLocked();
+  std::FILE* file = std::fopen(setup_.LogPath.c_str(), "ab");
+  if (file == nullptr) return SaveLocked();
+  const std::string& line = lines_.back();
+  const bool same = std::ftell(file) == savedBytes_;  // nobody changed the file meanwhile
+  bool ok = same && std::fwrite(line.data(), 1, line.size(), file) == line.size() &&
+            std::fwrite("\r\n", 1, 2, file) == 2;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok) return SaveLocked();
+  ++savedLines_;
+  savedBytes_ += static_cast<long>(line.size() + 2);
+  return true;
 }
 
 bool TTraceLog::Save() {
@@ -37,13 +54,22 @@ bool TTraceLog::Save() {
 bool TTraceLog::SaveLocked() {
   if (setup_.LogPath.empty()) return false;
   std::FILE* file = std::fopen(setup_.LogPath.c_str(), "wb");
+  savedLines_ = 0;
+  savedBytes_ = 0;
   if (file == nullptr) return false;
   bool ok = true;
+  long bytes = 0;
   for (const std::string& line : lines_) {
     ok = ok && std::fwrite(line.data(), 1, line.size(), file) == line.size();
     ok = ok && std::fwrite("\r\n", 1, 2, file) == 2;
+    bytes += static_cast<long>(line.size() + 2);
   }
-  return std::fclose(file) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (ok) {
+    savedLines_ = lines_.size();
+    savedBytes_ = bytes;
+  }
+  return ok;
 }
 
 std::vector<std::string> TTraceLog::Lines() const {

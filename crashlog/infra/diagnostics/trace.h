@@ -46,12 +46,17 @@ class TTraceLog {
 
  private:
   bool SaveLocked();
+  // With DEBUG and SAVE, after each line: the file again holds every line.
+  bool SaveLastLineLocked();
 
   TSetup setup_;
   std::atomic<bool> enabled_;
   mutable std::mutex lock_;
   std::vector<std::string> lines_;
   std::string indentation_;
+  // What the file holds since this trace last wrote it: its first savedLines_ lines, in bytes.
+  std::size_t savedLines_ = 0;
+  long savedBytes_ = 0;
 };
 
 // The trace of this process, made on first use from the command line and the module's file name.

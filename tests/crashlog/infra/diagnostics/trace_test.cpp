@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <fstream>
 #include <climits>
 
 namespace pelloran::crashlog {
@@ -136,6 +137,15 @@ TEST(TraceFile, DebugAndSaveRewriteTheFileOnEveryLine) {
   EXPECT_EQ(ReadWholeFile(path), "07/12/26 09:05:03  First\r\n");
   both.Write("First=", {}, -2);
   EXPECT_EQ(ReadWholeFile(path), "07/12/26 09:05:03  First\r\n07/12/26 09:05:03  First=\r\n");
+  // Changed by someone else in between: the next line brings back the whole trace.
+  { std::ofstream(path, std::ios::binary) << "changed"; }
+  both.Write("Second", {}, 0);
+  EXPECT_EQ(ReadWholeFile(path), "07/12/26 09:05:03  First\r\n07/12/26 09:05:03  First=\r\n07/12/26 09:05:03  Second\r\n");
+  // A long trace: after each line the file is the whole trace.
+  for (int i = 0; i < 300; ++i) both.Write("Step", {i}, 0);
+  std::string whole;
+  for (const std::string& line : both.Lines()) whole += line + "\r\n";
+  EXPECT_EQ(ReadWholeFile(path), whole);
 
   // DEBUG alone traces but writes only when asked to.
   const std::string debugPath = folder.File("debug.log");
