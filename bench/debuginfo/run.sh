@@ -4,7 +4,8 @@
 #   2. a 64-frame stack turned into locations in the program, against addr2line resolving the
 #      same 64 addresses in one call; the stack scan itself in STACK_RUNS runs (default 7), the
 #      modules registered first as the reporter's installation does: the first scan of a run and
-#      a second one, median and range, with the reads of memory through the system per scan;
+#      a second one, median and range, with the copies of memory per scan (each stack run and each
+#      page looked into is copied once, under a fault frame of the scan's own: no system call);
 #   3. 10,000 lookups in the program, against addr2line (and llvm-symbolizer) on the same addresses.
 #
 #   bench/debuginfo/run.sh [BUILD_DIR]     (default: build/bench; configured if needed)

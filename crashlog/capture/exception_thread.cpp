@@ -9,6 +9,7 @@
 #include "crashlog/capture/flow_state.h"
 #include "crashlog/capture/threads.h"
 #include "crashlog/infra/diagnostics/trace.h"
+#include "runtime/scoped_handle.h"
 
 namespace pelloran::crashlog {
 
@@ -17,6 +18,18 @@ namespace {
 // The single pending-call slot. The main thread holds the lock while it runs the posted call.
 std::mutex pendingLock;
 const std::function<void()>* pendingCall = nullptr;
+
+// The waits below wake every 10 ms, and at once when there is something to see: the main thread
+// when a call was posted or the worker ended, the worker when its posted call has run.
+HANDLE MainThreadWake() {
+  static const ScopedKernelHandle event(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  return event.get();
+}
+HANDLE PostedCallDone() {
+  static const ScopedKernelHandle event(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  return event.get();
+}
+constexpr DWORD kWaitStep = 10;
 
 constexpr UINT kPrivatePaint1 = 0x8002;
 constexpr UINT kPrivatePaint2 = 0x8003;
@@ -45,6 +58,7 @@ void RunPendingCall() {
     // An event handler's failure is ignored; the slot is cleared all the same.
   }
   pendingCall = nullptr;
+  ::SetEvent(PostedCallDone());
 }
 
 // Processes one exception of the main thread. Created suspended, freed by its creator; as one of
@@ -65,6 +79,7 @@ class TExceptionThread : public TReporterThread {
     }
     TraceLeave("TExceptionThread.Execute", {Result});
     Running = false;
+    ::SetEvent(MainThreadWake());
   }
 
  private:
@@ -97,9 +112,10 @@ bool RunOnExceptionThreadWorker(const std::function<bool()>& work) {
   // Its identifier is known before it runs: the worker's own errors are recognised by it.
   Flow().WorkerThread = thread->ThreadID();
   thread->Resume();
+  const HANDLE wake = MainThreadWake();
   while (thread->Running) {
     PumpWhileProcessing();
-    ::Sleep(10);
+    ::MsgWaitForMultipleObjects(1, &wake, FALSE, kWaitStep, QS_ALLINPUT);
   }
   thread->WaitFor();
   Flow().WorkerThread = 0;
@@ -112,12 +128,13 @@ void RunOnExceptionThread(std::uint32_t exceptionThread, const std::function<voi
       std::lock_guard<std::mutex> hold(pendingLock);
       pendingCall = &call;
     }
+    ::SetEvent(MainThreadWake());
     for (;;) {
       {
         std::lock_guard<std::mutex> hold(pendingLock);
         if (pendingCall == nullptr) break;
       }
-      ::Sleep(10);
+      ::WaitForSingleObject(PostedCallDone(), kWaitStep);
     }
     return;
   }

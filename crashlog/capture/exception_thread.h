@@ -15,7 +15,8 @@ namespace pelloran::crashlog {
 bool RunOnExceptionThreadWorker(const std::function<bool()>& work);
 
 // Runs `call` on the thread of the current exception (`exceptionThread`): directly when this is
-// that thread, else through the pending-call slot, waiting in 10 ms steps until the owner ran it.
+// that thread, else through the pending-call slot, waiting until the owner ran it (in steps of at
+// most 10 ms: the owner's wait loop looks at the slot at least that often).
 // A failure inside the call is ignored either way.
 void RunOnExceptionThread(std::uint32_t exceptionThread, const std::function<void()>& call);
 

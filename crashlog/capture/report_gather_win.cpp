@@ -21,9 +21,9 @@ namespace {
 
 bool FieldOn(std::uint32_t reportFields, int field) { return (reportFields >> field & 1u) != 0; }
 
-// Copies memory that the system reports readable; it goes through the system rather than a plain
-// copy, so that memory released by another thread since the check fails the read instead of
-// faulting in the reporter.
+// Copies memory that the system reports readable; the copy runs under a fault frame of its own,
+// so that memory released by another thread since the check fails the read instead of faulting
+// in the reporter.
 template <std::size_t N>
 bool ReadChecked(std::uintptr_t address, std::array<std::uint8_t, N>& out) {
   return IsReadable(address, N) && ReadOwnMemory(address, out.data(), N);

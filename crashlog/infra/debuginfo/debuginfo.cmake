@@ -12,6 +12,7 @@ pelloran_add_library(crashlog_modules
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/modules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/modules_memory.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/modules_memory_guarded.cpp
     ${CMAKE_CURRENT_LIST_DIR}/modules_pe.cpp
     ${CMAKE_CURRENT_LIST_DIR}/modules_stream.cpp
     ${CMAKE_CURRENT_LIST_DIR}/stack.cpp

@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "crashlog/infra/debuginfo/debug_info_format.h"
 #include "crashlog/infra/options/eldata_module.h"
@@ -52,6 +53,33 @@ std::vector<std::uintptr_t> LoadedModuleHandles() {
       handles.push_back(reinterpret_cast<std::uintptr_t>(entry.hModule));
   }
   return handles;
+}
+
+// Loads and unloads of modules, counted by the loader's notification: RefreshModules enumerates
+// the modules only when the count moved since its last enumeration. Enumerating them costs a read
+// of the loader's records through the system per module (under Wine, a round trip to its server
+// each), more than the rest of a report together.
+std::atomic<std::uint32_t> loaderChanges{0};
+
+struct TDllNotificationData;
+using TLdrDllNotification = void(CALLBACK*)(ULONG reason, const TDllNotificationData* data, void* context);
+using TLdrRegisterDllNotification = LONG(NTAPI*)(ULONG flags, TLdrDllNotification notification, void* context,
+                                                 void** cookie);
+
+void CALLBACK OnLoaderChange(ULONG, const TDllNotificationData*, void*) {
+  loaderChanges.fetch_add(1, std::memory_order_release);
+}
+
+// True when the loader reports every load and unload from now on (the system has the
+// notification); registered once per process.
+bool LoaderChangesWatched() {
+  static const bool watched = [] {
+    const auto registerNotification = reinterpret_cast<TLdrRegisterDllNotification>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "LdrRegisterDllNotification")));
+    void* cookie = nullptr;
+    return registerNotification != nullptr && registerNotification(0, &OnLoaderChange, nullptr, &cookie) == 0;
+  }();
+  return watched;
 }
 
 TCrashModulesList* processModules = nullptr;
@@ -136,10 +164,16 @@ TCrashModuleInfo* TCrashModulesList::FindModuleOfAddress(std::uintptr_t address)
 
 void TCrashModulesList::RefreshModules() {
   TraceEnter("TCrashModulesList.RefreshModules");
-  std::erase_if(modules_, [](const auto& m) { return ModuleFileName(AsModule(m->Handle)).empty(); });
-  refreshing_ = true;
-  for (std::uintptr_t handle : LoadedModuleHandles())
-    if (!Find(handle)) AddModule(handle);
+  // Read before enumerating: a change during the enumeration makes the next refresh enumerate.
+  const std::uint32_t changes = loaderChanges.load(std::memory_order_acquire);
+  if (!LoaderChangesWatched() || !enumerated_ || changes != enumeratedChanges_) {
+    std::erase_if(modules_, [](const auto& m) { return ModuleFileName(AsModule(m->Handle)).empty(); });
+    refreshing_ = true;
+    for (std::uintptr_t handle : LoadedModuleHandles())
+      if (!Find(handle)) AddModule(handle);
+    enumerated_ = true;
+    enumeratedChanges_ = changes;
+  }
   std::stable_sort(modules_.begin(), modules_.end(), [](const auto& a, const auto& b) { return a->Handle < b->Handle; });
   refreshing_ = false;
   TraceLeave("TCrashModulesList.RefreshModules", {Count()});

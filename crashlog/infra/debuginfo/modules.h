@@ -87,7 +87,8 @@ class TCrashModulesList {
   TCrashModuleInfo* FindModuleOfAddress(std::uintptr_t address);
   // Registers the module at `handle`; false when the system gives no file name for it.
   bool AddModule(std::uintptr_t handle);
-  // Drops unloaded modules, registers new ones as light records, sorts by handle.
+  // Drops unloaded modules, registers new ones as light records, sorts by handle. Where the
+  // loader reports loads and unloads, the modules are enumerated only after one.
   void RefreshModules();
   // RefreshModules, then completes every record and reads its debug information's unit table:
   // the work the first lookup in each module would otherwise do, done at installation rather
@@ -111,6 +112,9 @@ class TCrashModulesList {
 
   std::vector<std::unique_ptr<TCrashModuleInfo>> modules_;
   bool refreshing_ = false;
+  // The loader's count of loads and unloads at the last enumeration of the modules.
+  bool enumerated_ = false;
+  std::uint32_t enumeratedChanges_ = 0;
 };
 
 // Reads the record's ELDATA container (its resource, or data appended to the module file) into

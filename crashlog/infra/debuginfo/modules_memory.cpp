@@ -63,9 +63,7 @@ bool ReadMemory(std::uintptr_t address, void* out, std::size_t size) noexcept {
 
 bool ReadOwnMemory(std::uintptr_t address, void* out, std::size_t size) noexcept {
   ownMemoryReads.fetch_add(1, std::memory_order_relaxed);
-  SIZE_T copied = 0;
-  return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(address), out, size, &copied) &&
-         copied == size;
+  return GuardedCopy(address, out, size);
 }
 
 std::uint32_t OwnMemoryReads() noexcept { return ownMemoryReads.load(std::memory_order_relaxed); }

@@ -17,12 +17,15 @@ inline bool IsReadable(const void* address, std::size_t size) noexcept {
 // Copies `size` bytes at `address` when they are readable; false (and `out` untouched) otherwise.
 bool ReadMemory(std::uintptr_t address, void* out, std::size_t size) noexcept;
 
-// Copies `size` bytes at `address` through the system, which fails instead of faulting when the
-// memory went away since it was checked. False (and `out` undefined) when not all could be read.
+// Copies `size` bytes at `address` under a fault frame of its own, which makes it fail instead of
+// fault when the memory went away since it was checked. False (and `out` undefined) when not all
+// could be read. Check readability first: a guard page must not be touched.
 bool ReadOwnMemory(std::uintptr_t address, void* out, std::size_t size) noexcept;
-// How many times ReadOwnMemory was called in this process: each call is a round trip to the
-// system (under Wine, to its server), the cost that a stack scan keeps low.
+// How many times ReadOwnMemory was called in this process (a stack scan copies each stack run and
+// each page it looks into once).
 std::uint32_t OwnMemoryReads() noexcept;
+// The copy itself (modules_memory_guarded.cpp).
+bool GuardedCopy(std::uintptr_t address, void* out, std::size_t size) noexcept;
 
 // How many bytes from `address` on, up to `limit`, are readable without a gap.
 std::size_t ReadableExtent(std::uintptr_t address, std::size_t limit) noexcept;
@@ -58,7 +61,7 @@ class TReadableCache {
 
 constexpr std::uintptr_t kPageSize = 0x1000;
 
-// The memory one stack scan reads, copied through the system at most once: the stack in runs of
+// The memory one stack scan reads, copied at most once: the stack in runs of
 // up to kRunPages whole pages (one read for a run of readable pages), and every other page the
 // scan looks into (code before a return address, a call's target, an import slot) whole, on
 // first use. Readability is checked before each copy, so guard pages stay untouched; a page that

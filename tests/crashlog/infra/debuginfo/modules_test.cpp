@@ -299,6 +299,20 @@ TEST_F(Registry, RefreshRegistersLightEntriesCompletedOnFirstUse) {
   modules_->RefreshModules();
   for (int i = 0; i < modules_->Count(); ++i)
     EXPECT_NE((*modules_)[i].Handle, reinterpret_cast<std::uintptr_t>(library));
+
+  // A library loaded after a refresh is registered by the next one, and leaves again.
+  const HMODULE later = LoadLibraryA("crashlog_modules_plain.dll");
+  ASSERT_NE(later, nullptr);
+  auto registered = [&] {
+    for (int i = 0; i < modules_->Count(); ++i)
+      if ((*modules_)[i].Handle == reinterpret_cast<std::uintptr_t>(later)) return true;
+    return false;
+  };
+  modules_->RefreshModules();
+  EXPECT_TRUE(registered());
+  FreeLibrary(later);
+  modules_->RefreshModules();
+  EXPECT_FALSE(registered());
 }
 
 TEST_F(Registry, RegisterModulesNowCompletesEveryLoadedModule) {
@@ -422,10 +436,17 @@ TEST(OwnMemory, ReadsNeverFaultOnMemoryThatWentAway) {
   EXPECT_EQ(value, 0x12345678u);
   DWORD previous = 0;
   ASSERT_TRUE(VirtualProtect(page, 0x1000, PAGE_NOACCESS, &previous));
-  // The cache still believes the page readable; the read goes through the system and must not
-  // fault (Windows refuses it; Wine reads behind the protection and succeeds).
-  cache.Read(address, &value, 4);
-  ReadOwnMemory(address, &value, 4);
+  // The cache still believes the page readable; the copy faults inside its own frame and fails.
+  EXPECT_FALSE(cache.Read(address, &value, 4));
+  EXPECT_FALSE(ReadOwnMemory(address, &value, 4));
+  // Released altogether, and a copy that starts readable but runs into the released page.
+  auto* pair = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(pair, nullptr);
+  ASSERT_TRUE(VirtualFree(pair + 0x1000, 0x1000, MEM_DECOMMIT));
+  std::uint8_t bytes[8] = {};
+  EXPECT_FALSE(ReadOwnMemory(reinterpret_cast<std::uintptr_t>(pair + 0xFFC), bytes, sizeof bytes));
+  EXPECT_TRUE(ReadOwnMemory(reinterpret_cast<std::uintptr_t>(pair + 0xFF8), bytes, 8));
+  VirtualFree(pair, 0, MEM_RELEASE);
   cache.Clear();
   EXPECT_FALSE(cache.IsReadable(address, 4));
   VirtualFree(page, 0, MEM_RELEASE);
