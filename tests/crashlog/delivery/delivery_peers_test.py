@@ -270,9 +270,24 @@ class SmtpCase(unittest.TestCase):
 
 
 class Smtp(SmtpCase):
+    """One plain server and one that requires a login serve the whole group."""
+    @classmethod
+    def setUpClass(cls):
+        cls.servers = contextlib.ExitStack()
+        cls.plain, cls.plain_port = cls.servers.enter_context(aiosmtpd_server())
+        cls.login, cls.login_port = cls.servers.enter_context(aiosmtpd_server(login=("reporter", "s3cret")))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.servers.close()
+
+    def setUp(self):
+        self.plain.messages.clear()
+        self.login.messages.clear()
+
     def test_fault_mailed_to_two_recipients_with_screenshot_and_log_copy(self):
-        with aiosmtpd_server() as (server, port):
-            out = run_crash(mode=2, port=port, to="first@a.test; second@b.test,", screenshot=1, body=DOTTED_BODY)
+        server, port = self.plain, self.plain_port
+        out = run_crash(mode=2, port=port, to="first@a.test; second@b.test,", screenshot=1, body=DOTTED_BODY)
         self.assertEqual((out["code"], out["logcopy_exists"], out["screenshot_exists"]), ("eeNone", "0", "0"),
                          out["_all"])  # both files deleted once the report is done
         report = report_of(out)
@@ -288,9 +303,9 @@ class Smtp(SmtpCase):
             self.check_message(message, recipient, DOTTED_BODY, [(LOG_NAME, log_copy), ("Screenshot.png", png)])
 
     def test_login_and_the_report_in_the_body(self):
-        with aiosmtpd_server(login=("reporter", "s3cret")) as (server, port):
-            out = run_crash(mode=2, port=port, to="dev@c.test", user="reporter", password="s3cret", inline=1,
-                            progress=1)
+        server, port = self.login, self.login_port
+        out = run_crash(mode=2, port=port, to="dev@c.test", user="reporter", password="s3cret", inline=1,
+                        progress=1)
         self.assertEqual(out["code"], "eeNone", out["_all"])
         # The progress window's label: Texts[54], the recipient's number, Texts[58]; the window is
         # closed at the end.
@@ -303,8 +318,8 @@ class Smtp(SmtpCase):
 
     def test_password_without_a_user_name_stops_at_the_name(self):
         # The empty name encodes to an empty command, which is not sent: no delivery, no warning.
-        with aiosmtpd_server(login=("reporter", "s3cret")) as (server, port):
-            out = run_crash(mode=2, port=port, to="dev@c.test", user="", password="s3cret", retries=0)
+        server, port = self.login, self.login_port
+        out = run_crash(mode=2, port=port, to="dev@c.test", user="", password="s3cret", retries=0)
         self.assertEqual((out["before"], out["after"], out["code"], out["failures"]), ("1", "0", "eeNone", "1"),
                          out["_all"])
         self.assertEqual(server.messages, [])
