@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -174,22 +176,44 @@ namespace {
 
 // The stack of an exception that the framework's handler will report: by the time the handler
 // runs, its own calls have overwritten the frames that threw, so their memory is kept at the raise.
+// Kept per thread: the raise of a stack overflow is looked at on a helper thread, while the
+// framework's handler runs on the thread that overflowed.
 struct TKeptStack {
   const void* Object = nullptr;
   std::vector<std::uint8_t> Bytes;
+  std::uintptr_t Origin = 0;  // where the first byte lies in the thread's stack
   CONTEXT Context{};
 };
-thread_local TKeptStack keptStack;
-constexpr std::size_t kMaxKeptStack = 1 << 20;
+std::mutex keptStacksLock;
+std::map<std::uint32_t, TKeptStack> keptStacks;
+// A stack that overflowed fills the whole reserve of its thread.
+constexpr std::size_t kMaxKeptStack = 16u << 20;
 
 void KeepRaiseStack(const TExceptionObject& object) {
   const TThreadCapture& capture = CurrentThreadCapture();
   const auto* start = static_cast<const std::uint8_t*>(capture.StackStart);
   const auto* base = static_cast<const std::uint8_t*>(capture.StackBase);
   if (start == nullptr || base <= start || static_cast<std::size_t>(base - start) > kMaxKeptStack) return;
-  keptStack.Object = object.Object();
-  keptStack.Bytes.assign(start, base);  // the calling thread's own stack: committed up to its base
-  keptStack.Context = capture.Context;
+  TKeptStack kept;
+  kept.Object = object.Object();
+  // The raising thread's stack, committed up to its base; on the helper of a stack overflow the
+  // overflowing thread waits meanwhile.
+  kept.Bytes.assign(start, base);
+  kept.Origin = reinterpret_cast<std::uintptr_t>(start);
+  kept.Context = capture.Context;
+  std::lock_guard hold(keptStacksLock);
+  keptStacks[capture.ThreadId != 0 ? capture.ThreadId : ::GetCurrentThreadId()] = std::move(kept);
+}
+
+// The stack kept for the calling thread's exception `object`, taken out; none when another was kept.
+std::optional<TKeptStack> TakeKeptStack(const void* object) {
+  std::lock_guard hold(keptStacksLock);
+  const auto found = keptStacks.find(::GetCurrentThreadId());
+  if (found == keptStacks.end()) return std::nullopt;
+  std::optional<TKeptStack> kept;
+  if (found->second.Object == object) kept = std::move(found->second);
+  keptStacks.erase(found);
+  return kept;
 }
 
 TRaisedException Raised(const TExceptionObject& object) {
@@ -255,21 +279,20 @@ bool ExceptionManager() noexcept {
         const TRaiseRecord raise = RaiseOfCurrentException();
         const void* address = raise.Address;
         const bool isLanguageRaise = raise.Object.Empty() ? !current.InheritsFrom("EExternal") : raise.IsLanguageRaise;
-        std::uintptr_t stackStart = 0, stackEnd = 0;
+        std::uintptr_t stackStart = 0, stackEnd = 0, stackOrigin = 0;
         const CONTEXT* context = nullptr;
-        std::vector<std::uint8_t> kept;
-        if (!raise.Object.Empty() && keptStack.Object == current.Object()) {
-          kept.swap(keptStack.Bytes);
-          keptStack.Object = nullptr;
-          stackStart = reinterpret_cast<std::uintptr_t>(kept.data());
-          stackEnd = stackStart + kept.size();
-          context = &keptStack.Context;
+        std::optional<TKeptStack> kept = TakeKeptStack(current.Object());
+        if (!raise.Object.Empty() && kept) {
+          stackStart = reinterpret_cast<std::uintptr_t>(kept->Bytes.data());
+          stackEnd = stackStart + kept->Bytes.size();
+          stackOrigin = kept->Origin;
+          context = &kept->Context;
         } else if (raise.Object.Empty()) {
           // Nothing was captured at the raise: the framework handler's own frame.
           CurrentThreadCapture().StackStart = static_cast<const std::uint8_t*>(__builtin_frame_address(0)) + 4;
           CurrentThreadCapture().Context.ContextFlags = 0;
         }
-        result = ExceptNotify(object, address, isLanguageRaise, stackEnd, stackStart, context);
+        result = ExceptNotify(object, address, isLanguageRaise, stackEnd, stackStart, context, stackOrigin);
       }
     }
   } catch (...) {
@@ -280,7 +303,8 @@ bool ExceptionManager() noexcept {
 }
 
 bool ExceptNotify(const TRaisedException& object, const void* address, bool isLanguageRaise,
-                  std::uintptr_t stackEnd, std::uintptr_t stackStart, const CONTEXT* context) noexcept {
+                  std::uintptr_t stackEnd, std::uintptr_t stackStart, const CONTEXT* context,
+                  std::uintptr_t stackOrigin) noexcept {
   TraceEnter("ExceptNotify", {address, isLanguageRaise});
   bool result = true;
   TThreadCapture& capture = CurrentThreadCapture();
@@ -295,6 +319,7 @@ bool ExceptNotify(const TRaisedException& object, const void* address, bool isLa
                         : capture.StackBase != nullptr ? reinterpret_cast<std::uintptr_t>(capture.StackBase)
                                                        : CurrentStackBase();
       params.StackStart = stackStart != 0 ? stackStart : reinterpret_cast<std::uintptr_t>(capture.StackStart);
+      params.StackOrigin = stackStart != 0 ? stackOrigin : 0;
       CaptureFocusControl(params.ControlClass, params.ControlText);
       const bool useWorker = !IsIDEHost() && ::GetCurrentThreadId() == MainThreadId() &&
                              (!IsLibraryModule() || (!UnitsInitializing() && !UnitsFinalizing()));
@@ -369,6 +394,7 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
     capture.ControlClass = params.ControlClass;
     capture.ControlText = params.ControlText;
     capture.StackStart = params.StackStart;
+    capture.StackOrigin = params.StackOrigin;
     capture.Context = params.Context;
     currentRecord = {&object, address, params.ThreadID, {}, modules, &callStack, &options};
     recordSet = true;

@@ -31,6 +31,7 @@ struct TExceptNotifyParams {
   const CONTEXT* Context = nullptr;  // none: the thread's captured context
   std::uintptr_t StackEnd = 0;       // none: the thread's stack base
   std::uintptr_t StackStart = 0;     // none: the thread's captured stack start
+  std::uintptr_t StackOrigin = 0;    // StackStart is in a copy: where that copy starts in the stack
   std::uint32_t ThreadID = 0;
   std::string ControlClass;
   std::string ControlText;
@@ -88,8 +89,11 @@ bool ExceptionManager() noexcept;
 
 // The entry for one report, also used by the freeze watcher. True: the reporter did not take the
 // exception and the hooked handler is to run.
+// `stackOrigin`: when [stackStart, stackEnd) is a copy of the thread's stack, where the copy's
+// first byte lies in that stack (what the report's stack dump shows); 0 otherwise.
 bool ExceptNotify(const TRaisedException& object, const void* address, bool isLanguageRaise,
-                  std::uintptr_t stackEnd, std::uintptr_t stackStart, const CONTEXT* context) noexcept;
+                  std::uintptr_t stackEnd, std::uintptr_t stackStart, const CONTEXT* context,
+                  std::uintptr_t stackOrigin = 0) noexcept;
 
 bool InternalExceptNotify(const TRaisedException& object, const void* address, bool isLanguageRaise,
                           TExceptNotifyParams params) noexcept;

@@ -23,6 +23,9 @@ struct TReportCapture {
   std::string ControlClass;
   std::string ControlText;
   std::uintptr_t StackStart = 0;
+  // StackStart lies in a copy of the stack taken at the raise: where the copy starts in the
+  // thread's stack, the address the dump shows; 0 when StackStart is in the stack itself.
+  std::uintptr_t StackOrigin = 0;
   const void* Context = nullptr;  // the thread's 204-byte x86 context (CONTEXT), or none
 };
 

@@ -81,6 +81,7 @@ TCpuInputs GatherCpuInputs(const TReportCapture& capture) {
   if (capture.Context != nullptr)
     inputs.Registers = RegistersFromContext({static_cast<const std::uint8_t*>(capture.Context), kX86ContextSize});
   inputs.Dump = ReadMemoryDump(capture.StackStart, capture.Exception.Address);
+  if (inputs.Dump && capture.StackOrigin != 0) inputs.Dump->StackStart = capture.StackOrigin;
   return inputs;
 }
 

@@ -8,6 +8,10 @@
 // LOG: ^  2\.4 Type *: EStackOverflow\r$
 // LOG: ^  2\.5 Message *: Stack overflow\.\r$
 // LOG_FIRST_STACK_ROW: \|stack_overflow\.cpp *\| *\|Recurse *\|
+// Below the recursion, the code that started it: the tick's step, whose frame the framework's
+// handler overwrites once it runs (the stack was kept at the fault), or the worker's function.
+// LOG: \|stack_overflow\.cpp *\|[^|]*\|[^|]*\| *({@tick}|{@worker}) *\|
+// LOG: ^ECX: [0-9A-F]{8}   ESP: ([0-9A-F]{8})\r$[\s\S]*^Stack: +Memory Dump:\r\n-+ +-+\r\n\1: 
 // STDOUT: ^worker ended with 0, worker ended with 0$
 #include <cstdio>
 
@@ -25,7 +29,9 @@ __attribute__((noinline)) int Recurse(int depth) {
   return recurse(depth + 1) + frame[0];
 }
 
-DWORD WINAPI Worker(void*) { return static_cast<DWORD>(Recurse(0)); }
+DWORD WINAPI Worker(void*) {
+  return static_cast<DWORD>(Recurse(0));  // @worker
+}
 
 DWORD OverflowInWorker() {
   HANDLE worker = ::CreateThread(nullptr, 0, &Worker, nullptr, 0, nullptr);
@@ -38,7 +44,11 @@ DWORD OverflowInWorker() {
 
 int main() {
   crashlog::InstallReporter();
-  crashtest::RunStepsInTimerTicks({[] { Recurse(0); }, [] { Recurse(0); }});
+  const auto overflow = [] {
+    volatile int depth = Recurse(0);  // @tick
+    (void)depth;
+  };
+  crashtest::RunStepsInTimerTicks({overflow, overflow});
   const DWORD first = OverflowInWorker();
   const DWORD second = OverflowInWorker();
   std::printf("worker ended with %lu, worker ended with %lu\n", first, second);

@@ -6,6 +6,9 @@
 // LOG: ^  2\.5 Message *: Cannot read the job list\.\r$
 // LOG: \|timer_error\.cpp *\| *\|ReadJobList *\|
 // LOG_FIRST_STACK_ROW: \|crash_timer_error\.exe *\|timer_error\.cpp *\| *\|ReadJobList *\| *{@throw} *\|
+// The stack dump starts where the thrower's stack pointer was (the stack kept at the raise is
+// shown at its own addresses):
+// LOG: ^ECX: [0-9A-F]{8}   ESP: ([0-9A-F]{8})\r$[\s\S]*^Stack: +Memory Dump:\r\n-+ +-+\r\n\1: 
 #include "base/exceptions.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 
