@@ -150,6 +150,12 @@ bool HandleCustomLookMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       ::SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);  // let the activation change
       result = TRUE;
       return true;
+    case WM_ACTIVATE:
+      // The system may tell the frame it is inactive before the window became the foreground
+      // one, and not tell it again: the activation itself decides the caption's colours.
+      look.Active = LOWORD(wParam) != WA_INACTIVE;
+      DrawCustomCaption(dialog, look.Active, look.Caption, fonts.CaptionFont(), look.Frame);
+      return false;  // the dialog's own handling (the focus) goes on
     case WM_CTLCOLORDLG:
       result = reinterpret_cast<INT_PTR>(brushes.GreyBrush());
       return true;

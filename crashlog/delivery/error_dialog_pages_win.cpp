@@ -2,6 +2,7 @@
 // call stack and the module list in list views whose column widths live in "CrashLog.ini".
 
 
+#include <algorithm>
 #include <memory>
 
 #include <windows.h>
@@ -19,6 +20,10 @@ constexpr const char* kPageTemplates[kPageCount] = {"TAB_MEMO", "TAB_LIST", "TAB
 constexpr int kPageHeaderTexts[kPageCount] = {5, 7, 9, 11};
 constexpr const char* kListIconNames[4] = {"DLL", "BPL", "VCL", "PAS"};
 constexpr int kCellBuffer = 256;
+constexpr int kMostFittedWidth = 240;  // a long name ends in "..." rather than push the others away
+constexpr int kHeaderMargin = 24;     // header text inset and room for its divider
+constexpr int kCellMargin = 16;
+constexpr int kIconWidth = 20;        // 16-pixel icon and its gap
 
 enum : int { kGeneralPage = 0, kCallStackPage = 1, kModulesPage = 2, kCpuPage = 3 };
 
@@ -72,6 +77,40 @@ void AddRow(HWND list, int row, int icon, const std::array<std::string, 6>& cell
   }
 }
 
+void FillRows(HWND list, const TPageSession& session);
+
+std::string CellText(HWND list, int row, int column) {
+  char buffer[kCellBuffer] = {};
+  LVITEMA item{};
+  item.iSubItem = column;
+  item.pszText = buffer;
+  item.cchTextMax = kCellBuffer;
+  ::SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return buffer;
+}
+
+int StringWidth(HWND list, const char* text) {
+  return static_cast<int>(::SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text)));
+}
+
+// The width that shows a column's title and every cell whole: the text, the margins the list and
+// its header draw around it, and the icon in the first column.
+int FittedWidth(HWND list, int column) {
+  char title[kCellBuffer] = {};
+  LVCOLUMNA header{};
+  header.mask = LVCF_TEXT;
+  header.pszText = title;
+  header.cchTextMax = kCellBuffer;
+  ::SendMessageA(list, LVM_GETCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&header));
+  int width = StringWidth(list, title) + kHeaderMargin;
+  const int rows = static_cast<int>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < rows; ++row) {
+    const int cell = StringWidth(list, CellText(list, row, column).c_str()) + kCellMargin + (column == 0 ? kIconWidth : 0);
+    width = std::max(width, cell);
+  }
+  return width;
+}
+
 void FillList(HWND list, const TPageSession& session) {
   const TErrorDialogData& data = *session.Context.Data;
   ::SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
@@ -89,14 +128,28 @@ void FillList(HWND list, const TPageSession& session) {
     LVCOLUMNA column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = columns[i].Format;
-    column.cx = ReadPlacementInt(ColumnKey(session.Index, i), widths[static_cast<std::size_t>(i)]);
+    column.cx = widths[static_cast<std::size_t>(i)];
     column.pszText = const_cast<char*>(title.c_str());
     column.iSubItem = i;
     ::SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
   }
 
+  FillRows(list, session);
+  // Widths the user left are kept. The defaults suit an 8-point font; with the larger fixed font
+  // of other charsets they would cut addresses and names short, so a column without a stored
+  // width grows to fit its title and cells.
+  for (int i = 0; i < 6; ++i) {
+    const int stored = ReadPlacementInt(ColumnKey(session.Index, i), -1);
+    const int width = stored >= 0 ? stored : std::min(FittedWidth(list, i), kMostFittedWidth);
+    ::SendMessageA(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(i),
+                   MAKELPARAM(std::max(width, stored >= 0 ? 0 : widths[static_cast<std::size_t>(i)]), 0));
+  }
+}
+
+void FillRows(HWND list, const TPageSession& session) {
+  const TErrorDialogData& data = *session.Context.Data;
   int row = 0;
-  if (stack) {
+  if (session.Index == kCallStackPage) {
     for (const TCrashDebugInfo& entry : data.CallStack)
       if (ShowsInCallStackList(entry)) AddRow(list, row++, CallStackIcon(entry), CallStackCells(entry));
   } else {
@@ -113,15 +166,6 @@ void SaveColumnWidths(HWND list, int page) {
                       static_cast<int>(::SendMessageA(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0)));
 }
 
-std::string CellText(HWND list, int row, int column) {
-  char buffer[kCellBuffer] = {};
-  LVITEMA item{};
-  item.iSubItem = column;
-  item.pszText = buffer;
-  item.cchTextMax = kCellBuffer;
-  ::SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-  return buffer;
-}
 
 // The activated call stack row names a unit and line: a development environment may open it.
 void ActivateStackRow(HWND list) {

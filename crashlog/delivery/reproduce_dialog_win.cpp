@@ -52,6 +52,8 @@ class TReproduceDialog {
         ::SetDlgItemTextA(window_, kIdOk, Text(61).c_str());
         for (int id : {kIdRequestLabel, kIdOk}) SetFont(id, fonts_.DialogFont());
         SetFont(kIdRequestEdit, fonts_.FixedFont());
+        WidenLabelToEdit();
+        ::SetForegroundWindow(window_);
         ::SetFocus(::GetDlgItem(window_, kIdRequestEdit));
         return FALSE;
       }
@@ -70,6 +72,18 @@ class TReproduceDialog {
 
   void SetFont(int id, HFONT font) const {
     if (font) ::SendDlgItemMessageA(window_, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+
+  // The label's template width suits an 8-point font; the message font needs the whole row.
+  void WidenLabelToEdit() const {
+    HWND label = ::GetDlgItem(window_, kIdRequestLabel);
+    RECT labelBox{}, editBox{};
+    ::GetWindowRect(label, &labelBox);
+    ::GetWindowRect(::GetDlgItem(window_, kIdRequestEdit), &editBox);
+    ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&labelBox), 2);
+    ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&editBox), 2);
+    if (editBox.right > labelBox.right)
+      ::MoveWindow(label, labelBox.left, labelBox.top, editBox.right - labelBox.left, labelBox.bottom - labelBox.top, TRUE);
   }
 
   std::string EditText() const {

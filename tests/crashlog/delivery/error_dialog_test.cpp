@@ -379,15 +379,38 @@ TEST_F(ErrorDialog, ExpandedPagesShowTheReportAndKeepTheirPlacement) {
   ClickTab(dialog, 2);
   EXPECT_EQ(WindowText(::GetDlgItem(Page(dialog), kIdPageHeader)), "Modules Information");
   ExpectRows(PageContent(dialog), kModuleRows);
-  ::SendMessageA(PageContent(dialog), LVM_SETCOLUMNWIDTH, 3, 77);  // the user widens "Version"
+  // Without stored widths every column is at least its default and shows its title and cells whole.
+  const int defaults[6] = {80, 100, 130, 65, 65, 150};
+  std::vector<int> widths;
+  for (int column = 0; column < 6; ++column) {
+    const int width = static_cast<int>(::SendMessageA(PageContent(dialog), LVM_GETCOLUMNWIDTH, column, 0));
+    widths.push_back(width);
+    EXPECT_GE(width, defaults[column]);
+    char title[64] = {};
+    LVCOLUMNA header{};
+    header.mask = LVCF_TEXT;
+    header.pszText = title;
+    header.cchTextMax = sizeof title;
+    ::SendMessageA(PageContent(dialog), LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&header));
+    std::vector<std::string> texts = {title};
+    for (const TRow& row : kModuleRows) texts.push_back(row.Cells[static_cast<std::size_t>(column)]);
+    for (const std::string& text : texts)
+      EXPECT_GE(width, ::SendMessageA(PageContent(dialog), LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text.c_str())) +
+                           (column == 0 ? 16 : 0))
+          << "column " << column << ": " << text;
+  }
+  ::SendMessageA(PageContent(dialog), LVM_SETCOLUMNWIDTH, 3, 77);  // the user narrows "Version"
   ClickTab(dialog, 3);
   EXPECT_EQ(WindowText(::GetDlgItem(Page(dialog), kIdPageHeader)), "CPU Information");
   EXPECT_EQ(WindowText(PageContent(dialog)), data.CpuText);
   // Leaving a list page wrote its widths.
   EXPECT_EQ(IniValue("ColMod3"), "77");
-  EXPECT_EQ(IniValue("ColMod0"), "80");
-  EXPECT_EQ(IniValue("Col0"), "80");
-  EXPECT_EQ(IniValue("Col5"), "48");
+  EXPECT_EQ(IniValue("ColMod0"), std::to_string(widths[0]));
+  EXPECT_EQ(IniValue("ColMod5"), std::to_string(widths[5]));
+  EXPECT_NE(IniValue("Col0"), "(none)");
+  // Stored widths are used as they are.
+  ClickTab(dialog, 2);
+  EXPECT_EQ(::SendMessageA(PageContent(dialog), LVM_GETCOLUMNWIDTH, 3, 0), 77);
 
   // Every size change lays the dialog out again.
   ::SetWindowPos(dialog, nullptr, 0, 0, 700, 500, SWP_NOMOVE | SWP_NOZORDER);
