@@ -2,14 +2,16 @@
 
 # Window tests hold the display lock: through pelloran_add_test's own option where the build has
 # it (it came with the skip report), through the lock itself otherwise.
-function(crashlog_window_test name)
-  if(DEFINED PELLORAN_SKIP_LINE)
-    pelloran_add_test(${name} ${ARGN} USES_DISPLAY)
-  else()
-    pelloran_add_test(${name} ${ARGN})
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK display)
-  endif()
-endfunction()
+if(NOT COMMAND crashlog_window_test)
+  function(crashlog_window_test name)
+    if(DEFINED PELLORAN_SKIP_LINE)
+      pelloran_add_test(${name} ${ARGN} USES_DISPLAY)
+    else()
+      pelloran_add_test(${name} ${ARGN})
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK display)
+    endif()
+  endfunction()
+endif()
 
 pelloran_add_test(crashlog_error_dialog_rules_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/error_dialog_rules_test.cpp
