@@ -18,6 +18,16 @@ const TClassInfo& EInOutError::StaticClassInfo() noexcept {
   return info;
 }
 
+const TClassInfo& EExternal::StaticClassInfo() noexcept {
+  static const TClassInfo info{"EExternal", &Exception::StaticClassInfo()};
+  return info;
+}
+
+const TClassInfo& ESafecallException::StaticClassInfo() noexcept {
+  static const TClassInfo info{"ESafecallException", &Exception::StaticClassInfo()};
+  return info;
+}
+
 void Assert(bool condition, std::string_view message, const char* file, int line) {
   if (condition) return;
   std::string text(message.empty() ? std::string_view("Assertion failure") : message);

@@ -3,6 +3,7 @@
 // which only has an exception object (the application's handler, the crash reporter) can print
 // the class name and walk the ancestor chain by name, as a report needs.
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -62,6 +63,48 @@ class EInOutError : public Exception {
   static const TClassInfo& StaticClassInfo() noexcept;
   const TClassInfo& ClassInfo() const noexcept override { return StaticClassInfo(); }
   unsigned long ErrorCode;
+};
+
+// An exception the processor or the operating system raised (an access violation, a division by
+// zero, a stack overflow...), turned into an object so that the program's catch blocks and the
+// application's handler receive it like any other error. ExceptionCode is the system's exception
+// code (0xC0000005 for an access violation), ExceptionAddress the faulting instruction.
+class EExternal : public Exception {
+ public:
+  EExternal(std::string message, std::uint32_t exceptionCode, const void* exceptionAddress)
+      : Exception(std::move(message)), ExceptionCode(exceptionCode), ExceptionAddress(exceptionAddress) {}
+  static const TClassInfo& StaticClassInfo() noexcept;
+  const TClassInfo& ClassInfo() const noexcept override { return StaticClassInfo(); }
+  std::uint32_t ExceptionCode;
+  const void* ExceptionAddress;
+};
+
+// Integer faults.
+PELLORAN_EXCEPTION_CLASS(EIntError, EExternal);
+PELLORAN_EXCEPTION_CLASS(EDivByZero, EIntError);
+PELLORAN_EXCEPTION_CLASS(ERangeError, EIntError);
+PELLORAN_EXCEPTION_CLASS(EIntOverflow, EIntError);
+// Floating-point faults.
+PELLORAN_EXCEPTION_CLASS(EMathError, EExternal);
+PELLORAN_EXCEPTION_CLASS(EInvalidOp, EMathError);
+PELLORAN_EXCEPTION_CLASS(EZeroDivide, EMathError);
+PELLORAN_EXCEPTION_CLASS(EOverflow, EMathError);
+PELLORAN_EXCEPTION_CLASS(EUnderflow, EMathError);
+// Memory and processor faults.
+PELLORAN_EXCEPTION_CLASS(EAccessViolation, EExternal);
+PELLORAN_EXCEPTION_CLASS(EPrivilege, EExternal);
+PELLORAN_EXCEPTION_CLASS(EStackOverflow, EExternal);
+PELLORAN_EXCEPTION_CLASS(EControlC, EExternal);
+// Any other code, including exceptions raised by foreign code with RaiseException.
+PELLORAN_EXCEPTION_CLASS(EExternalException, EExternal);
+
+// A method run through the safecall wrapper failed; raised by the caller that checks its result.
+class ESafecallException : public Exception {
+ public:
+  ESafecallException(std::string message, long errorCode) : Exception(std::move(message)), ErrorCode(errorCode) {}
+  static const TClassInfo& StaticClassInfo() noexcept;
+  const TClassInfo& ClassInfo() const noexcept override { return StaticClassInfo(); }
+  long ErrorCode;  // the method's HRESULT
 };
 
 // Raises EAssertionFailed with "message (file, line N)" when `condition` is false.

@@ -5,10 +5,13 @@
 # is told GB18030: it gives the same bytes as code page 936 for every character of the program's
 # texts, and unlike CP936 it can also encode what the standard headers hold ("µs" in <chrono>).
 add_library(pelloran_options INTERFACE)
+# -fnon-call-exceptions: an instruction that may fault (a memory access through a pointer, a
+# division) is covered by its function's exception tables like a call, so that the crash reporter
+# can continue a processor fault as a C++ throw from the faulting instruction.
 target_compile_options(pelloran_options INTERFACE
   -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wno-missing-field-initializers
   -finput-charset=UTF-8
-  $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GB18030>
+  $<$<COMPILE_LANGUAGE:CXX>:-fexec-charset=GB18030 -fnon-call-exceptions>
   $<$<COMPILE_LANGUAGE:C>:-fexec-charset=GB18030>)
 target_compile_definitions(pelloran_options INTERFACE
   WIN32_LEAN_AND_MEAN NOMINMAX STRICT _WIN32_WINNT=0x0601 WINVER=0x0601 _WIN32_IE=0x0600)
@@ -26,23 +29,42 @@ endfunction()
 # Tests run under Wine in one private session per ctest run (fixture "wine").
 set(PELLORAN_WINE_SESSION ${CMAKE_BINARY_DIR}/wine-session)
 
-# pelloran_add_test(name SOURCES ... [LIBS ...] [OUTPUT_DIR dir] [NO_GTEST_MAIN])
+# A test program prints this line when it skipped tests and failed none (tests/support/
+# skip_report.cpp); ctest then reports it as skipped instead of passed.
+set(PELLORAN_SKIP_LINE "PELLORAN-SKIPPED: ")
+
+# pelloran_add_test(name SOURCES ... [LIBS ...] [OUTPUT_DIR dir] [NO_GTEST_MAIN] [USES_DISPLAY])
 # One test program, one ctest entry. OUTPUT_DIR gives the program a folder of its own, for tests
 # that put files beside the executable.
+# USES_DISPLAY: the test opens windows (real forms, message or file dialogs, a program with a
+# window, anything that takes the foreground or the focus). All tests of a run share one Xvfb
+# display and one foreground, so these hold the ctest resource lock "display" and never run
+# beside each other. Every new window test needs it; the window helpers of tests/support stop a
+# test that uses them without it (PELLORAN_DISPLAY_LOCK=0).
 function(pelloran_add_test name)
-  cmake_parse_arguments(arg "NO_GTEST_MAIN" "OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(arg "NO_GTEST_MAIN;USES_DISPLAY" "OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   if(arg_NO_GTEST_MAIN)
     target_link_libraries(${name} PRIVATE pelloran_options GTest::gtest ${arg_LIBS})
   else()
     target_link_libraries(${name} PRIVATE pelloran_options GTest::gtest_main ${arg_LIBS})
   endif()
+  target_link_libraries(${name} PRIVATE pelloran_skip_report)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   if(arg_OUTPUT_DIR)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${arg_OUTPUT_DIR})
   endif()
+  if(arg_USES_DISPLAY)
+    set(display_lock 1)
+  else()
+    set(display_lock 0)
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
     FIXTURES_REQUIRED wine
-    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}")
+    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PELLORAN_DISPLAY_LOCK=${display_lock}"
+    SKIP_REGULAR_EXPRESSION "${PELLORAN_SKIP_LINE}")
+  if(arg_USES_DISPLAY)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK display)
+  endif()
 endfunction()

@@ -3,6 +3,8 @@
 #include <commctrl.h>
 
 #include "base/exceptions.h"
+#include "runtime/thread.h"
+#include "runtime/fault_frame.h"
 
 namespace pelloran {
 
@@ -14,6 +16,7 @@ TApplication& Application() {
 TApplication::TApplication() = default;
 
 TApplication::~TApplication() {
+  SetSynchronizeWindow(nullptr);
   if (handle_ && ::IsWindow(handle_)) ::DestroyWindow(handle_);
 }
 
@@ -34,6 +37,9 @@ void TApplication::Initialize() {
                               WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
                               ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2,
                               0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+  // Threads that synchronize wake the main thread through this window, so that their methods
+  // also run while a modal loop (a message box, a dialog) pumps.
+  SetSynchronizeWindow(handle_);
 }
 
 void TApplication::SetTitle(std::string title) {
@@ -66,6 +72,9 @@ LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wPar
         ::ShowWindow(app.mainForm_, SW_SHOW);
       }
       break;
+    case kSynchronizeMessage:
+      CheckSynchronize();
+      return 0;
     case WM_CLOSE:
       // Closing from the taskbar closes the main form, which ends the program.
       if (app.mainForm_) ::PostMessageA(app.mainForm_, WM_CLOSE, 0, 0);
@@ -80,6 +89,10 @@ bool TApplication::DispatchOne(MSG& msg) {
   if (msg.message == WM_QUIT) {
     terminated_ = true;
     return false;
+  }
+  if (!msg.hwnd && msg.message == kSynchronizeMessage) {  // woken before the application window existed
+    CheckSynchronize();
+    return true;
   }
   // Dialog-style keyboard navigation (Tab between controls) for the main form.
   if (mainForm_ && ::IsDialogMessageA(mainForm_, &msg)) return true;
@@ -122,6 +135,15 @@ std::string ExceptionMessage(std::exception_ptr error) {
     return e.what();
   } catch (...) {
     return "Unknown exception";
+  }
+}
+
+__attribute__((noinline)) void DispatchEventHandler(TObject* sender, void (*invoke)(void*), void* handler) noexcept {
+  TFaultFrame faultFrame;
+  try {
+    invoke(handler);
+  } catch (...) {
+    Application().HandleException(sender);
   }
 }
 

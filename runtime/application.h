@@ -6,7 +6,9 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 namespace pelloran {
 
@@ -78,14 +80,18 @@ TApplication& Application();
 // of standard ones, a fixed text for anything else.
 std::string ExceptionMessage(std::exception_ptr error);
 
+// Calls invoke(handler) inside a fault frame; an exception that escapes it goes to
+// Application().HandleException(sender). This is the one catch through which event handlers reach
+// the application's handler, kept a function of its own so that the crash reporter can tell its
+// frame from the program's own catch blocks.
+void DispatchEventHandler(TObject* sender, void (*invoke)(void*), void* handler) noexcept;
+
 // Calls `handler`; an exception that escapes it goes to Application().HandleException(sender).
 template <typename F>
 void CallEventHandler(TObject* sender, F&& handler) noexcept {
-  try {
-    handler();
-  } catch (...) {
-    Application().HandleException(sender);
-  }
+  using Handler = std::remove_reference_t<F>;
+  DispatchEventHandler(sender, [](void* h) { (*static_cast<Handler*>(h))(); },
+                       const_cast<void*>(static_cast<const void*>(std::addressof(handler))));
 }
 
 }  // namespace pelloran

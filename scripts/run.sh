@@ -24,6 +24,7 @@ for f in "$@"; do
 done
 
 if [ -n "${DISPLAY:-}" ]; then
+  scripts/wine-session.sh prefix "$session"
   exec env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine build/win32/bin/Pelloran.exe "${args[@]}"
 fi
 

@@ -25,11 +25,20 @@ AdKind ClassifyStreamType(std::string_view mimeType) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   StripPrefix(s, "logical-");
-  if (!StripPrefix(s, "application/x-pn-")) return AdKind::None;
+  // The older forms name the kind in the major type and borrow the video subtype.
+  AdKind older = AdKind::None;
+  if (StripPrefix(s, "syncmm/x-pn-")) {
+    older = AdKind::Events;
+  } else if (StripPrefix(s, "image_map/x-pn-")) {
+    older = AdKind::ImageMap;
+  } else if (!StripPrefix(s, "application/x-pn-")) {
+    return AdKind::None;
+  }
   // The qualifiers come in any order: multirate-encrypted-..., encrypted-multirate-...
   while (StripPrefix(s, "multirate-") || StripPrefix(s, "encrypted-")) {
   }
   StripSuffix(s, "-encrypted");
+  if (older != AdKind::None) return s == "realvideo" ? older : AdKind::None;
   if (s == "realevent" || s == "realevents") return AdKind::Events;
   if (s == "imagemap") return AdKind::ImageMap;
   return AdKind::None;

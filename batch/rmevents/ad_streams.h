@@ -10,8 +10,9 @@ enum class AdKind { None, Events, ImageMap };
 
 // Classifies a stream header's type, physical or logical ("logical-" is ignored), in any case:
 // application/x-pn-realevent and application/x-pn-imagemap with their multi-rate and encrypted
-// variants (either spelling, "-encrypted" after or "encrypted-" before the name) and the older
-// plural "realevents".
+// variants (either spelling, "-encrypted" after or "encrypted-" before the name), the older
+// plural "realevents", and the older forms that players still treat alike: event streams typed
+// syncMM/x-pn-realvideo and image maps typed image_map/x-pn-realvideo, each also encrypted.
 AdKind ClassifyStreamType(std::string_view mimeType);
 
 const char* AdKindName(AdKind kind);

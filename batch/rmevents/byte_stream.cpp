@@ -19,8 +19,17 @@ void MemoryOutput::Write(const void* data, size_t n) {
   bytes.insert(bytes.end(), p, p + n);
 }
 
+void MemoryOutput::WriteAt(uint64_t offset, const void* data, size_t n) {
+  PELLORAN_ASSERT(offset <= bytes.size() && n <= bytes.size() - offset, "patch past the end");
+  std::memcpy(bytes.data() + offset, data, n);
+}
+
 BufferedReader::BufferedReader(InputFile& file, size_t bufferSize)
-    : file_(file), size_(file.Size()), buffer_(std::max<size_t>(bufferSize, 64)) {}
+    : file_(file),
+      size_(file.Size()),
+      // No larger than the file, no smaller than the largest Peek.
+      buffer_(static_cast<size_t>(
+          std::clamp<uint64_t>(size_, 64, std::max<size_t>(bufferSize, 64)))) {}
 
 void BufferedReader::Seek(uint64_t position) { position_ = position; }
 
@@ -97,6 +106,20 @@ void BufferedWriter::Write(const void* data, size_t n) {
   }
   std::memcpy(buffer_.data() + used_, p, n);
   used_ += n;
+}
+
+void BufferedWriter::Patch(uint64_t offset, const void* data, size_t n) {
+  PELLORAN_ASSERT(offset <= written_ && n <= written_ - offset, "patch past the end");
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  const uint64_t buffered = written_ - used_;  // file offset of buffer_[0]
+  if (offset < buffered) {
+    size_t inFile = static_cast<size_t>(std::min<uint64_t>(n, buffered - offset));
+    file_.WriteAt(offset, p, inFile);
+    offset += inFile;
+    p += inFile;
+    n -= inFile;
+  }
+  if (n > 0) std::memcpy(buffer_.data() + (offset - buffered), p, n);
 }
 
 void BufferedWriter::Flush() {

@@ -1,10 +1,12 @@
 #pragma once
-// The cleaner's view of files: a random-access input and an append-only output, with a buffered
-// reader and writer on top. Platform files (Windows handles) and memory buffers (tests, fuzzing)
-// implement the two small interfaces; nothing here knows which.
+// The cleaner's view of files: a random-access input and an output that grows by appending and
+// is patched in place at the end, with a buffered reader and writer on top. Platform files
+// (Windows handles) and memory buffers (tests, fuzzing) implement the two small interfaces;
+// nothing here knows which.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace pelloran::rmevents {
@@ -23,6 +25,8 @@ class OutputFile {
   virtual ~OutputFile() = default;
   // Appends all n bytes or raises EInOutError.
   virtual void Write(const void* data, size_t n) = 0;
+  // Overwrites n bytes at offset, inside what was written already, or raises EInOutError.
+  virtual void WriteAt(uint64_t offset, const void* data, size_t n) = 0;
 };
 
 class MemoryInput : public InputFile {
@@ -38,10 +42,24 @@ class MemoryInput : public InputFile {
 class MemoryOutput : public OutputFile {
  public:
   void Write(const void* data, size_t n) override;
+  void WriteAt(uint64_t offset, const void* data, size_t n) override;
   std::vector<uint8_t> bytes;
 };
 
 class BufferedWriter;
+
+// A buffer left uninitialised: clearing a megabyte for each file costs more than cleaning a small
+// one.
+class ByteBuffer {
+ public:
+  explicit ByteBuffer(size_t size) : data_(new uint8_t[size]), size_(size) {}
+  uint8_t* data() { return data_.get(); }
+  size_t size() const { return size_; }
+
+ private:
+  std::unique_ptr<uint8_t[]> data_;
+  size_t size_;
+};
 
 // Sequential reads with seeks. A read that the file cannot satisfy raises ERealMediaError: the
 // scanner checks every extent against the file size first, so this only happens when the
@@ -64,7 +82,7 @@ class BufferedReader {
 
   InputFile& file_;
   uint64_t size_;
-  std::vector<uint8_t> buffer_;
+  ByteBuffer buffer_;
   uint64_t bufferStart_ = 0;  // file offset of buffer_[0]
   size_t bufferLength_ = 0;
   uint64_t position_ = 0;
@@ -76,12 +94,15 @@ class BufferedWriter {
   explicit BufferedWriter(OutputFile& file, size_t bufferSize = size_t{1} << 20);
   void Write(const void* data, size_t n);
   void Write(const std::vector<uint8_t>& bytes) { Write(bytes.data(), bytes.size()); }
+  // Rewrites bytes already written (a header whose numbers are known only at the end): in the
+  // buffer while they are still there, in the file once flushed. The size does not change.
+  void Patch(uint64_t offset, const void* data, size_t n);
   void Flush();
   uint64_t Written() const { return written_; }
 
  private:
   OutputFile& file_;
-  std::vector<uint8_t> buffer_;
+  ByteBuffer buffer_;
   size_t used_ = 0;
   uint64_t written_ = 0;
 };

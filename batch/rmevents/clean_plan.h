@@ -1,7 +1,8 @@
 #pragma once
-// What the cleaned file looks like, worked out completely before its first byte is written:
-// which chunks stay, their new offsets and sizes, and the rewritten header chunks. Writing is
-// then one forward pass, so the output only ever grows.
+// What the cleaned file keeps, decided from the headers before its first byte is written: which
+// stream headers stay, the rewritten header chunks, and how its counts are to be written. Which
+// DATA chunks and indexes stay, and every offset after the header section, follow from the
+// packets; the writer (rm_writer.h) settles them in its one pass.
 
 #include <cstdint>
 #include <string>
@@ -16,30 +17,34 @@ constexpr size_t kInsertedChunk = static_cast<size_t>(-1);
 
 struct OutputChunk {
   size_t input = kInsertedChunk;  // the input chunk it comes from
-  bool keep = true;
-  std::vector<uint8_t> bytes;     // header chunks as they are written
-  uint64_t offset = 0;            // in the output
-  uint64_t size = 0;
+  bool keep = true;               // DATA chunks and indexes may still go once the packets are seen
+  std::vector<uint8_t> bytes;     // .RMF, PROP, MDPR and CONT as written, but for the numbers
+                                  // that the writer fills in at the end
+};
+
+// Which chunks the .RMF header counts. Writers differ: some count the header section after
+// .RMF, ffmpeg and the format's reference parser every chunk, .RMF included. The cleaned file
+// counts the way its input did.
+struct ChunkCountRule {
+  bool everyChunk = true;      // false: only the chunks before the first DATA chunk
+  bool withFileHeader = true;  // .RMF counts itself
+  uint32_t Count(uint32_t headerSection, uint32_t allChunks) const {
+    return (everyChunk ? allChunks : headerSection) + (withFileHeader ? 1 : 0);
+  }
 };
 
 struct CleanPlan {
-  std::vector<OutputChunk> chunks;      // input order; dropped ones stay with keep = false
-  std::vector<uint64_t> dataOffset;     // per input DATA chunk; 0 when dropped
-  std::vector<bool> dataKept;
-  std::vector<uint64_t> indexOffset;    // per input INDX chunk; 0 when dropped
-  std::vector<bool> indexKept;
-  std::vector<bool> streamHeaderKept;   // per stream header
-  uint64_t outputSize = 0;
-  uint32_t keptPackets = 0;
+  std::vector<OutputChunk> chunks;     // input order; dropped ones stay with keep = false
+  std::vector<bool> streamHeaderKept;  // per stream header
+  ChunkCountRule chunkCount;
   bool contentWritten = false;
-  std::vector<std::string> notes;       // decisions worth a log line
+  std::vector<std::string> notes;      // decisions worth a log line
 };
 
-// Raises ERealMediaError when the cleaned file cannot be written (4 GiB or more).
 CleanPlan MakePlan(const InputLayout& layout, const EventTexts& texts);
 
-// The new offset and packet count of an index record, once its packet has been found.
-uint32_t NewIndexOffset(const CleanPlan& plan, const IndexTarget& target);
-uint32_t NewIndexPacketCount(const IndexTarget& target, uint32_t oldCount);
+// The chunks that .RMF can count in the input: those of the header section (before the first
+// DATA chunk) and all of them, .RMF left out of both.
+void CountInputChunks(const InputLayout& layout, uint32_t& headerSection, uint32_t& allChunks);
 
 }  // namespace pelloran::rmevents

@@ -1,7 +1,5 @@
 #include "batch/rmevents/file_win.h"
 
-#include <shellapi.h>
-
 #include <algorithm>
 
 #include "base/exceptions.h"
@@ -40,6 +38,15 @@ std::string SystemMessage(DWORD code) {
   throw EInOutError(what + " (" + SystemMessage(code) + ")", code);
 }
 
+// Under Wine a read or write that names its offset (OVERLAPPED) costs a round trip to the
+// server, as much as the copy of a megabyte; one at the file pointer does not. So both files
+// follow their file pointer and move it only when the cleaner jumps.
+bool MoveFilePointer(HANDLE file, uint64_t to) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(to);
+  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != 0;
+}
+
 class WindowsInput : public InputFile {
  public:
   WindowsInput(ScopedFileHandle file, uint64_t size, std::string name)
@@ -47,15 +54,15 @@ class WindowsInput : public InputFile {
   uint64_t Size() const override { return size_; }
 
   size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    if (offset != pointer_) {
+      if (!MoveFilePointer(file_.get(), offset)) RaiseLastError("reading \"" + name_ + "\" failed");
+      pointer_ = offset;
+    }
     DWORD got = 0;
     DWORD want = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
-    if (!ReadFile(file_.get(), buffer, want, &got, &at)) {
-      if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+    if (!ReadFile(file_.get(), buffer, want, &got, nullptr))
       RaiseLastError("reading \"" + name_ + "\" failed");
-    }
+    pointer_ += got;
     return got;
   }
 
@@ -63,6 +70,7 @@ class WindowsInput : public InputFile {
   ScopedFileHandle file_;
   uint64_t size_;
   std::string name_;
+  uint64_t pointer_ = 0;
 };
 
 class WindowsOutput : public WritableFile {
@@ -71,6 +79,15 @@ class WindowsOutput : public WritableFile {
       : file_(std::move(file)), name_(std::move(name)) {}
 
   void Write(const void* data, size_t n) override {
+    WriteAt(end_, data, n);
+    end_ += n;
+  }
+
+  void WriteAt(uint64_t offset, const void* data, size_t n) override {
+    if (offset != pointer_) {
+      if (!MoveFilePointer(file_.get(), offset)) RaiseLastError("writing \"" + name_ + "\" failed");
+      pointer_ = offset;
+    }
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
       DWORD put = 0;
@@ -78,6 +95,7 @@ class WindowsOutput : public WritableFile {
       if (!WriteFile(file_.get(), p, step, &put, nullptr) || put == 0)
         RaiseLastError("writing \"" + name_ + "\" failed");
       p += put;
+      pointer_ += put;
       n -= put;
     }
   }
@@ -89,6 +107,8 @@ class WindowsOutput : public WritableFile {
  private:
   ScopedFileHandle file_;
   std::string name_;
+  uint64_t end_ = 0;
+  uint64_t pointer_ = 0;
 };
 
 ScopedFileHandle OpenForIdentity(const std::wstring& path) {
@@ -172,23 +192,14 @@ bool FileRunLog::Open(const std::wstring& path) {
 
 void FileRunLog::Line(const std::string& text) {
   std::string line = text + "\r\n";
-  std::fwrite(line.data(), 1, line.size() - 2, stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-  if (!file_) return;
   DWORD put = 0;
-  // Nothing can report a failing log; the run goes on and its exit status still tells.
-  WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &put, nullptr);
-}
-
-std::vector<std::wstring> CommandLineArguments() {
-  int count = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::wstring> args;
-  if (!argv) return args;
-  for (int i = 1; i < count; ++i) args.emplace_back(argv[i]);
-  LocalFree(argv);
-  return args;
+  // Nothing can report a failing log; the run goes on and its exit status still tells. One
+  // write a line: the C runtime's text mode writes a pipe byte by byte, and under Wine each
+  // write of a console or pipe is a round trip to the server.
+  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (console != nullptr && console != INVALID_HANDLE_VALUE)
+    WriteFile(console, line.data(), static_cast<DWORD>(line.size()), &put, nullptr);
+  if (file_) WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &put, nullptr);
 }
 
 }  // namespace pelloran::rmevents

@@ -1,6 +1,6 @@
 #pragma once
 // The tool's files on Windows: wide paths (the command line is read as UTF-16, so any file name
-// the shell can pass works), sequential reads and writes through handles, and the log file.
+// the shell can pass works), reads and writes at given offsets through handles, and the log.
 
 #include <cstdio>
 #include <string>
@@ -30,8 +30,5 @@ class FileRunLog : public RunLog {
  private:
   ScopedFileHandle file_;
 };
-
-// The program's arguments after its name, from the UTF-16 command line.
-std::vector<std::wstring> CommandLineArguments();
 
 }  // namespace pelloran::rmevents

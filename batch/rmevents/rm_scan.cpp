@@ -40,9 +40,6 @@ class Scanner {
     WalkChunks();
     CheckHeaders();
     LoadIndexTargets();
-    for (DataChunk& d : layout_.data) WalkPackets(d);
-    for (size_t t = nextTarget_; t < order_.size(); ++t)
-      MarkIndex(order_[t], "an entry points past the last packet");
     return std::move(layout_);
   }
 
@@ -178,16 +175,31 @@ class Scanner {
     d.header = ParseDataHeader(in_.Peek(kDataHeaderSize));
     if (d.end > layout_.fileSize) {
       // Some writers (ffmpeg among them) declare a DATA size larger than what they wrote. The
-      // packets decide: the walk fails later if one of them does not fit in the file.
-      layout_.notes.push_back("DATA chunk " + At(pos) + " declares " +
+      // chunk then ends with the file, or before a chunk that the file names elsewhere (the
+      // next DATA chunk it links to, the index that PROP names), so that what follows is still
+      // read; the packets decide: the walk fails later if one of them does not fit.
+      uint64_t end = layout_.fileSize;
+      if (ChunkStartsAt(d.header.nextDataHeader, kDataId, pos, end)) end = d.header.nextDataHeader;
+      if (sawProperties_ && ChunkStartsAt(layout_.properties.indexOffset, kIndexId, pos, end))
+        end = layout_.properties.indexOffset;
+      layout_.notes.push_back("DATA chunk " + At(pos) + " gives a wrong size, " +
+                              std::to_string(h.size) + " bytes: that is " +
                               std::to_string(d.end - layout_.fileSize) +
-                              " bytes more than the file holds");
-      d.end = layout_.fileSize;
+                              " more than the file holds; the chunk is taken to end at offset " +
+                              std::to_string(end) + " and the cleaned file gives its true size");
+      d.end = end;
     }
     chunk.extent = d.end - pos;
     chunk.kind = ChunkKind::Data;
     chunk.item = layout_.data.size();
     layout_.data.push_back(d);
+  }
+
+  // A chunk with this code begins at `at`, after the DATA header at `data` and before `end`.
+  bool ChunkStartsAt(uint64_t at, uint32_t id, uint64_t data, uint64_t end) {
+    if (at < data + kDataHeaderSize || at + kChunkHeaderSize > end) return false;
+    in_.Seek(at);
+    return LoadU32(in_.Peek(4)) == id;
   }
 
   void AddIndex(InputChunk& chunk, const ChunkHeader& h) {
@@ -265,15 +277,16 @@ class Scanner {
   // each of them points.
   void LoadIndexTargets() {
     size_t total = 0;
-    for (const IndexChunk& x : layout_.indexes)
-      if (!layout_.removedStreams.Has(x.header.stream)) total += x.header.numIndices;
+    for (IndexChunk& x : layout_.indexes) {
+      x.removedStream = layout_.removedStreams.Has(x.header.stream);
+      if (!x.removedStream) total += x.header.numIndices;
+    }
     if (total > limits_.maxIndexRecords) {
       layout_.indexesTooLarge = true;
       return;
     }
     layout_.targets.reserve(total);
     for (IndexChunk& x : layout_.indexes) {
-      x.removedStream = layout_.removedStreams.Has(x.header.stream);
       x.firstTarget = layout_.targets.size();
       if (x.removedStream) continue;
       in_.Seek(x.offset + kIndexHeaderSize);
@@ -284,60 +297,15 @@ class Scanner {
           Fail("index entry " + std::to_string(i) + " of stream " +
                std::to_string(x.header.stream) + " points outside the file (offset " +
                std::to_string(r.offset) + ")");
-        IndexTarget t;
-        t.oldOffset = r.offset;
-        layout_.targets.push_back(t);
-        owner_.push_back(static_cast<uint32_t>(&x - layout_.indexes.data()));
+        layout_.targets.push_back({r, static_cast<uint32_t>(&x - layout_.indexes.data())});
       }
     }
-    order_.resize(layout_.targets.size());
-    for (size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<uint32_t>(i);
-    std::stable_sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) {
-      return layout_.targets[a].oldOffset < layout_.targets[b].oldOffset;
+    std::vector<uint32_t>& order = layout_.targetsByOffset;
+    order.resize(layout_.targets.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    std::stable_sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
+      return layout_.targets[a].record.offset < layout_.targets[b].record.offset;
     });
-  }
-
-  void MarkIndex(uint32_t target, const std::string& problem) {
-    IndexChunk& x = layout_.indexes[owner_[target]];
-    if (x.problem.empty()) x.problem = problem;
-  }
-
-  void WalkPackets(DataChunk& d) {
-    PacketWalker walker(in_, layout_, d);
-    PacketHeader h;
-    uint64_t offset = 0;
-    while (walker.Next(h, offset)) {
-      for (; nextTarget_ < order_.size(); ++nextTarget_) {
-        uint32_t t = order_[nextTarget_];
-        IndexTarget& target = layout_.targets[t];
-        if (target.oldOffset > offset) break;
-        if (target.oldOffset < offset) {
-          MarkIndex(t, "an entry points between packets (offset " +
-                           std::to_string(target.oldOffset) + ")");
-        } else if (h.stream != layout_.indexes[owner_[t]].header.stream) {
-          MarkIndex(t, "an entry points at a packet of stream " + std::to_string(h.stream));
-        } else {
-          target.dataChunk = static_cast<int32_t>(&d - layout_.data.data());
-          target.keptBytesBefore = d.keptBytes;
-          target.removedBefore = layout_.removedPackets;
-        }
-      }
-      StreamCount& count = layout_.packetsByStream[h.stream];
-      ++count.packets;
-      count.bytes += h.length;
-      ++layout_.totalPackets;
-      if (layout_.removedStreams.Has(h.stream)) {
-        ++layout_.removedPackets;
-      } else {
-        ++d.keptPackets;
-        d.keptBytes += h.length;
-      }
-    }
-    d.packets = walker.Count();
-    d.slack = d.end - walker.Position();
-    if (d.slack > 0)
-      layout_.notes.push_back("DATA chunk " + At(d.offset) + ": " + std::to_string(d.slack) +
-                              " bytes after its last packet left out");
   }
 
   BufferedReader& in_;
@@ -345,15 +313,42 @@ class Scanner {
   InputLayout layout_;
   bool sawProperties_ = false;
   uint64_t headerBytes_ = 0;
-  std::vector<uint32_t> owner_;  // index chunk of each target
-  std::vector<uint32_t> order_;  // targets by offset
-  size_t nextTarget_ = 0;
 };
 
 }  // namespace
 
-InputLayout ScanInput(BufferedReader& in, const ScanLimits& limits) {
+InputLayout ScanHeaders(BufferedReader& in, const ScanLimits& limits) {
   return Scanner(in, limits).Run();
+}
+
+InputLayout ScanInput(BufferedReader& in, const ScanLimits& limits) {
+  InputLayout layout = ScanHeaders(in, limits);
+  IndexMatcher matcher(layout);
+  for (const DataChunk& d : layout.data) {
+    PacketWalker walker(in, layout, d);
+    PacketHeader h;
+    uint64_t offset = 0;
+    while (walker.Next(h, offset)) {
+      matcher.AtPacket(offset, h.stream, [](uint32_t) {});
+      ++layout.packets;
+    }
+  }
+  matcher.AfterLastPacket();
+  for (size_t i = 0; i < layout.indexes.size(); ++i)
+    if (!matcher.Problem(i).empty())
+      layout.notes.push_back("index of stream " + std::to_string(layout.indexes[i].header.stream) +
+                             ": " + matcher.Problem(i));
+  return layout;
+}
+
+void IndexMatcher::AfterLastPacket() {
+  for (; next_ < layout_.targetsByOffset.size(); ++next_)
+    Mark(layout_.targets[layout_.targetsByOffset[next_]], "an entry points past the last packet");
+}
+
+void IndexMatcher::Mark(const IndexTarget& target, const std::string& problem) {
+  std::string& p = problems_[target.index];
+  if (p.empty()) p = problem;
 }
 
 PacketWalker::PacketWalker(BufferedReader& in, const InputLayout& layout, const DataChunk& chunk)

@@ -1,13 +1,12 @@
 #pragma once
-// First pass over an input file: walks every chunk and every packet, checks each size and offset
-// against the file, and records what the second pass needs to write the cleaned file without
-// looking back: which streams are advertising, how many bytes of each DATA chunk stay, and where
-// every index record's packet lands. Memory stays small: headers, one entry per DATA and INDX
-// chunk, per stream and per index record, never per packet.
+// Reading an input file's structure before anything is written: walks every chunk, checks each
+// size and offset against the file, loads the header chunks and the index records, and decides
+// which streams are advertising. The packets are walked once, while the cleaned file is written
+// (rm_writer.h), so a cleaning reads each byte of the file once. Memory stays small: headers,
+// one entry per DATA and INDX chunk, per stream and per index record, never per packet.
 
 #include <bitset>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,10 +55,6 @@ struct DataChunk {
   uint64_t offset = 0;
   uint64_t end = 0;  // of its extent in the input (a size past the file's end is cut there)
   DataHeader header;
-  uint32_t packets = 0;
-  uint32_t keptPackets = 0;
-  uint64_t keptBytes = 0;
-  uint64_t slack = 0;  // bytes after its last packet
 };
 
 struct IndexChunk {
@@ -67,16 +62,13 @@ struct IndexChunk {
   uint64_t offset = 0;
   IndexHeader header;
   bool removedStream = false;
-  std::string problem;  // why its records do not match the packets; empty when they do
-  size_t firstTarget = 0;
+  size_t firstTarget = 0;  // its records in InputLayout::targets, unless removedStream
 };
 
-// One record of an index that may be kept, and where its packet ends up.
+// One record of an index that may be kept.
 struct IndexTarget {
-  uint32_t oldOffset = 0;
-  int32_t dataChunk = -1;  // -1 until the packet is found
-  uint64_t keptBytesBefore = 0;
-  uint32_t removedBefore = 0;  // removed packets ahead of it in the file
+  IndexRecord record;
+  uint32_t index = 0;  // the IndexChunk it belongs to
 };
 
 struct InputLayout {
@@ -88,16 +80,15 @@ struct InputLayout {
   std::optional<size_t> contentChunk;
   ContentDescription content;
   std::vector<StreamHeader> streams;
-  StreamSet physicalStreams;          // streams with a (non-logical) header
-  StreamSet removedStreams;           // physical streams whose packets go
-  std::map<uint16_t, StreamCount> packetsByStream;
+  StreamSet physicalStreams;  // streams with a (non-logical) header
+  StreamSet removedStreams;   // physical streams whose packets go
   std::vector<DataChunk> data;
   std::vector<IndexChunk> indexes;
   std::vector<IndexTarget> targets;
-  bool indexesTooLarge = false;
-  uint32_t totalPackets = 0;
-  uint32_t removedPackets = 0;
-  std::vector<std::string> notes;  // what was tolerated, one log line each
+  std::vector<uint32_t> targetsByOffset;  // targets in the order of the packets they name
+  bool indexesTooLarge = false;           // then targets is empty and no index is kept
+  uint32_t packets = 0;                   // counted by ScanInput only
+  std::vector<std::string> notes;         // what was tolerated, one log line each
 };
 
 struct ScanLimits {
@@ -106,11 +97,15 @@ struct ScanLimits {
   size_t maxChunks = size_t{1} << 16;            // real files have a handful
 };
 
-// Raises ERealMediaError with a message for the log when the file cannot be cleaned.
+// The structure, headers and index records; what the cleaner needs before it writes. Raises
+// ERealMediaError with a message for the log when the file cannot be cleaned.
+InputLayout ScanHeaders(BufferedReader& in, const ScanLimits& limits = {});
+
+// ScanHeaders and a walk over every packet, which must be sound: the whole check of a file.
 InputLayout ScanInput(BufferedReader& in, const ScanLimits& limits = {});
 
-// Walks the packets of one DATA chunk exactly as the scan did; the writer uses it to find the
-// same packets again.
+// Walks the packets of one DATA chunk: every packet up to the declared count must be sound,
+// then the walk goes on while the bytes look like further packets.
 class PacketWalker {
  public:
   PacketWalker(BufferedReader& in, const InputLayout& layout, const DataChunk& chunk);
@@ -128,6 +123,44 @@ class PacketWalker {
   uint64_t end_;
   uint32_t declared_;
   uint32_t count_ = 0;
+};
+
+// Follows the packets in file order and finds the packet that each index record names. A record
+// that falls between packets, on a packet of another stream or past the last packet is a
+// problem of its index, which is then left out.
+class IndexMatcher {
+ public:
+  explicit IndexMatcher(const InputLayout& layout)
+      : layout_(layout), problems_(layout.indexes.size()) {}
+
+  // Calls hit(target) for every record naming the packet at `offset`.
+  template <typename Hit>
+  void AtPacket(uint64_t offset, uint16_t stream, Hit&& hit) {
+    const std::vector<uint32_t>& order = layout_.targetsByOffset;
+    for (; next_ < order.size(); ++next_) {
+      const uint32_t t = order[next_];
+      const IndexTarget& target = layout_.targets[t];
+      if (target.record.offset > offset) break;
+      if (target.record.offset < offset) {
+        Mark(target, "an entry points between packets (offset " +
+                         std::to_string(target.record.offset) + ")");
+      } else if (stream != layout_.indexes[target.index].header.stream) {
+        Mark(target, "an entry points at a packet of stream " + std::to_string(stream));
+      } else {
+        hit(t);
+      }
+    }
+  }
+  void AfterLastPacket();
+  // Empty when every record of the index named a packet of its stream.
+  const std::string& Problem(size_t index) const { return problems_[index]; }
+
+ private:
+  void Mark(const IndexTarget& target, const std::string& problem);
+
+  const InputLayout& layout_;
+  std::vector<std::string> problems_;
+  size_t next_ = 0;
 };
 
 }  // namespace pelloran::rmevents

@@ -1,103 +1,268 @@
 #include "batch/rmevents/rm_writer.h"
 
+#include "batch/rmevents/big_endian.h"
+
 namespace pelloran::rmevents {
 namespace {
 
-[[noreturn]] void Changed(const char* what) {
-  throw ERealMediaError(std::string("the input changed while it was being cleaned (") + what +
-                        ")");
-}
+std::string At(uint64_t offset) { return "at offset " + std::to_string(offset); }
 
-template <typename Offsets>
-uint32_t NextKept(const std::vector<bool>& kept, const Offsets& offsets, size_t after) {
-  for (size_t i = after + 1; i < kept.size(); ++i)
-    if (kept[i]) return static_cast<uint32_t>(offsets[i]);
-  return 0;
-}
+// Where an index record's packet landed in the output.
+struct FoundPacket {
+  uint64_t offset = 0;
+  uint32_t removedBefore = 0;  // removed packets ahead of it in the file
+};
+
+struct WrittenData {
+  uint64_t offset = 0;
+  uint32_t packets = 0;
+  uint64_t size = 0;
+};
 
 class Writer {
  public:
   Writer(BufferedReader& in, const InputLayout& layout, const CleanPlan& plan, BufferedWriter& out)
-      : in_(in), layout_(layout), plan_(plan), out_(out) {}
+      : in_(in),
+        layout_(layout),
+        plan_(plan),
+        out_(out),
+        matcher_(layout),
+        found_(layout.targets.size()),
+        streamAt_(layout.streams.size(), 0),
+        newDataAt_(layout.data.size(), 0) {
+    result_.dataKept.assign(layout.data.size(), false);
+    result_.indexKept.assign(layout.indexes.size(), false);
+  }
 
-  void Run() {
+  CleanResult Run() {
+    const size_t lastData = layout_.data.back().chunk;
+    std::vector<size_t> deferred;  // indexes ahead of packets they name go after the last DATA
     for (const OutputChunk& c : plan_.chunks) {
       if (!c.keep) continue;
-      PELLORAN_ASSERT(out_.Written() == c.offset, "output chunk out of place");
-      if (c.input == kInsertedChunk || !c.bytes.empty()) {
-        out_.Write(c.bytes);
+      if (c.input == kInsertedChunk) {
+        WriteHeaderChunk(c, ChunkKind::Content, 0);
         continue;
       }
       const InputChunk& source = layout_.chunks[c.input];
       switch (source.kind) {
-        case ChunkKind::Data: WriteData(source.item, c); break;
-        case ChunkKind::Index: WriteIndex(source.item, c); break;
-        default:
+        case ChunkKind::Data:
+          WriteData(source.item, c.input == lastData);
+          if (c.input != lastData) break;
+          matcher_.AfterLastPacket();
+          for (size_t item : deferred) WriteIndex(item);
+          break;
+        case ChunkKind::Index:
+          if (c.input < lastData) {
+            deferred.push_back(source.item);
+          } else {
+            WriteIndex(source.item);
+          }
+          break;
+        case ChunkKind::Other:
+          Begin(ChunkKind::Other);
           in_.Seek(source.offset);
           in_.CopyTo(out_, source.extent);
           break;
+        default:
+          WriteHeaderChunk(c, source.kind, source.item);
+          break;
       }
-      PELLORAN_ASSERT(out_.Written() == c.offset + c.size, "output chunk of the wrong size");
     }
+    if (out_.Written() >= kMaxFileSize)
+      throw ERealMediaError("the cleaned file would be 4 GiB or larger");
+    PatchNumbers();
     out_.Flush();
+    result_.outputSize = out_.Written();
+    result_.keptPackets = result_.packets - removed_;
+    return std::move(result_);
   }
 
  private:
-  void WriteData(size_t item, const OutputChunk& c) {
-    const DataChunk& d = layout_.data[item];
-    uint8_t header[kDataHeaderSize];
-    DataHeader h;
-    h.numPackets = d.keptPackets;
-    h.nextDataHeader = NextKept(plan_.dataKept, plan_.dataOffset, item);
-    StoreDataHeader(header, static_cast<uint32_t>(c.size), h);
-    out_.Write(header, sizeof header);
-
-    PacketWalker walker(in_, layout_, d);
-    PacketHeader p;
-    uint64_t offset = 0;
-    uint64_t copied = 0;
-    while (walker.Next(p, offset)) {
-      if (layout_.removedStreams.Has(p.stream)) continue;
-      copied += p.length;
-      if (copied > d.keptBytes) Changed("a DATA chunk grew");
-      in_.CopyTo(out_, p.length);
-    }
-    if (walker.Count() != d.packets || copied != d.keptBytes) Changed("a DATA chunk differs");
+  // Counts the chunk for .RMF.
+  void Begin(ChunkKind kind) {
+    if (kind == ChunkKind::FileHeader) return;
+    if (kind == ChunkKind::Data) sawData_ = true;
+    ++allChunks_;
+    if (!sawData_) ++sectionChunks_;
   }
 
-  void WriteIndex(size_t item, const OutputChunk& c) {
+  void WriteHeaderChunk(const OutputChunk& c, ChunkKind kind, size_t item) {
+    Begin(kind);
+    if (kind == ChunkKind::FileHeader) fileHeaderAt_ = out_.Written();
+    if (kind == ChunkKind::Properties) propertiesAt_ = out_.Written();
+    if (kind == ChunkKind::Media) streamAt_[item] = out_.Written();
+    out_.Write(c.bytes);
+  }
+
+  // Its numbers and link are patched at the end.
+  uint64_t StartDataChunk() {
+    Begin(ChunkKind::Data);
+    uint64_t at = out_.Written();
+    uint8_t header[kDataHeaderSize];
+    StoreDataHeader(header, 0, DataHeader{});
+    out_.Write(header, sizeof header);
+    return at;
+  }
+
+  void WriteData(size_t item, bool last) {
+    const DataChunk& d = layout_.data[item];
+    PacketWalker walker(in_, layout_, d);
+    PacketHeader h;
+    uint64_t offset = 0;
+    bool started = false;
+    uint64_t at = 0;
+    uint32_t kept = 0;
+    while (walker.Next(h, offset)) {
+      ++result_.packets;
+      if (layout_.removedStreams.Has(h.stream)) {
+        StreamCount& count = result_.removedByStream[h.stream];
+        ++count.packets;
+        count.bytes += h.length;
+        ++removed_;
+        // No kept index names a packet of a removed stream: this only finds stray records.
+        matcher_.AtPacket(offset, h.stream, [](uint32_t) {});
+        continue;
+      }
+      if (!started) {
+        at = StartDataChunk();
+        started = true;
+      }
+      const FoundPacket here{out_.Written(), removed_};
+      matcher_.AtPacket(offset, h.stream, [&](uint32_t t) { found_[t] = here; });
+      ++kept;
+      in_.CopyTo(out_, h.length);
+    }
+    if (uint64_t slack = d.end - walker.Position(); slack > 0)
+      result_.notes.push_back("DATA chunk " + At(d.offset) + ": " + std::to_string(slack) +
+                              " bytes after its last packet left out");
+    // A chunk that held only advertising goes, one that was empty stays; a file keeps at least
+    // one, so the last stays (empty) when all before it went.
+    if (!started && (walker.Count() == 0 || (last && written_.empty()))) {
+      at = StartDataChunk();
+      started = true;
+    }
+    if (!started) return;
+    result_.dataKept[item] = true;
+    newDataAt_[item] = at;
+    written_.push_back({at, kept, out_.Written() - at});
+  }
+
+  void WriteIndex(size_t item) {
     const IndexChunk& x = layout_.indexes[item];
+    if (const std::string& problem = matcher_.Problem(item); !problem.empty()) {
+      result_.notes.push_back("index of stream " + std::to_string(x.header.stream) +
+                              " left out: " + problem);
+      return;
+    }
+    Begin(ChunkKind::Index);
+    const uint64_t at = out_.Written();
     uint8_t header[kIndexHeaderSize];
     IndexHeader h = x.header;
-    h.nextIndexHeader = NextKept(plan_.indexKept, plan_.indexOffset, item);
-    StoreIndexHeader(header, static_cast<uint32_t>(c.size), h);
+    h.nextIndexHeader = 0;
+    StoreIndexHeader(header,
+                     static_cast<uint32_t>(kIndexHeaderSize +
+                                           uint64_t{h.numIndices} * kIndexRecordSize),
+                     h);
     out_.Write(header, sizeof header);
-
-    in_.Seek(x.offset + kIndexHeaderSize);
     for (uint32_t i = 0; i < x.header.numIndices; ++i) {
-      IndexRecord r = ParseIndexRecord(in_.Peek(kIndexRecordSize));
-      in_.Skip(kIndexRecordSize);
-      const IndexTarget& t = layout_.targets[x.firstTarget + i];
-      if (r.offset != t.oldOffset || t.dataChunk < 0) Changed("an index differs");
-      r.offset = NewIndexOffset(plan_, t);
-      r.packetCount = NewIndexPacketCount(t, r.packetCount);
+      const size_t t = x.firstTarget + i;
+      IndexRecord r = layout_.targets[t].record;
+      r.offset = static_cast<uint32_t>(found_[t].offset);
+      r.packetCount = r.packetCount >= found_[t].removedBefore
+                          ? r.packetCount - found_[t].removedBefore
+                          : 0;
       uint8_t record[kIndexRecordSize];
       StoreIndexRecord(record, r);
       out_.Write(record, sizeof record);
     }
+    result_.indexKept[item] = true;
+    indexesAt_.push_back(at);
+  }
+
+  // A logical header names, per physical stream, the DATA chunk that holds it.
+  uint32_t NewDataChunkOffset(uint32_t old, const StreamHeader& s) {
+    if (old == 0) return 0;
+    for (size_t k = 0; k < layout_.data.size(); ++k) {
+      if (layout_.data[k].offset != old) continue;
+      if (result_.dataKept[k]) return static_cast<uint32_t>(newDataAt_[k]);
+      for (size_t j = k + 1; j < layout_.data.size(); ++j)
+        if (result_.dataKept[j]) return static_cast<uint32_t>(newDataAt_[j]);
+      for (size_t j = k; j-- > 0;)
+        if (result_.dataKept[j]) return static_cast<uint32_t>(newDataAt_[j]);
+    }
+    result_.notes.push_back("logical stream header " + std::to_string(s.media.streamNumber) +
+                            " named offset " + std::to_string(old) +
+                            ", where no DATA chunk begins; it now names the first DATA chunk");
+    return static_cast<uint32_t>(written_.front().offset);
+  }
+
+  void PatchNumbers() {
+    for (size_t i = 0; i < written_.size(); ++i) {
+      uint8_t header[kDataHeaderSize];
+      DataHeader h;
+      h.numPackets = written_[i].packets;
+      h.nextDataHeader = i + 1 < written_.size() ? static_cast<uint32_t>(written_[i + 1].offset)
+                                                 : 0;
+      StoreDataHeader(header, static_cast<uint32_t>(written_[i].size), h);
+      out_.Patch(written_[i].offset, header, sizeof header);
+    }
+    for (size_t i = 0; i + 1 < indexesAt_.size(); ++i) {
+      uint8_t next[4];
+      StoreU32(next, static_cast<uint32_t>(indexesAt_[i + 1]));
+      out_.Patch(indexesAt_[i] + 16, next, sizeof next);
+    }
+
+    for (const OutputChunk& c : plan_.chunks) {
+      if (c.input != layout_.propertiesChunk) continue;
+      std::vector<uint8_t> bytes = c.bytes;
+      Properties p;
+      ParseProperties(bytes, p);
+      p.numPackets = result_.packets - removed_;
+      p.dataOffset = static_cast<uint32_t>(written_.front().offset);
+      p.indexOffset = indexesAt_.empty() ? 0 : static_cast<uint32_t>(indexesAt_.front());
+      StoreProperties(bytes, p);
+      out_.Patch(propertiesAt_, bytes.data(), bytes.size());
+    }
+
+    for (size_t i = 0; i < layout_.streams.size(); ++i) {
+      const StreamHeader& s = layout_.streams[i];
+      if (!plan_.streamHeaderKept[i] || !s.logical) continue;
+      for (size_t j = 0; j < s.logical->dataOffsets.size(); ++j) {
+        uint8_t offset[4];
+        StoreU32(offset, NewDataChunkOffset(s.logical->dataOffsets[j], s));
+        out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos + 4 * j, offset, sizeof offset);
+      }
+    }
+
+    uint8_t count[4];
+    StoreU32(count, plan_.chunkCount.Count(sectionChunks_, allChunks_));
+    out_.Patch(fileHeaderAt_ + 14, count, sizeof count);
   }
 
   BufferedReader& in_;
   const InputLayout& layout_;
   const CleanPlan& plan_;
   BufferedWriter& out_;
+  IndexMatcher matcher_;
+  std::vector<FoundPacket> found_;  // per index target
+  std::vector<uint64_t> streamAt_;  // output offset per stream header written
+  std::vector<uint64_t> newDataAt_;
+  std::vector<WrittenData> written_;  // DATA chunks, in output order
+  std::vector<uint64_t> indexesAt_;
+  CleanResult result_;
+  uint32_t removed_ = 0;
+  uint64_t fileHeaderAt_ = 0;
+  uint64_t propertiesAt_ = 0;
+  bool sawData_ = false;
+  uint32_t sectionChunks_ = 0;
+  uint32_t allChunks_ = 0;
 };
 
 }  // namespace
 
-void WriteCleanFile(BufferedReader& in, const InputLayout& layout, const CleanPlan& plan,
-                    BufferedWriter& out) {
-  Writer(in, layout, plan, out).Run();
+CleanResult WriteCleanFile(BufferedReader& in, const InputLayout& layout, const CleanPlan& plan,
+                           BufferedWriter& out) {
+  return Writer(in, layout, plan, out).Run();
 }
 
 }  // namespace pelloran::rmevents

@@ -1,6 +1,15 @@
 #pragma once
-// Second pass: writes the cleaned file front to back from the input and the plan. Packets of the
-// streams that stay are copied byte for byte, in their order, with their stream numbers.
+// The one pass that writes the cleaned file front to back while it reads the input: header
+// chunks from the plan, the packets of the streams that stay copied byte for byte in their
+// order, indexes rewritten to name the same packets. The numbers known only at the end (packet
+// counts, chunk sizes and links, the offsets in PROP and in logical headers, the .RMF count)
+// are patched in place before the output is closed: the output only grows while it is written
+// and keeps its size afterwards.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "batch/rmevents/byte_stream.h"
 #include "batch/rmevents/clean_plan.h"
@@ -8,8 +17,19 @@
 
 namespace pelloran::rmevents {
 
-// Raises ERealMediaError when the input no longer matches what the scan saw.
-void WriteCleanFile(BufferedReader& in, const InputLayout& layout, const CleanPlan& plan,
-                    BufferedWriter& out);
+struct CleanResult {
+  uint64_t outputSize = 0;
+  uint32_t packets = 0;  // read
+  uint32_t keptPackets = 0;
+  std::map<uint16_t, StreamCount> removedByStream;
+  std::vector<bool> dataKept;   // per input DATA chunk
+  std::vector<bool> indexKept;  // per input INDX chunk
+  std::vector<std::string> notes;
+};
+
+// Raises ERealMediaError when a packet is damaged or the cleaned file would be 4 GiB or larger;
+// what was written by then is unfinished.
+CleanResult WriteCleanFile(BufferedReader& in, const InputLayout& layout, const CleanPlan& plan,
+                           BufferedWriter& out);
 
 }  // namespace pelloran::rmevents

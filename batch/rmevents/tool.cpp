@@ -10,6 +10,7 @@ namespace pelloran::rmevents {
 namespace {
 
 constexpr size_t kMaxControlFileBytes = 1 << 20;
+constexpr size_t kHeaderReadSize = 64 << 10;
 
 // Stream names and types come from the file: keep control characters out of the log.
 std::string Printable(const std::string& s) {
@@ -67,22 +68,28 @@ class Job {
       throw ERealMediaError("the output file is the input file; it was left as it is");
     }
     outcome_.inputSize = input->Size();
-    BufferedReader reader(*input);
-    InputLayout layout = ScanInput(reader, limits_);
+    InputLayout layout;
+    {
+      // The headers are read in small pieces; the packets are read once, in large ones.
+      BufferedReader headers(*input, kHeaderReadSize);
+      layout = ScanHeaders(headers, limits_);
+    }
     LogInput(layout);
     CleanPlan plan = MakePlan(layout, texts);
-    LogRemovals(layout, plan);
 
     output_ = env_.CreateOutput(o_.output);
+    BufferedReader reader(*input);
     BufferedWriter writer(*output_);
-    WriteCleanFile(reader, layout, plan, writer);
+    CleanResult result = WriteCleanFile(reader, layout, plan, writer);
     output_->Close();
     output_.reset();
-    outcome_.outputSize = plan.outputSize;
-    const uint64_t in = outcome_.inputSize, out = plan.outputSize;
+    LogRemovals(layout, plan, result);
+    outcome_.outputSize = result.outputSize;
+    const uint64_t in = outcome_.inputSize, out = result.outputSize;
     log_.Line("Wrote: " + Quoted(env_.DisplayPath(o_.output)) + ", " +
-              Plural(out, "byte", "bytes") + ", " + Plural(plan.keptPackets, "packet", "packets") +
-              "; " + Plural(in >= out ? in - out : out - in, "byte", "bytes") +
+              Plural(out, "byte", "bytes") + ", " +
+              Plural(result.keptPackets, "packet", "packets") + "; " +
+              Plural(in >= out ? in - out : out - in, "byte", "bytes") +
               (in >= out ? " smaller" : " larger") + " than the input");
   }
 
@@ -140,7 +147,6 @@ class Job {
               Plural(layout.streams.size() - logical, "stream", "streams") + ", " +
               Plural(logical, "logical header", "logical headers") + ", " +
               Plural(layout.data.size(), "DATA chunk", "DATA chunks") + ", " +
-              Plural(layout.totalPackets, "packet", "packets") + ", " +
               Plural(layout.indexes.size(), "index", "indexes"));
     for (const StreamHeader& s : layout.streams) {
       std::string line = s.media.IsLogical() ? "Read: logical header " : "Read: stream ";
@@ -150,17 +156,14 @@ class Job {
         line += Quoted(s.media.name);
       }
       if (s.ad != AdKind::None) line += std::string(" (") + AdKindName(s.ad) + ")";
-      if (!s.media.IsLogical()) {
-        auto it = layout.packetsByStream.find(s.media.streamNumber);
-        line += ", " + Plural(it == layout.packetsByStream.end() ? 0 : it->second.packets,
-                              "packet", "packets");
-      }
       log_.Line(line);
     }
     LogNotes(layout.notes);
   }
 
-  void LogRemovals(const InputLayout& layout, const CleanPlan& plan) {
+  void LogRemovals(const InputLayout& layout, const CleanPlan& plan, const CleanResult& result) {
+    log_.Line("Read: " + Plural(result.packets, "packet", "packets") + ", " +
+              std::to_string(result.packets - result.keptPackets) + " of them advertising");
     size_t removed = 0;
     for (size_t i = 0; i < layout.streams.size(); ++i) {
       if (plan.streamHeaderKept[i]) continue;
@@ -171,8 +174,8 @@ class Job {
         log_.Line("Removed: logical header " + what);
         continue;
       }
-      auto it = layout.packetsByStream.find(s.media.streamNumber);
-      StreamCount count = it == layout.packetsByStream.end() ? StreamCount{} : it->second;
+      auto it = result.removedByStream.find(s.media.streamNumber);
+      StreamCount count = it == result.removedByStream.end() ? StreamCount{} : it->second;
       log_.Line("Removed: stream " + what + " (" + AdKindName(s.ad) + "): its header and " +
                 Plural(count.packets, "packet", "packets") + " (" +
                 Plural(count.bytes, "byte", "bytes") + ")");
@@ -184,12 +187,14 @@ class Job {
                 " (" + Plural(layout.indexes[i].header.numIndices, "entry", "entries") + ")");
     }
     for (size_t i = 0; i < layout.data.size(); ++i) {
-      if (plan.dataKept[i]) continue;
+      if (result.dataKept[i]) continue;
       log_.Line("Removed: DATA chunk at offset " + std::to_string(layout.data[i].offset) +
                 ", which held advertising only");
     }
     if (removed == 0) log_.Line("Removed: nothing; the file has no event or image-map streams");
-    LogNotes(plan.notes);
+    std::vector<std::string> notes = plan.notes;
+    notes.insert(notes.end(), result.notes.begin(), result.notes.end());
+    LogNotes(notes);
   }
 
   // A damaged file can have a note for each of thousands of chunks; the first ones tell enough.

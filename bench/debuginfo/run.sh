@@ -2,10 +2,15 @@
 # Debug information figures, measured in one run:
 #   1. ELDATA size against the DWARF it was packed from, for the programs built with ELDATA;
 #   2. a 64-frame stack turned into locations in the program, against addr2line resolving the
-#      same 64 addresses in one call;
+#      same 64 addresses in one call; the stack scan itself in STACK_RUNS runs (default 7), the
+#      modules registered first as the reporter's installation does: the first scan of a run and
+#      a second one, median and range, with the reads of memory through the system per scan;
 #   3. 10,000 lookups in the program, against addr2line (and llvm-symbolizer) on the same addresses.
 #
 #   bench/debuginfo/run.sh [BUILD_DIR]     (default: build/bench; configured if needed)
+#
+# BASELINE_SAMPLE=path/to/crashlog_debuginfo_sample.exe of another build (say, of main) runs
+# between the runs of this one, and the scan figures are compared as ratios.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/bench}
@@ -36,6 +41,29 @@ done
 echo "== 64-frame stack to locations"
 run "$sample" stack 2> "$work/frames.txt" > "$work/stack.txt"
 cat "$work/stack.txt"
+# Median and range of one figure over the runs' outputs.
+spread() {
+  awk -v k="$1" '$1 == k { print $2 }' "${@:2}" | sort -g |
+    awk '{ v[NR] = $1 } END { if (NR == 0) exit
+           m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+           printf "%.3f (%.3f-%.3f, %d runs)", m, v[1], v[NR], NR }'
+}
+median() { spread "$@" | awk '{ print $1 }'; }
+runs=${STACK_RUNS:-7}
+baseline=${BASELINE_SAMPLE:-}
+for i in $(seq "$runs"); do
+  run "$sample" stack 2> /dev/null > "$work/scan.$i.txt"
+  if [ -n "$baseline" ]; then run "$baseline" stack 2> /dev/null > "$work/baseline.$i.txt"; fi
+done
+for key in register_ms scan_first_ms scan_again_ms scan_first_reads scan_again_reads; do
+  echo "$key $(spread "$key" "$work"/scan.*.txt)"
+done
+if [ -n "$baseline" ]; then
+  for key in scan_first_ms scan_again_ms; do
+    old=$(median "$key" "$work"/baseline.*.txt); new=$(median "$key" "$work"/scan.*.txt)
+    echo "baseline_$key $(spread "$key" "$work"/baseline.*.txt) ratio $(awk -v o="$old" -v n="$new" 'BEGIN { printf "%.1f", o / n }')"
+  done
+fi
 sed 's/^/0x/' "$work/frames.txt" > "$work/frames0x.txt"
 start=$(date +%s%N)
 i686-w64-mingw32-addr2line -f -C -e "$sample.debug" $(cat "$work/frames0x.txt") > /dev/null

@@ -7,8 +7,9 @@ same file with cp, in the same run, with the peak memory of each.
 Makes the file with ffmpeg and tests/batch/rmevents/make_rm_fixture.py (video, audio and an
 event stream; its index has an entry per event), then a file ten times smaller, and for each
 runs cp and the tool in turn after a warm-up of both, timing every run with /usr/bin/time. It
-prints the medians, the median of the per-pair ratios tool/cp, and the largest peak resident
-memory: the tool streams, so its memory must not grow with the file. Wine adds its own
+prints the medians, the median of the per-pair ratios tool/cp with their smallest and largest,
+and the largest peak resident memory: the tool streams, so its memory must not grow with the
+file. The machine is shared: quote the median ratio with its spread, not one run. Wine adds its own
 resident memory (about 20 MB) to every Windows program; the line "Wine baseline" measures it
 with the tool's usage message.
 """
@@ -46,6 +47,7 @@ def bench_file(path, tool, runs, env):
     timed(cp, tool.folder)
     timed(rm, tool.folder, env)
     pairs = [(timed(cp, tool.folder), timed(rm, tool.folder, env)) for _ in range(runs)]
+    ratios = [t[0] / max(c[0], 0.001) for c, t in pairs]
     with open(tool.log_path, "rb") as f:
         log = f.read().decode("gbk", "replace")
     wrote = re.search(r"Wrote: .*, (\d+) bytes", log)
@@ -58,7 +60,8 @@ def bench_file(path, tool, runs, env):
         "size": os.path.getsize(path),
         "cp": statistics.median(c[0] for c, _ in pairs),
         "tool": statistics.median(t[0] for _, t in pairs),
-        "ratio": statistics.median(t[0] / max(c[0], 0.001) for c, t in pairs),
+        "ratio": statistics.median(ratios),
+        "ratio_range": (min(ratios), max(ratios)),
         "cp_rss": max(c[1] for c, _ in pairs),
         "tool_rss": max(t[1] for _, t in pairs),
         "tool_range": (min(t[0] for _, t in pairs), max(t[0] for _, t in pairs)),
@@ -104,10 +107,11 @@ def main():
     print("%d runs each, medians (tool under Wine with a running wineserver)" % args.runs)
     print("Wine baseline (usage message only): peak %.1f MB" % (baseline[1] / 1024))
     for r in results:
-        print("%7.1f MB: cp %.2f s, tool %.2f s (%.2f-%.2f), ratio tool/cp %.2f; "
+        print("%7.1f MB: cp %.2f s, tool %.2f s (%.2f-%.2f), ratio tool/cp %.2f (%.2f-%.2f); "
               "peak memory cp %.1f MB, tool %.1f MB" %
               (r["size"] / 1e6, r["cp"], r["tool"], r["tool_range"][0], r["tool_range"][1],
-               r["ratio"], r["cp_rss"] / 1024, r["tool_rss"] / 1024))
+               r["ratio"], r["ratio_range"][0], r["ratio_range"][1], r["cp_rss"] / 1024,
+               r["tool_rss"] / 1024))
     return 0
 
 

@@ -31,14 +31,33 @@ std::string TextBefore(const char* text, std::size_t limit) { return std::string
 
 }  // namespace
 
-int SystemTimeZoneBias() {
+int SystemTimeZoneBias(const TLocalTime& time) {
+  // The system converts the local time with the zone's rules for that date; the difference is the
+  // bias in force then (summer time included), which the zone's standard bias alone is not.
+  SYSTEMTIME local{};
+  local.wYear = static_cast<WORD>(time.Year);
+  local.wMonth = static_cast<WORD>(time.Month);
+  local.wDay = static_cast<WORD>(time.Day);
+  local.wHour = static_cast<WORD>(time.Hour);
+  local.wMinute = static_cast<WORD>(time.Minute);
+  local.wSecond = static_cast<WORD>(time.Second);
+  SYSTEMTIME universal{};
+  FILETIME localFile{}, universalFile{};
+  if (TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) && SystemTimeToFileTime(&local, &localFile) &&
+      SystemTimeToFileTime(&universal, &universalFile)) {
+    const auto ticks = [](const FILETIME& f) {
+      return static_cast<long long>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+    };
+    return static_cast<int>((ticks(universalFile) - ticks(localFile)) / 600000000LL);
+  }
   TIME_ZONE_INFORMATION zone{};
-  if (GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) return 0;
-  return zone.Bias;
+  const DWORD which = GetTimeZoneInformation(&zone);
+  if (which == TIME_ZONE_ID_INVALID) return 0;
+  return static_cast<int>(zone.Bias + (which == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightBias : zone.StandardBias));
 }
 
 std::string FormatMailDate(const TLocalTime& time) {
-  return Fact([&] { return FormatMailDate(time, SystemTimeZoneBias()); });
+  return Fact([&] { return FormatMailDate(time, SystemTimeZoneBias(time)); });
 }
 
 void RecordApplicationStartTime() {

@@ -12,9 +12,10 @@
 namespace pelloran::crashlog {
 
 // --- Time ---------------------------------------------------------------------------------
-// The standard bias of the system's time zone in minutes (daylight saving is not applied).
-int SystemTimeZoneBias();
-// A local time in the system's zone.
+// The bias of the system's time zone in minutes (UTC = local + bias) in force at `time`, daylight
+// saving included.
+int SystemTimeZoneBias(const TLocalTime& time);
+// A local time in the system's zone, with the zone's offset at that time.
 std::string FormatMailDate(const TLocalTime& time);
 
 // --- Application --------------------------------------------------------------------------

@@ -31,10 +31,11 @@ std::string ControlCharsToSpaces(std::string_view text) {
 }
 
 std::string MailZoneText(int biasMinutes) {
-  std::string zone = std::to_string(-biasMinutes / 60);  // the remainder goes, toward zero
-  if (zone.front() != '-') zone.insert(0, "+");
-  if (zone.size() == 2) zone.insert(1, "0");
-  return zone + "00";
+  const int offset = -biasMinutes;
+  const int magnitude = offset < 0 ? -offset : offset;
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02d%02d", offset < 0 ? '-' : '+', magnitude / 60 % 100, magnitude % 60);
+  return zone;
 }
 
 int DayOfWeek(int year, int month, int day) {

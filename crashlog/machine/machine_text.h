@@ -16,8 +16,8 @@ namespace pelloran::crashlog {
 // Every character below code 32 becomes one space.
 std::string ControlCharsToSpaces(std::string_view text);
 
-// The zone of an Internet mail date for a time-zone bias in minutes (UTC = local + bias): whole
-// hours only, minutes always 00 ("+0800", "-0500", "+0000"; +5:30 gives "+0500").
+// The zone of an Internet mail date for a time-zone bias in minutes (UTC = local + bias), with its
+// real minutes: "+0800", "-0500", "+0000", "+0530" for India, "-0930" for the Marquesas.
 std::string MailZoneText(int biasMinutes);
 // "Mon, 7 Dec 2026 09:05:03 +0800". Day and month names are English whatever the locale.
 std::string FormatMailDate(const TLocalTime& time, int biasMinutes);
@@ -40,7 +40,8 @@ std::string ExceptionAddressText(std::uintptr_t address);
 // The type stored at capture, else the object's class name, else "Unknown exception type.".
 std::string ExceptionTypeFact(std::string_view storedType, const TExceptionObjectInfo& object);
 // The message stored at capture, else the message of one of the program's exceptions, else
-// "Unknown error message."; a text that does not end in "." gets one.
+// "Unknown error message."; a text that does not end in "." gets one. An empty message (one of
+// the program's exceptions raised without text) stays empty: a lone "." would say nothing more.
 std::string ExceptionMessageFact(std::string_view storedMessage, const TExceptionObjectInfo& object);
 
 // Bytes as whole MiB (an exact half goes to the even neighbour) followed by " Mb".

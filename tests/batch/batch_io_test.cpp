@@ -55,14 +55,21 @@ TEST(BatchIo, FilesOfFourGigabytesAndMoreHaveTheirExactSize) {
 }
 
 TEST(BatchIo, MeasuringFailuresOtherThanAMissingFileRaise) {
-  std::string tooLong = "C:\\" + std::string(300, 'x') + "\\y.rm";
+  // A narrow path longer than MAX_PATH cannot even be looked up: ERROR_FILENAME_EXCED_RANGE.
+  const std::string tooLong = "C:\\" + std::string(300, 'x') + "\\y.rm";
+  bool raised = false;
   try {
     FileSizeOf(tooLong);
-    // Some systems report such a path as not found; then it is simply 0.
   } catch (const EInOutError& e) {
-    EXPECT_NE(e.ErrorCode, 0u);
-    EXPECT_NE(e.Message().find("I/O error"), std::string::npos);
+    raised = true;
+    EXPECT_EQ(e.ErrorCode, static_cast<unsigned long>(ERROR_FILENAME_EXCED_RANGE));
+    const std::string message = e.Message();
+    EXPECT_EQ(message.rfind("I/O error 206", 0), 0u) << message;
+    const std::string tail = " (" + tooLong + ")";
+    ASSERT_GE(message.size(), tail.size());
+    EXPECT_EQ(message.substr(message.size() - tail.size()), tail);
   }
+  EXPECT_TRUE(raised) << "a path that cannot be looked up measured as a missing file";
 }
 
 TEST(BatchIo, ControlFilesAreWrittenByteForByteIntoExeDir) {

@@ -2,12 +2,35 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "runtime/application.h"
 
 namespace pelloran::testing {
 
+namespace {
+
+// ctest tells each test program whether it holds the display lock (PELLORAN_DISPLAY_LOCK, set by
+// pelloran_add_test). A window test without it would share the display and the foreground with
+// the next window test and fail now and then; stop it at once instead, saying why.
+void RequireDisplayLock() {
+  static const bool checked = [] {
+    const char* lock = std::getenv("PELLORAN_DISPLAY_LOCK");
+    if (lock != nullptr && std::string(lock) == "0") {
+      std::fprintf(stderr, "This test opens windows: add it with USES_DISPLAY "
+                           "(pelloran_add_test in cmake/PelloranTargets.cmake).\n");
+      std::fflush(stderr);
+      ::ExitProcess(3);
+    }
+    return true;
+  }();
+  (void)checked;
+}
+
+}  // namespace
+
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  RequireDisplayLock();
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -23,6 +46,7 @@ void PumpFor(std::chrono::milliseconds duration) {
 }
 
 void DrainMessages() {
+  RequireDisplayLock();
   MSG msg;
   while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message != WM_QUIT) ::DispatchMessageA(&msg);
@@ -120,7 +144,9 @@ UINT IconOf(HWND box) {
 }  // namespace
 
 BoxWatcher::BoxWatcher(std::function<bool(HWND, const SeenBox&)> answer, bool menusOnly)
-    : answer_(std::move(answer)), menusOnly_(menusOnly), thread_([this] { Run(); }) {}
+    : answer_(std::move(answer)), menusOnly_(menusOnly), thread_([this] { Run(); }) {
+  RequireDisplayLock();
+}
 
 BoxWatcher::~BoxWatcher() {
   stop_ = true;

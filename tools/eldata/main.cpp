@@ -6,8 +6,9 @@
 // FULL.exe is the program as linked, with its DWARF; STRIPPED.exe the same program without its
 // debug sections. The tool reads line tables and procedure names from FULL.exe, packs them with
 // the options (defaults where the file says nothing) into the ELDATA container, and writes
-// STRIPPED.exe with the container as the RCDATA resource "ELDATA" to OUT.exe. The resource goes
-// into a new section behind every mapped one, so no code or data moves; the tool checks that the
+// STRIPPED.exe with the container as the RCDATA resource "ELDATA" to OUT.exe. The resources go
+// into a new section behind every mapped one, so no code or data moves (the linker's resource
+// section keeps its place in memory as ".rsrcold" but not its file data); the tool checks that the
 // code section of OUT.exe is the one of FULL.exe byte for byte, and that every code range it
 // described decodes back to what DWARF says, before it writes anything.
 
@@ -132,8 +133,13 @@ int Run(const TArguments& args) {
   resources[TResourceKey::Numbered(kRcData)][TResourceKey::Named("ELDATA")] = {{0, {container, 0}}};
   const std::uint32_t rva = output.NextSectionRva();
   const auto section = BuildResourceSection(resources, rva);
-  for (std::size_t i = 0; i < output.Sections().size(); ++i)
-    if (output.Sections()[i].Name == ".rsrc") output.RenameSection(i, ".rsrcold");
+  // The linker's resource section stays where it is in memory (sections must follow each other
+  // without gaps), but nothing refers to it any more: its file data goes.
+  for (std::size_t i = 0; i < output.Sections().size(); ++i) {
+    if (output.Sections()[i].Name != ".rsrc") continue;
+    output.RenameSection(i, ".rsrcold");
+    output.DropSectionData(i);
+  }
   output.AddSection(".rsrc", section, kSectionInitializedData | kSectionRead);
   output.SetDirectory(kResourceDirectory, rva, static_cast<std::uint32_t>(section.size()));
   output.UpdateChecksum();

@@ -196,6 +196,37 @@ void TPeImage::RenameSection(std::size_t index, const std::string& name) {
   Parse();
 }
 
+void TPeImage::DropSectionData(std::size_t index) {
+  if (index >= sections_.size()) throw std::invalid_argument("no such section");
+  const TPeSection dropped = sections_[index];
+  if (!dropped.SizeOfRawData) return;
+  if (DirectorySize(kSecurityDirectory) != 0 || DirectorySize(kDebugDirectory) != 0)
+    throw std::runtime_error("the image has file offsets outside its section table");
+  const std::uint32_t fileAlignment = U32(optionalHeader_ + kFileAlignment);
+  const std::uint32_t begin = dropped.PointerToRawData, size = dropped.SizeOfRawData;
+  if (fileAlignment && size % fileAlignment) throw std::runtime_error("section data not file-aligned");
+  for (std::size_t i = 0; i < sections_.size(); ++i) {
+    const auto& s = sections_[i];
+    if (i != index && s.SizeOfRawData && s.PointerToRawData < begin + size && begin < s.PointerToRawData + s.SizeOfRawData)
+      throw std::runtime_error("sections share file data");
+  }
+  for (std::size_t i = 0; i < sections_.size(); ++i) {
+    const std::size_t at = sectionTable_ + i * kSectionHeaderSize;
+    if (i != index && sections_[i].SizeOfRawData && sections_[i].PointerToRawData >= begin)
+      PutU32(at + 20, sections_[i].PointerToRawData - size);
+  }
+  const std::uint32_t symbols = U32(fileHeader_ + 8);
+  if (symbols >= begin + size) PutU32(fileHeader_ + 8, symbols - size);
+  const std::size_t header = sectionTable_ + index * kSectionHeaderSize;
+  PutU32(header + 16, 0);
+  PutU32(header + 20, 0);
+  PutU32(header + 36, (dropped.Characteristics & ~kSectionInitializedData) | kSectionUninitializedData);
+  const std::uint32_t initialized = U32(optionalHeader_ + kSizeOfInitializedData);
+  PutU32(optionalHeader_ + kSizeOfInitializedData, initialized >= size ? initialized - size : 0);
+  bytes_.erase(bytes_.begin() + begin, bytes_.begin() + begin + size);
+  Parse();
+}
+
 void TPeImage::UpdateChecksum() {
   const std::size_t field = optionalHeader_ + kCheckSum;
   std::uint64_t sum = 0;

@@ -21,8 +21,10 @@ struct TPeSection {
 
 inline constexpr int kResourceDirectory = 2;
 inline constexpr int kSecurityDirectory = 4;
+inline constexpr int kDebugDirectory = 6;
 inline constexpr std::uint32_t kSectionCode = 0x00000020;
 inline constexpr std::uint32_t kSectionInitializedData = 0x00000040;
+inline constexpr std::uint32_t kSectionUninitializedData = 0x00000080;
 inline constexpr std::uint32_t kSectionRead = 0x40000000;
 
 class TPeImage {
@@ -53,6 +55,11 @@ class TPeImage {
   // COFF symbol table) moves behind it. Throws when the headers have no room for another entry.
   void AddSection(const std::string& name, std::span<const std::uint8_t> data, std::uint32_t characteristics);
   void RenameSection(std::size_t index, const std::string& name);
+  // Drops the file data of a section that nothing refers to any more. The section keeps its
+  // place in memory (zero-filled from then on, like uninitialised data); the file data behind it
+  // moves up, which changes file offsets only. Throws for images with file offsets the tool does
+  // not track (debug directory, certificates) or sections sharing file data.
+  void DropSectionData(std::size_t index);
   // Recomputes the optional header's CheckSum as the system's image loader does.
   void UpdateChecksum();
 

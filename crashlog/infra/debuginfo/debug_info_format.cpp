@@ -1,6 +1,7 @@
 #include "crashlog/infra/debuginfo/debug_info_format.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace pelloran::crashlog {
 
@@ -52,6 +53,11 @@ std::string Unscramble(std::span<const std::uint8_t> bytes) {
 bool ReadUnitHeader(TByteReader& reader, std::span<const std::uint8_t>& name, TUnitHeader& unit) {
   return ReadScrambledView(reader, name) && reader.ReadU32(unit.FirstLine) &&
          reader.ReadU32(unit.CodeOffset) && reader.ReadU32(unit.CodeSize) && reader.ReadU32(unit.DataSize);
+}
+
+// A line that a location cannot hold (only damaged data gives one) is reported as unknown.
+std::int32_t ReportedLine(std::int64_t line) {
+  return line >= 0 && line <= std::numeric_limits<std::int32_t>::max() ? static_cast<std::int32_t>(line) : 0;
 }
 
 bool SkipNameTable(TByteReader& reader, std::uint16_t dataVersion) {
@@ -139,16 +145,18 @@ bool SearchUnit(TByteReader& reader, std::uint16_t dataVersion, std::uint64_t co
   if (!reader.ReadBytes(unit.DataSize, records)) return false;
   TByteReader recordReader(records);
   TUnitNames names;
-  std::int32_t line = static_cast<std::int32_t>(unit.FirstLine);
+  // Wider than any line a location can report: damaged data may start near the top of the range
+  // or add up tens of thousands of deltas, and each step must stay defined.
+  std::int64_t line = unit.FirstLine;
   std::uint64_t start = unitStart;
-  auto location = [&](std::int32_t atLine) {
-    return TDebugLocation{UnitFileName(Unscramble(storedName)), names.Class, names.Procedure, atLine};
+  auto location = [&](std::int64_t atLine) {
+    return TDebugLocation{UnitFileName(Unscramble(storedName)), names.Class, names.Procedure, ReportedLine(atLine)};
   };
   TLineRecord record;
   while (recordReader.Remaining() > 0) {
     if (!ReadLineRecord(recordReader, dataVersion, record)) break;  // damaged tail: test what we have
     if (record.HasName) names.Apply(std::move(record.Name));
-    const std::int32_t nextLine = line + record.LineDelta;
+    const std::int64_t nextLine = line + record.LineDelta;
     const std::uint64_t end = start + record.AddressDelta;
     if (address >= start && address < end) {
       found = location(line);

@@ -66,7 +66,7 @@ struct TDebugLocation {
   std::string UnitName;
   std::string ClassName;
   std::string ProcedureName;
-  std::int32_t Line = 0;
+  std::int32_t Line = 0;  // 0 when unknown, also when damaged data gives a line outside 0..2^31-1
 };
 
 // Looks `address` up in the debug information of the module loaded at `imageBase`. Only the

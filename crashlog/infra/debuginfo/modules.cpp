@@ -145,6 +145,22 @@ void TCrashModulesList::RefreshModules() {
   TraceLeave("TCrashModulesList.RefreshModules", {Count()});
 }
 
+void TCrashModulesList::RegisterModulesNow() {
+  TraceEnter("TCrashModulesList.RegisterModulesNow");
+  RefreshModules();
+  std::vector<std::uintptr_t> light;
+  for (const auto& m : modules_)
+    if (m->Light) light.push_back(m->Handle);
+  for (std::uintptr_t handle : light) FindModule(handle);  // drops a module unloaded meanwhile
+  for (const auto& m : modules_) IndexDebugData(*m);
+  TraceLeave("TCrashModulesList.RegisterModulesNow", {Count()});
+}
+
+void TCrashModulesList::IndexDebugData(TCrashModuleInfo& record) {
+  if (record.DebugData && !record.DebugIndex)
+    record.DebugIndex = std::make_unique<TDebugUnitIndex>(TDebugUnitIndex::Build(*record.DebugData, record.DataVersion));
+}
+
 TCrashDebugInfo TCrashModulesList::GetLocation(std::uintptr_t address) {
   TraceEnter("TCrashModulesList.GetLocation", {reinterpret_cast<const void*>(address)});
   TCrashDebugInfo info = Locate(address);
@@ -159,8 +175,7 @@ TCrashDebugInfo TCrashModulesList::Locate(std::uintptr_t address) {
   TCrashModuleInfo* record = FindModuleOfAddress(address);
   if (!record) return info;
   if (record->DebugData) {
-    if (!record->DebugIndex)
-      record->DebugIndex = std::make_unique<TDebugUnitIndex>(TDebugUnitIndex::Build(*record->DebugData, record->DataVersion));
+    IndexDebugData(*record);
     if (auto found = record->DebugIndex->Find(*record->DebugData, record->DataVersion, record->Handle, address)) {
       info.LocationKind = kLocationDebugInfo;
       info.Module = record;

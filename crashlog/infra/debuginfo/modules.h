@@ -89,6 +89,10 @@ class TCrashModulesList {
   bool AddModule(std::uintptr_t handle);
   // Drops unloaded modules, registers new ones as light records, sorts by handle.
   void RefreshModules();
+  // RefreshModules, then completes every record and reads its debug information's unit table:
+  // the work the first lookup in each module would otherwise do, done at installation rather
+  // than while an error is being processed.
+  void RegisterModulesNow();
 
   // Never raises; an address outside every module gives kind 0, an unexplained one kind 1.
   TCrashDebugInfo GetLocation(std::uintptr_t address);
@@ -103,6 +107,7 @@ class TCrashModulesList {
   TCrashModuleInfo* Find(std::uintptr_t handle) const noexcept;
   TCrashDebugInfo Locate(std::uintptr_t address);
   bool Fill(TCrashModuleInfo& record, std::uintptr_t handle);
+  static void IndexDebugData(TCrashModuleInfo& record);
 
   std::vector<std::unique_ptr<TCrashModuleInfo>> modules_;
   bool refreshing_ = false;

@@ -17,12 +17,9 @@ std::uint32_t U32(const std::uint8_t* p) {
   return value;
 }
 
-// Budget of stack bytes known readable, renewed 400 bytes (or one slot) at a time.
-constexpr std::uint32_t kBudgetStep = 400;
-
-// Locating may register a module, which maps its file: the remembered readability answers are
-// then stale.
-TCrashDebugInfo Locate(TCrashModulesList& modules, TReadableCache& memory, std::uintptr_t address) {
+// Locating may register a module, which maps its file: the remembered readability answers and
+// copies are then stale.
+TCrashDebugInfo Locate(TCrashModulesList& modules, TScanMemory& memory, std::uintptr_t address) {
   const int before = modules.Count();
   TCrashDebugInfo info = modules.GetLocation(address);
   if (modules.Count() != before) memory.Clear();
@@ -50,20 +47,11 @@ TCrashStackList StackScan(TCrashModulesList& modules, std::uintptr_t firstAddres
                            reinterpret_cast<const void*>(high)});
   TCrashStackList list;
   if (firstAddress != 0) list.push_back(modules.GetLocation(firstAddress));
-  TReadableCache memory;
-  std::uint32_t budget = 0;
-  for (std::uintptr_t p = low; p <= high && p >= low; p += 4) {
-    if (budget == 0) {
-      if (memory.IsReadable(p, kBudgetStep)) budget = kBudgetStep;
-      else if (memory.IsReadable(p, 4)) budget = 4;
-      else continue;
-    }
-    budget = budget >= 4 ? budget - 4 : 0;
-    std::uint32_t v = 0;
-    if (!ReadOwnMemory(p, &v, 4)) {  // gone since it was checked: check the next slot afresh
-      budget = 0;
-      continue;
-    }
+  // Each stack page and each page looked into is copied once; slot values and code bytes are
+  // taken from the copies.
+  TScanMemory memory;
+  std::uint32_t v = 0;
+  for (std::uint64_t p = memory.NextSlot(low, high, v); p <= high; p = memory.NextSlot(p + 4, high, v)) {
     if (v < 7) continue;
     std::uint8_t b[7];
     if (!memory.Read(v - 7, b, sizeof b)) continue;

@@ -14,7 +14,9 @@ using TCrashStackList = std::vector<TCrashDebugInfo>;
 
 // Scans the 4-byte slots from `low` to `high` (both inclusive, `high` being the address of the
 // last slot). `firstAddress`, when not 0, is located first (the faulting instruction). Memory is
-// tested for readability before every read, so any range may be given.
+// tested for readability before it is read, so any range may be given. The stack is read in runs
+// of whole pages and every other page at most once per scan: register the modules beforehand
+// (TCrashModulesList::RegisterModulesNow) so that locating does not map module files mid-scan.
 TCrashStackList StackScan(TCrashModulesList& modules, std::uintptr_t firstAddress, std::uintptr_t low,
                           std::uintptr_t high);
 

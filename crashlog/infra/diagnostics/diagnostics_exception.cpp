@@ -35,6 +35,12 @@ std::string DemangledName(const std::type_info* type) {
 
 }  // namespace
 
+bool TExceptionObjectInfo::ClassChainHolds(std::string_view name) const noexcept {
+  for (const std::string& c : ClassChain)
+    if (c == name) return true;
+  return false;
+}
+
 bool ClassChainIsException(const TClassInfo* info) noexcept { return ClassChainHolds(info, "Exception"); }
 
 TExceptionObjectInfo DescribeException(const Exception* object) {
@@ -45,6 +51,8 @@ TExceptionObjectInfo DescribeException(const Exception* object) {
   info.IsException = ClassChainIsException(&object->ClassInfo());
   info.IsAbort = ClassChainHolds(&object->ClassInfo(), "EAbort");
   if (info.IsException) info.Message = object->Message();
+  for (const TClassInfo* c = &object->ClassInfo(); c != nullptr; c = c->Parent)
+    if (c->Name != nullptr) info.ClassChain.emplace_back(c->Name);
   return info;
 }
 
@@ -58,6 +66,7 @@ TExceptionObjectInfo DescribeException(const std::exception_ptr& object) {
     TExceptionObjectInfo info;
     info.HasObject = true;
     info.ClassName = DemangledName(abi::__cxa_current_exception_type());
+    info.ClassChain.push_back(info.ClassName);
     return info;
   }
 }

@@ -8,6 +8,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelloran::crashlog {
 
@@ -20,6 +21,10 @@ struct TExceptionObjectInfo {
   bool IsException = false;  // the class chain holds "Exception" (compared without case)
   bool IsAbort = false;      // the class chain holds "EAbort": a silent exception
   std::string Message;       // only when IsException
+  std::vector<std::string> ClassChain;  // the class and its ancestors, nearest first
+
+  // True when the class or an ancestor is called `name` (exact, case-sensitive).
+  bool ClassChainHolds(std::string_view name) const noexcept;
 };
 
 // True when a class of the chain starting at `info` is called "Exception", in any case.

@@ -85,6 +85,35 @@ std::string StartDirectory() { return StartDirectoryStore(); }
 
 void RecordStartDirectory() { StartDirectoryStore() = CurrentDirectory(); }
 
+namespace {
+
+// The new instance learns from its environment when it was started by a restart, so that a
+// program that fails again at once is not restarted for ever.
+constexpr const char* kRestartedAtVariable = "CRASHLOG_RESTARTED_AT";
+constexpr std::uint64_t kRestartLoopSeconds = 60;
+std::uint64_t restartedAt = 0;  // seconds since 1601, 0: not started by a restart
+
+std::uint64_t NowInSeconds() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return ((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000000u;
+}
+
+}  // namespace
+
+void RecordRestartTime() {
+  char value[32] = {};
+  const DWORD length = GetEnvironmentVariableA(kRestartedAtVariable, value, sizeof value);
+  if (length == 0 || length >= sizeof value) return;
+  restartedAt = std::strtoull(value, nullptr, 10);
+  // Only this instance was restarted: programs it starts were not.
+  SetEnvironmentVariableA(kRestartedAtVariable, nullptr);
+}
+
+bool RestartedRecently() {
+  return restartedAt != 0 && NowInSeconds() - restartedAt < kRestartLoopSeconds;
+}
+
 bool StartNewInstance() {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -101,6 +130,7 @@ bool StartNewInstance() {
 
   std::string commandLine = GetCommandLineA();
   const std::string directory = StartDirectory();
+  SetEnvironmentVariableA(kRestartedAtVariable, std::to_string(NowInSeconds()).c_str());
   PROCESS_INFORMATION process{};
   constexpr DWORD kNewGroupNormalPriority = CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS;  // 0x220
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, kNewGroupNormalPriority, nullptr,
@@ -113,6 +143,10 @@ bool StartNewInstance() {
 
 void TerminateProcessNow(bool restart) {
   Trace("TerminateProcessNow", {restart});
+  if (restart && RestartedRecently()) {
+    Trace("TerminateProcessNow: failed again within a minute of its restart; not restarted");
+    restart = false;
+  }
   if (restart) StartNewInstance();
   TerminateProcess(GetCurrentProcess(), 1);
   ExitProcess(1);  // not reached unless the system refused to terminate

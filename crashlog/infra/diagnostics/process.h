@@ -36,6 +36,11 @@ void RecordStartDirectory();
 // Starts a new instance with this process's command line and start-up information in the
 // StartDirectory. False when the system refused.
 bool StartNewInstance();
+// Reads (once, at installation) whether this instance was started by a restart, and when.
+void RecordRestartTime();
+// True when this instance was started by a restart less than a minute ago: a program that fails
+// again so soon is not restarted again.
+bool RestartedRecently();
 // With `restart`, StartNewInstance; then the process ends with exit code 1.
 [[noreturn]] void TerminateProcessNow(bool restart);
 

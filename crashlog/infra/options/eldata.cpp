@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace pelloran::crashlog {
@@ -23,27 +24,29 @@ bool InflateWhole(std::span<const std::uint8_t> compressed, std::vector<std::uin
                   std::size_t limit) {
   out.clear();
   z_stream z{};
-  if (inflateInit(&z) != Z_OK) return false;
+  if (compressed.size() > std::numeric_limits<uInt>::max() || inflateInit(&z) != Z_OK) return false;
   z.next_in = const_cast<Bytef*>(compressed.data());
   z.avail_in = static_cast<uInt>(compressed.size());
-  // Start near the compressed size (rounded to 256) and grow geometrically: a small stream that
-  // inflates to megabytes must not cost a reallocation per compressed-size step.
-  std::size_t capacity = std::max<std::size_t>(256, (compressed.size() + 255) / 256 * 256);
+  // Start near the compressed size (rounded to 256), never above the limit, and grow
+  // geometrically: a small stream that inflates to megabytes must not cost a reallocation per
+  // compressed-size step.
+  const std::size_t maxStep = std::numeric_limits<uInt>::max();
+  std::size_t capacity = std::min(limit, std::max<std::size_t>(256, (compressed.size() + 255) / 256 * 256));
+  Bytef spare = 0;  // where zlib may point when there is no room at all
   int status = Z_OK;
   try {
     while (status == Z_OK) {
-      if (out.size() == capacity) {
-        if (capacity >= limit) break;
-        capacity = std::min(limit, capacity * 2);
-      }
+      if (out.size() == capacity && capacity < limit)
+        capacity = capacity > limit / 2 ? limit : std::max<std::size_t>(256, capacity * 2);
       const std::size_t produced = out.size();
       out.resize(capacity);
-      z.next_out = out.data() + produced;
-      z.avail_out = static_cast<uInt>(capacity - produced);
+      const std::size_t room = std::min(capacity - produced, maxStep);
+      z.next_out = room ? out.data() + produced : &spare;
+      z.avail_out = static_cast<uInt>(room);
+      // With no room left at the limit, inflate can still finish a stream whose output fitted
+      // exactly; anything more it has to give is refused as Z_BUF_ERROR.
       status = inflate(&z, Z_NO_FLUSH);
-      out.resize(capacity - z.avail_out);
-      // Z_BUF_ERROR with input left means only "no room"; with no input left, the stream is cut.
-      if (status == Z_BUF_ERROR && z.avail_in != 0 && out.size() == capacity) status = Z_OK;
+      out.resize(produced + room - z.avail_out);
     }
   } catch (const std::bad_alloc&) {
     // A damaged body can ask for more than a crowded 32-bit process has: the container is simply

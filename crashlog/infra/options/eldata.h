@@ -36,8 +36,8 @@ struct TEldataContents {
   std::vector<std::uint8_t> Body;  // inflated when the container was compressed
 };
 
-// zlib over whole buffers. Inflate fails (false, `out` unspecified) on damaged or truncated data,
-// on output beyond `limit`, and when memory for the output runs out.
+// zlib over whole buffers. Inflate fails (false, `out` unspecified but never longer than `limit`)
+// on damaged or truncated data, on output beyond `limit`, and when memory for the output runs out.
 bool InflateWhole(std::span<const std::uint8_t> compressed, std::vector<std::uint8_t>& out,
                   std::size_t limit = kMaxEldataBodySize);
 std::vector<std::uint8_t> DeflateWhole(std::span<const std::uint8_t> bytes, int level = 9);

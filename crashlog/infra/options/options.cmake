@@ -10,7 +10,8 @@ pelloran_add_library(crashlog_shared_channel
 set(crashlog_option_stream_sources
   ${CMAKE_CURRENT_LIST_DIR}/option_stream_bytes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/option_stream.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/eldata.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/eldata.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/module_payload.cpp)
 set_property(GLOBAL PROPERTY CRASHLOG_OPTION_STREAM_SOURCES ${crashlog_option_stream_sources})
 pelloran_add_library(crashlog_option_stream
   SOURCES ${crashlog_option_stream_sources}

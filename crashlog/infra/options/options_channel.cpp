@@ -2,15 +2,13 @@
 
 #include <mutex>
 
+#include "crashlog/infra/options/module_payload.h"
 #include "crashlog/infra/options/options.h"
 #include "crashlog/infra/options/shared_channel.h"
 
 namespace pelloran::crashlog {
 
 namespace {
-
-constexpr std::uint8_t kNothingPublished = 0;
-constexpr std::uint8_t kPublished = 1;
 
 // The channel stays mapped while the module runs: the block lives only while a handle is open.
 struct TModuleChannel {
@@ -41,20 +39,18 @@ void CloseModuleChannel() {
 }
 
 bool PublishModuleOptions(std::span<const std::uint8_t> optionStream) {
-  std::vector<std::uint8_t> payload;
-  payload.reserve(optionStream.size() + 1);
-  payload.push_back(kPublished);
-  payload.insert(payload.end(), optionStream.begin(), optionStream.end());
+  const auto payload = EncodeModulePayload(optionStream);
   auto& state = ModuleChannel();
   std::lock_guard guard(state.lock);
   return ReplaceSharedChannel(state.channel, kModuleChannel, nullptr, payload);
 }
 
 std::optional<std::vector<std::uint8_t>> ReadPublishedOptions(const void* module) {
-  auto payload = ReadSharedChannel(kModuleChannel, module);
-  if (!payload || payload->empty() || (*payload)[0] == kNothingPublished) return std::nullopt;
-  payload->erase(payload->begin());
-  return payload;
+  const auto payload = ReadSharedChannel(kModuleChannel, module);
+  if (!payload) return std::nullopt;
+  const auto stream = DecodeModulePayload(*payload);
+  if (!stream) return std::nullopt;
+  return std::vector<std::uint8_t>(stream->begin(), stream->end());
 }
 
 bool LoadPublishedOptions(const void* module, TCrashModuleOptions& options, std::uint16_t /*containerVersion*/) {

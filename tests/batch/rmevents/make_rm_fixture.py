@@ -3,7 +3,8 @@
 streams added by the test-side writer (rmfile.py), in one of several layouts.
 
     make_rm_fixture.py OUT.rm [--layout NAME] [--seconds S] [--video rv10|rv20]
-                       [--audio real_144|ac3] [--size-mb N]
+                       [--audio real_144|ac3] [--size-mb N] [--num-headers N|every]
+                       [--num-streams N] [--data-size N]
 
 Layouts (all carry the marker "ads.example.com" in their advertising and nowhere else):
   events-v0     one DATA chunk; video, audio and a realevent stream, version-0 packets;
@@ -15,7 +16,14 @@ Layouts (all carry the marker "ads.example.com" in their advertising and nowhere
                 advertising in a second one; no CONT
   mixed-v1      audio and video in version-1 packets too, three DATA chunks with everything
                 interleaved (ffmpeg cannot read this one; the tests check it with rmfile.py)
+  older-types   the older forms of the advertising types: events typed syncMM/x-pn-realvideo
+                (version 0) and syncMM/x-pn-realvideo-encrypted (version 1), an image map typed
+                image_map/x-pn-realvideo; indexes for video, the events and the image map
   plain         ffmpeg's file as it is (DATA size 18 bytes too large, 8 zero bytes at the end)
+
+--num-headers writes that count into .RMF instead of the header section's ("every": every
+chunk of the file, .RMF included, as the format's reference parser counts); --num-streams that
+count into PROP instead of the physical streams; --data-size that size into the first DATA chunk.
 
 --size-mb repeats the media (timestamps running on) until the file is at least that large.
 The audio and video packets of every layout are ffmpeg's, byte for byte; ffprobe of the cleaned
@@ -36,7 +44,7 @@ AD_MARKER = b"ads.example.com"
 AD_CONT = (b"Free movies at ads.example.com", b"ads.example.com", b"(c) ads.example.com",
            b"comment kept")
 
-LAYOUTS = ("events-v0", "imagemap-v1", "split-data", "mixed-v1", "plain")
+LAYOUTS = ("events-v0", "imagemap-v1", "split-data", "mixed-v1", "older-types", "plain")
 
 
 def make_base(path, seconds, video, audio, size="176x144", bitrate="200k"):
@@ -178,9 +186,25 @@ def build(layout, base, seconds, min_bytes=0):
         third = len(mixed) // 3
         rm.data_chunks = [mixed[:third], mixed[third:2 * third], mixed[2 * third:]]
         rm.indexes = [Index(0, [(p.timestamp, p, None) for p in mixed if p.stream == 0][::4])]
+    elif layout == "older-types":
+        events = ad_packets(2, event_payload, seconds, 500, 0)
+        secret = ad_packets(3, event_payload, seconds, 800, 1, start=30)
+        maps = ad_packets(4, imagemap_payload, seconds, 600, 1, start=70)
+        rm.streams = [video, audio, ad_stream(2, "syncMM/x-pn-realvideo", "Events"),
+                      ad_stream(3, "syncMM/x-pn-realvideo-encrypted", "Events"),
+                      ad_stream(4, "image_map/x-pn-realvideo", "Image Map")]
+        rm.cont = AD_CONT
+        rm.data_chunks = [interleave(media, events, secret, maps)]
+        rm.indexes = [keyframe_index(0, media), Index(2, [(p.timestamp, p, None) for p in events]),
+                      Index(4, [(p.timestamp, p, None) for p in maps])]
     else:
         raise ValueError("unknown layout %r" % layout)
     return rm
+
+
+def every_chunk(rm):
+    """.RMF, PROP, CONT, the stream headers, the DATA and INDX chunks."""
+    return 2 + (rm.cont is not None) + len(rm.streams) + len(rm.data_chunks) + len(rm.indexes)
 
 
 def main(argv=None):
@@ -192,20 +216,35 @@ def main(argv=None):
     ap.add_argument("--audio", default="real_144", choices=("real_144", "ac3"))
     ap.add_argument("--size-mb", type=float, default=0)
     ap.add_argument("--keep-base", metavar="PATH", help="also keep ffmpeg's own file here")
+    ap.add_argument("--num-headers")
+    ap.add_argument("--num-streams", type=lambda v: int(v, 0))
+    ap.add_argument("--data-size", type=lambda v: int(v, 0))
     args = ap.parse_args(argv)
+    changes_plain = args.num_headers or args.num_streams is not None or args.data_size is not None
 
     with tempfile.TemporaryDirectory() as tmp:
         base_path = args.keep_base or os.path.join(tmp, "base.rm")
         big = args.size_mb >= 20
         make_base(base_path, args.seconds, args.video, args.audio,
                   size="640x480" if big else "176x144", bitrate="4M" if big else "200k")
-        if args.layout == "plain" and not args.size_mb:
+        if args.layout == "plain" and not args.size_mb and not changes_plain:
             with open(base_path, "rb") as src, open(args.output, "wb") as dst:
                 dst.write(src.read())
             return 0
         base = rmfile.read(base_path)
         rm = build(args.layout, base, args.seconds, int(args.size_mb * 1024 * 1024))
+        if args.num_headers == "every":
+            rm.num_headers = every_chunk(rm)
+        elif args.num_headers:
+            rm.num_headers = int(args.num_headers, 0)
+        rm.num_streams = args.num_streams
         rmfile.write(rm, args.output)
+    if args.data_size is not None:
+        first_data = next(off for fourcc, off, _ in rmfile.read(args.output).chunks
+                          if fourcc == b"DATA")
+        with open(args.output, "r+b") as f:
+            f.seek(first_data + 4)
+            f.write(struct.pack(">I", args.data_size))
     return 0
 
 

@@ -1,7 +1,6 @@
 #pragma once
 // A ToolEnvironment over in-memory files, so a whole run of the tool can be checked without a
-// disk: which files exist after it, and the order in which it read the input and wrote the
-// output.
+// disk: which files exist after it, and the order and size of its reads and writes.
 
 #include <algorithm>
 #include <cstring>
@@ -19,8 +18,9 @@ using pelloran::rmevents::InputFile;
 using pelloran::rmevents::WritableFile;
 
 struct IoEvent {
-  bool write;       // false: a read of the input
-  uint64_t offset;  // input offset read, or output size after the write
+  enum Kind { Read, Append, Patch } kind;
+  uint64_t offset;  // input offset read, output offset patched, or output size after an append
+  uint64_t size;    // bytes read or written
 };
 
 class MemoryEnvironment : public pelloran::rmevents::ToolEnvironment {
@@ -61,9 +61,9 @@ class MemoryEnvironment : public pelloran::rmevents::ToolEnvironment {
     Input(MemoryEnvironment& env, const std::vector<uint8_t>& bytes) : env_(env), bytes_(bytes) {}
     uint64_t Size() const override { return bytes_.size(); }
     size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
-      env_.events.push_back({false, offset});
       if (offset >= bytes_.size()) return 0;
       size_t count = std::min<size_t>(n, static_cast<size_t>(bytes_.size() - offset));
+      env_.events.push_back({IoEvent::Read, offset, count});
       std::memcpy(buffer, bytes_.data() + offset, count);
       return count;
     }
@@ -78,7 +78,13 @@ class MemoryEnvironment : public pelloran::rmevents::ToolEnvironment {
     void Write(const void* data, size_t n) override {
       const uint8_t* p = static_cast<const uint8_t*>(data);
       bytes_.insert(bytes_.end(), p, p + n);
-      env_.events.push_back({true, bytes_.size()});
+      env_.events.push_back({IoEvent::Append, bytes_.size(), n});
+    }
+    void WriteAt(uint64_t offset, const void* data, size_t n) override {
+      if (offset > bytes_.size() || n > bytes_.size() - offset)
+        throw pelloran::EInOutError("a patch past the end of the output", 0);
+      std::memcpy(bytes_.data() + offset, data, n);
+      env_.events.push_back({IoEvent::Patch, offset, n});
     }
     void Close() override {}
 

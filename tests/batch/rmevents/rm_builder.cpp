@@ -26,18 +26,28 @@ std::vector<uint8_t> Chunk(const char* id, const std::vector<uint8_t>& body) {
 
 size_t PacketSize(const Packet& p) { return (p.version == 0 ? 12 : 13) + p.payload.size(); }
 
-bool IsAd(const std::string& mime) { return mime.find("x-pn-") != std::string::npos &&
-                                            (mime.find("event") != std::string::npos ||
-                                             mime.find("imagemap") != std::string::npos); }
-
 }  // namespace
+
+bool IsAdType(const std::string& mime) {
+  std::string m;
+  for (char c : mime) m += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (m.rfind("logical-", 0) == 0) m.erase(0, 8);
+  for (const char* ad :
+       {"application/x-pn-realevent", "application/x-pn-realevent-encrypted",
+        "application/x-pn-imagemap", "application/x-pn-multirate-imagemap",
+        "syncmm/x-pn-realvideo", "syncmm/x-pn-realvideo-encrypted", "image_map/x-pn-realvideo",
+        "image_map/x-pn-realvideo-encrypted"})
+    if (m == ad) return true;
+  return false;
+}
 
 std::vector<uint8_t> RmBuilder::Header(const std::vector<uint32_t>& dataAt, uint32_t indexAt,
                                        uint32_t totalPackets) const {
   std::vector<uint8_t> out;
   std::vector<uint8_t> b;
   Put32(b, 0);
-  Put32(b, static_cast<uint32_t>(1 + (withContent ? 1 : 0) + streams.size()));
+  Put32(b, numHeaders.value_or(static_cast<uint32_t>(1 + (withContent ? 1 : 0) +
+                                                      streams.size())));
   std::vector<uint8_t> c = Chunk(".RMF", b);
   out.insert(out.end(), c.begin(), c.end());
 
@@ -51,7 +61,7 @@ std::vector<uint8_t> RmBuilder::Header(const std::vector<uint32_t>& dataAt, uint
   for (uint32_t v : {rate, rate, 1000u, 100u, totalPackets, 5000u, 0u, indexAt,
                      dataAt.empty() ? 0u : dataAt[0]})
     Put32(b, v);
-  Put16(b, physical);
+  Put16(b, numStreams.value_or(static_cast<uint16_t>(physical)));
   Put16(b, 3);
   c = Chunk("PROP", b);
   out.insert(out.end(), c.begin(), c.end());
@@ -114,9 +124,11 @@ std::vector<uint8_t> RmBuilder::Build() {
   for (const auto& chunk : data) total += static_cast<uint32_t>(chunk.size());
   // Header sizes do not depend on the offsets they hold: lay out with zeros first.
   size_t headerSize = Header(std::vector<uint32_t>(data.size(), 0), 0, total).size();
+  uint32_t indexSize = 0;
+  for (const Index& x : indexes) indexSize += static_cast<uint32_t>(20 + 14 * x.entries.size());
   std::vector<uint32_t> dataAt;
   packetOffsets.assign(data.size(), {});
-  uint32_t pos = static_cast<uint32_t>(headerSize);
+  uint32_t pos = static_cast<uint32_t>(headerSize) + (indexesFirst ? indexSize : 0);
   for (size_t k = 0; k < data.size(); ++k) {
     dataAt.push_back(pos);
     pos += 18;
@@ -126,9 +138,10 @@ std::vector<uint8_t> RmBuilder::Build() {
     }
   }
   dataOffsets = dataAt;
-  uint32_t indexAt = indexes.empty() ? 0 : pos;
+  uint32_t indexAt = indexes.empty() ? 0 : indexesFirst ? static_cast<uint32_t>(headerSize) : pos;
 
   std::vector<uint8_t> out = Header(dataAt, indexAt, total);
+  std::vector<uint8_t> dataChunks;
   for (size_t k = 0; k < data.size(); ++k) {
     std::vector<uint8_t> b;
     Put32(b, static_cast<uint32_t>(data[k].size()));
@@ -148,8 +161,9 @@ std::vector<uint8_t> RmBuilder::Build() {
       PutText(b, p.payload);
     }
     std::vector<uint8_t> c = Chunk("DATA", b);
-    out.insert(out.end(), c.begin(), c.end());
+    dataChunks.insert(dataChunks.end(), c.begin(), c.end());
   }
+  if (!indexesFirst) out.insert(out.end(), dataChunks.begin(), dataChunks.end());
   uint32_t indexPos = indexAt;
   for (size_t i = 0; i < indexes.size(); ++i) {
     const Index& x = indexes[i];
@@ -171,6 +185,7 @@ std::vector<uint8_t> RmBuilder::Build() {
     out.insert(out.end(), c.begin(), c.end());
     indexPos += size;
   }
+  if (indexesFirst) out.insert(out.end(), dataChunks.begin(), dataChunks.end());
   return out;
 }
 
@@ -206,7 +221,8 @@ std::vector<Packet> PacketsOf(const RmBuilder& b, bool withoutAds) {
     for (const Packet& p : chunk) {
       bool ad = false;
       for (const Stream& s : b.streams)
-        if (s.number == p.stream && s.mime.rfind("logical-", 0) != 0 && IsAd(s.mime)) ad = true;
+        if (s.number == p.stream && s.mime.rfind("logical-", 0) != 0 && IsAdType(s.mime))
+          ad = true;
       if (!withoutAds || !ad) out.push_back(p);
     }
   return out;

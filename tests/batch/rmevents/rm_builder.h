@@ -4,6 +4,7 @@
 // version-1 packets and INDX chunks whose entries name packets by their place.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,11 @@ class RmBuilder {
               comment = "a comment";
   std::vector<std::vector<Packet>> data;
   std::vector<Index> indexes;
+  // Written as given; by default .RMF counts the header section after itself and PROP the
+  // physical streams.
+  std::optional<uint32_t> numHeaders;
+  std::optional<uint16_t> numStreams;
+  bool indexesFirst = false;  // INDX chunks before the DATA chunks instead of after them
 
   std::vector<uint8_t> Build();
   // Where the last Build put each packet and each DATA chunk.
@@ -56,6 +62,9 @@ class RmBuilder {
 // Video 0 and audio 1 with `rounds` packets each, an event stream 2 (version 0) and an image
 // map 3 (version 1) interleaved, one DATA chunk, indexes for video and for the events.
 RmBuilder SampleFile(int rounds = 6);
+
+// The advertising types the tests use, written out in full (any case, "logical-" ignored).
+bool IsAdType(const std::string& mime);
 
 // Physical packets of the builder in file order, as the cleaner must keep them.
 std::vector<Packet> PacketsOf(const RmBuilder& b, bool withoutAds);

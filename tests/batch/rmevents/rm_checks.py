@@ -1,6 +1,7 @@
 """Checks a cleaned RealMedia file against its input, with the test-side reader and ffprobe.
 
     check_cleaned(input, output, texts)  -> list of problems (empty when the output is right)
+    expected_counts(input, output)       -> the .RMF and PROP counts the output must carry
     ffprobe_media(path)                  -> {"audio": [...], "video": [...]} packet summaries
 """
 import json
@@ -18,6 +19,9 @@ AD_TYPES = {
     b"application/x-pn-imagemap", b"application/x-pn-imagemap-encrypted",
     b"application/x-pn-encrypted-imagemap", b"application/x-pn-multirate-imagemap",
     b"application/x-pn-multirate-imagemap-encrypted",
+    # The older forms: the kind in the major type, the video subtype borrowed.
+    b"syncmm/x-pn-realvideo", b"syncmm/x-pn-realvideo-encrypted",
+    b"image_map/x-pn-realvideo", b"image_map/x-pn-realvideo-encrypted",
 }
 
 
@@ -73,8 +77,40 @@ def check_cleaned(input_path, output_path, texts):
         if out.cont != tuple(cont):
             problems.append("CONT is %r, expected %r" % (out.cont, tuple(cont)))
 
+    headers, streams = expected_counts(src, out)
+    if out.num_headers != headers:
+        problems.append(".RMF counts %d chunks, expected %d" % (out.num_headers, headers))
+    if out.prop["num_streams"] != streams:
+        problems.append("PROP counts %d streams, expected %d" % (out.prop["num_streams"], streams))
     problems += _check_offsets(out)
     return problems
+
+
+def chunk_counts(rm):
+    """The chunks after .RMF: those before the first DATA chunk, and all of them."""
+    section = every = 0
+    in_section = True
+    for fourcc, _offset, _size in rm.chunks:
+        if fourcc == b".RMF":
+            continue
+        if fourcc == b"DATA":
+            in_section = False
+        every += 1
+        section += in_section
+    return section, every
+
+
+def expected_counts(src, out):
+    """The counts of .RMF and PROP that describe out, counted the way src counted; a count of
+    src that fits no way gives every chunk with .RMF, and every stream header."""
+    s_in, a_in = chunk_counts(src)
+    s_out, a_out = chunk_counts(out)
+    ways = ((s_in, s_out), (s_in + 1, s_out + 1), (a_in, a_out), (a_in + 1, a_out + 1))
+    headers = next((o for i, o in ways if i == src.num_headers), a_out + 1)
+    physical_in = sum(1 for s in src.streams if not s.is_logical())
+    physical_out = sum(1 for s in out.streams if not s.is_logical())
+    streams = physical_out if src.prop["num_streams"] == physical_in else len(out.streams)
+    return headers, streams
 
 
 def _check_offsets(out):
@@ -91,9 +127,6 @@ def _check_offsets(out):
                         (p["data_offset"], data_offsets[0]))
     if p["index_offset"] != (index_offsets[0] if index_offsets else 0):
         problems.append("PROP index offset %d, indexes at %s" % (p["index_offset"], index_offsets))
-    physical = [s for s in out.streams if not s.is_logical()]
-    if p["num_streams"] != len(physical):
-        problems.append("PROP counts %d streams, %d headers" % (p["num_streams"], len(physical)))
     for i, (off, n, nxt) in enumerate(out.data_headers):
         expect = data_offsets[i + 1] if i + 1 < len(data_offsets) else 0
         if nxt != expect or n != len(out.data_chunks[i]):

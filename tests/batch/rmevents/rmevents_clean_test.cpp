@@ -23,23 +23,47 @@ struct Cleaned {
   ParsedFile file;
   InputLayout layout;
   CleanPlan plan;
+  CleanResult result;
 };
 
+// As the tool does it: the headers first, then one pass that writes while it reads.
 Cleaned Clean(const std::vector<uint8_t>& input, const EventTexts& texts = {},
               const ScanLimits& limits = {}) {
   Cleaned c;
   MemoryInput in(input);
-  BufferedReader reader(in, 4096);
-  c.layout = ScanInput(reader, limits);
+  BufferedReader headers(in, 4096);
+  c.layout = ScanHeaders(headers, limits);
   c.plan = MakePlan(c.layout, texts);
   MemoryOutput out;
+  BufferedReader reader(in, 4096);
   BufferedWriter writer(out, 4096);
-  WriteCleanFile(reader, c.layout, c.plan, writer);
+  c.result = WriteCleanFile(reader, c.layout, c.plan, writer);
   c.bytes = out.bytes;
   c.file = rmtest::ParseFile(c.bytes);
   EXPECT_TRUE(c.file.ok) << "the cleaned file does not parse";
-  EXPECT_EQ(c.bytes.size(), c.plan.outputSize);
+  EXPECT_EQ(c.bytes.size(), c.result.outputSize);
+  // The whole check of the cleaned file: every packet sound, every index entry on its packet.
+  MemoryInput again(c.bytes);
+  BufferedReader check(again, 4096);
+  EXPECT_NO_THROW({
+    InputLayout cleaned = ScanInput(check);
+    for (const std::string& note : cleaned.notes)
+      EXPECT_EQ(note.find("index"), std::string::npos) << note;
+  });
   return c;
+}
+
+// The chunks after .RMF: those before the first DATA chunk, and all of them.
+std::pair<uint32_t, uint32_t> ChunkCounts(const ParsedFile& f) {
+  uint32_t section = 0, all = 0;
+  bool inSection = true;
+  for (const auto& chunk : f.chunks) {
+    if (chunk.first == ".RMF") continue;
+    if (chunk.first == "DATA") inSection = false;
+    ++all;
+    section += inSection;
+  }
+  return {section, all};
 }
 
 std::vector<rmtest::Packet> Packets(const ParsedFile& f) {
@@ -79,7 +103,7 @@ TEST(Clean, AdStreamsGoAndEveryMediaPacketStaysByteForByte) {
   EXPECT_EQ(c.file.streams, streams);
   std::string all(c.bytes.begin(), c.bytes.end());
   EXPECT_EQ(all.find("ads.example.com"), std::string::npos);
-  EXPECT_EQ(c.layout.removedPackets, 5u);
+  EXPECT_EQ(c.result.packets - c.result.keptPackets, 5u);
 }
 
 TEST(Clean, HeaderCountsOffsetsAndRatesFollowTheNewLayout) {
@@ -99,22 +123,39 @@ TEST(Clean, HeaderCountsOffsetsAndRatesFollowTheNewLayout) {
   EXPECT_EQ(f.logicalOffsets[2], std::vector<uint32_t>{f.dataOffsets[0]});
 }
 
-TEST(Clean, IndexEntriesPointAtTheSamePacketsInTheCleanedFile) {
-  RmBuilder b = rmtest::SampleFile(9);
-  Cleaned c = Clean(b.Build());
-  ASSERT_EQ(c.file.indexes.size(), 1u);
-  const rmtest::ParsedIndex& x = c.file.indexes[0];
+// The video index of SampleFile(9), checked against the cleaned file's own packets.
+void ExpectVideoIndexOnItsPackets(const ParsedFile& f) {
+  ASSERT_EQ(f.indexes.size(), 1u);
+  const rmtest::ParsedIndex& x = f.indexes[0];
   EXPECT_EQ(x.stream, 0);
   EXPECT_EQ(x.next, 0u);
+  EXPECT_EQ(f.prop[7], x.offset);
   ASSERT_EQ(x.records.size(), 9u);
   for (const auto& r : x.records) {
     size_t n = 0;
-    while (n < c.file.packets.size() && c.file.packets[n].offset != r.offset) ++n;
-    ASSERT_LT(n, c.file.packets.size()) << "entry at " << r.offset << " hits no packet";
-    EXPECT_EQ(c.file.packets[n].packet.stream, 0);
-    EXPECT_EQ(c.file.packets[n].packet.timestamp, r.timestamp);
+    while (n < f.packets.size() && f.packets[n].offset != r.offset) ++n;
+    ASSERT_LT(n, f.packets.size()) << "entry at " << r.offset << " hits no packet";
+    EXPECT_EQ(f.packets[n].packet.stream, 0);
+    EXPECT_EQ(f.packets[n].packet.timestamp, r.timestamp);
     EXPECT_EQ(r.count, n);  // packets before it, counted in the cleaned file
   }
+}
+
+TEST(Clean, IndexEntriesPointAtTheSamePacketsInTheCleanedFile) {
+  ExpectVideoIndexOnItsPackets(Clean(rmtest::SampleFile(9).Build()).file);
+}
+
+TEST(Clean, AnIndexAheadOfItsPacketsIsWrittenAfterThem) {
+  RmBuilder b = rmtest::SampleFile(9);
+  b.indexesFirst = true;
+  b.numHeaders = 10;  // PROP, CONT, six stream headers and two indexes before the DATA chunk
+  Cleaned c = Clean(b.Build());
+  std::vector<std::string> codes;
+  for (const auto& chunk : c.file.chunks) codes.push_back(chunk.first);
+  EXPECT_EQ(codes, (std::vector<std::string>{".RMF", "PROP", "CONT", "MDPR", "MDPR", "MDPR",
+                                             "DATA", "INDX"}));
+  EXPECT_EQ(c.file.numHeaders, 5u);  // the header section as written
+  ExpectVideoIndexOnItsPackets(c.file);
 }
 
 TEST(Clean, ContentDescriptionTakesTheEventsTextsAndKeepsTheRest) {
@@ -191,8 +232,31 @@ TEST(Clean, FfmpegsOversizedDataChunkAndTrailingZerosAreTolerated) {
   input.insert(input.end(), 8, 0);
   Cleaned c = Clean(input);
   ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(c.file));
-  EXPECT_EQ(c.layout.data[0].slack, 8u);
-  EXPECT_EQ(c.layout.notes.size(), 2u);
+  ASSERT_EQ(c.layout.notes.size(), 1u);
+  EXPECT_NE(c.layout.notes[0].find("gives a wrong size"), std::string::npos);
+  ASSERT_EQ(c.result.notes.size(), 1u);
+  EXPECT_NE(c.result.notes[0].find("8 bytes after its last packet"), std::string::npos);
+}
+
+TEST(Clean, ADataSizeFarPastTheEndIsNamedWrongAndWhatFollowsIsKept) {
+  RmBuilder b = rmtest::SampleFile();
+  std::vector<uint8_t> input = b.Build();
+  StoreU32(input.data() + b.dataOffsets[0] + 4, 0xFFFFFFFF);
+  Cleaned c = Clean(input);
+  ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(c.file));
+  ASSERT_EQ(c.layout.notes.size(), 1u);
+  EXPECT_NE(c.layout.notes[0].find("gives a wrong size, 4294967295 bytes"), std::string::npos);
+  // The video index after the DATA chunk is still found (PROP names it) and kept.
+  ASSERT_EQ(c.file.indexes.size(), 1u);
+  EXPECT_EQ(c.file.indexes[0].records.size(), 6u);
+  EXPECT_TRUE(c.result.notes.empty());
+
+  b.indexes.clear();  // nothing after the DATA chunk: it ends with the file
+  input = b.Build();
+  StoreU32(input.data() + b.dataOffsets[0] + 4, 0xFFFFFFFF);
+  Cleaned last = Clean(input);
+  ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(last.file));
+  EXPECT_EQ(last.file.dataOffsets.size(), 1u);
 }
 
 TEST(Clean, AnIndexWhoseSizeLeavesOutItsRecordsIsTolerated) {
@@ -215,8 +279,8 @@ TEST(Clean, AnIndexThatMissesItsPacketsIsLeftOut) {
   Cleaned c = Clean(input);
   EXPECT_TRUE(c.file.indexes.empty());
   EXPECT_EQ(c.file.prop[7], 0u);
-  ASSERT_EQ(c.plan.notes.size(), 1u);
-  EXPECT_NE(c.plan.notes[0].find("between packets"), std::string::npos);
+  ASSERT_EQ(c.result.notes.size(), 1u);
+  EXPECT_NE(c.result.notes[0].find("between packets"), std::string::npos);
   ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(c.file));
 }
 
@@ -264,6 +328,78 @@ TEST(Clean, AFileWithoutAdvertisingKeepsEverything) {
   std::vector<uint8_t> input = b.Build();
   Cleaned c = Clean(input);
   EXPECT_EQ(c.bytes, input);  // the same texts, so the same bytes
+}
+
+TEST(Clean, OlderEventAndImageMapTypesGoWithTheirPacketsAndIndexes) {
+  RmBuilder b;
+  b.streams = {{0, "video/x-pn-realvideo", 1000, {}},
+               {1, "audio/x-pn-realaudio", 500, {}},
+               {2, "syncMM/x-pn-realvideo", 10, {}},
+               {3, "SYNCMM/X-PN-REALVIDEO-ENCRYPTED", 10, {}},
+               {4, "image_map/x-pn-realvideo", 10, {}},
+               {5, "logical-syncMM/x-pn-realvideo", 0, {2, 3}}};
+  std::vector<rmtest::Packet> packets;
+  for (uint32_t i = 0; i < 6; ++i) {
+    packets.push_back({0, 0, i * 100, "frame " + std::to_string(i), 2});
+    packets.push_back({0, 1, i * 100, "sound " + std::to_string(i), 0});
+    packets.push_back({0, static_cast<uint16_t>(2 + i % 3), i * 100 + 1,
+                       "u http://ads.example.com/" + std::to_string(i), 2});
+  }
+  b.data = {packets};
+  b.indexes = {{0, {{0, 0}, {0, 9}}}, {2, {{0, 2}}}, {4, {{0, 8}, {0, 17}}}};
+  Cleaned c = Clean(b.Build());
+  EXPECT_EQ(c.file.streams, (std::vector<std::pair<uint16_t, std::string>>{
+                                {0, "video/x-pn-realvideo"}, {1, "audio/x-pn-realaudio"}}));
+  ExpectSamePackets(rmtest::PacketsOf(b, true), Packets(c.file));
+  EXPECT_EQ(c.file.packets.size(), 12u);
+  ASSERT_EQ(c.file.indexes.size(), 1u);
+  EXPECT_EQ(c.file.indexes[0].stream, 0);
+  EXPECT_EQ(c.file.numStreams, 2);
+  EXPECT_EQ(c.file.numHeaders, 4u);  // PROP, CONT and two stream headers
+  std::string all(c.bytes.begin(), c.bytes.end());
+  EXPECT_EQ(all.find("ads.example.com"), std::string::npos);
+}
+
+TEST(Clean, TheChunkCountDescribesTheOutputTheWayTheInputCounted) {
+  // The sample loses three stream headers and an index; the split one also a DATA chunk.
+  RmBuilder split = rmtest::SampleFile();
+  std::vector<rmtest::Packet> media, ads;
+  for (const auto& p : split.data[0]) (p.stream >= 2 ? ads : media).push_back(p);
+  split.data = {media, ads};
+  split.indexes = {{0, {{0, 0}, {0, 2}}}, {2, {{1, 0}}}};
+  for (RmBuilder b : {rmtest::SampleFile(), split}) {
+    auto [sectionIn, allIn] = ChunkCounts(rmtest::ParseFile(b.Build()));
+    // After .RMF: the header section or every chunk; .RMF itself counted or not.
+    const std::pair<uint32_t, bool> ways[] = {
+        {sectionIn, false}, {sectionIn + 1, false}, {allIn, true}, {allIn + 1, true}};
+    for (size_t w = 0; w < 4; ++w) {
+      b.numHeaders = ways[w].first;
+      Cleaned c = Clean(b.Build());
+      auto [section, all] = ChunkCounts(c.file);
+      EXPECT_EQ(c.file.numHeaders, (ways[w].second ? all : section) + w % 2) << "way " << w;
+    }
+    // A count that fits no way is wrong; the output counts all its chunks, .RMF included.
+    for (uint32_t wrong : {0xFFFFFFFFu, 0u, allIn + 2}) {
+      b.numHeaders = wrong;
+      Cleaned c = Clean(b.Build());
+      EXPECT_EQ(c.file.numHeaders, c.file.chunks.size()) << wrong;
+      ASSERT_EQ(c.plan.notes.size(), 1u);
+      EXPECT_NE(c.plan.notes[0].find("the count is wrong"), std::string::npos);
+    }
+  }
+}
+
+TEST(Clean, TheStreamCountDescribesTheOutputTheWayTheInputCounted) {
+  RmBuilder b = rmtest::SampleFile();  // four physical streams and two logical headers
+  EXPECT_EQ(Clean(b.Build()).file.numStreams, 2);  // physical ones
+  b.numStreams = 6;                                // every stream header
+  EXPECT_EQ(Clean(b.Build()).file.numStreams, 3);
+  b.numStreams = 0xFFFF;
+  Cleaned damaged = Clean(b.Build());
+  EXPECT_EQ(damaged.file.numStreams, damaged.file.streams.size());
+  EXPECT_EQ(damaged.file.streams.size(), 3u);
+  ASSERT_EQ(damaged.plan.notes.size(), 1u);
+  EXPECT_NE(damaged.plan.notes[0].find("counts 65535 streams"), std::string::npos);
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ TEST(Run, ASuccessfulRunLogsWhatItReadRemovedAndWroteThenStars) {
   const std::string log = r->log.Text();
   EXPECT_EQ(r->log.lines.back(), "***");
   EXPECT_NE(log.find("Read: \"in.rm\""), std::string::npos);
+  EXPECT_NE(log.find("Read: 17 packets, 5 of them advertising"), std::string::npos);
   EXPECT_NE(log.find("Removed: stream 2, application/x-pn-realevent (event stream): its header "
                      "and 3 packets"),
             std::string::npos);
@@ -194,7 +195,7 @@ TEST(Run, DamagedBytesAnywhereNeverCrashAndAnyOutputIsSound) {
   EXPECT_GT(succeeded, 0);
 }
 
-TEST(Run, TheOutputIsWrittenWhileTheInputIsStillBeingRead) {
+TEST(Run, EachInputByteIsReadOnceAndTheOutputOnlyGrowsInLargeWrites) {
   // About 3 MiB of packets: several buffers' worth each way.
   rmtest::RmBuilder b;
   b.streams = {{0, "video/x-pn-realvideo", 1000, {}},
@@ -205,23 +206,50 @@ TEST(Run, TheOutputIsWrittenWhileTheInputIsStillBeingRead) {
     if (i % 50 == 0) packets.push_back({1, 1, i * 40, "u http://ads.example.com/", 2});
   }
   b.data = {packets};
-  auto r = RunOn(b.Build());
+  b.indexes = {{0, {{0, 0}, {0, 500}, {0, 1000}}}};
+  const std::vector<uint8_t> input = b.Build();
+  auto r = RunOn(input);
   ASSERT_TRUE(r->outcome.succeeded) << r->log.Text();
-  size_t firstWrite = 0, lastRead = 0, writes = 0;
-  uint64_t size = 0;
+  const std::vector<uint8_t>& out = r->env.files[L"out.rm"];
+  uint64_t read = 0, size = 0;
+  size_t firstWrite = 0, lastRead = 0, appends = 0;
   for (size_t i = 0; i < r->env.events.size(); ++i) {
     const rmtest::IoEvent& e = r->env.events[i];
-    if (!e.write) {
-      lastRead = i;
-      continue;
+    switch (e.kind) {
+      case rmtest::IoEvent::Read:
+        read += e.size;
+        lastRead = i;
+        break;
+      case rmtest::IoEvent::Append:
+        if (appends++ == 0) firstWrite = i;
+        EXPECT_EQ(e.offset, size + e.size);  // it only grows
+        size = e.offset;
+        break;
+      case rmtest::IoEvent::Patch:  // numbers known at the end, inside what was written
+        EXPECT_LE(e.offset + e.size, size);
+        break;
     }
-    if (writes++ == 0) firstWrite = i;
-    EXPECT_GT(e.offset, size);  // it only grows
-    size = e.offset;
   }
-  EXPECT_GE(writes, 3u);
-  EXPECT_LT(firstWrite, lastRead);
-  EXPECT_EQ(size, r->env.files[L"out.rm"].size());
+  EXPECT_EQ(size, out.size());
+  EXPECT_LT(firstWrite, lastRead);  // written while read, not after
+  // The packets once, the headers and the index once more in small pieces.
+  EXPECT_GE(read, input.size());
+  EXPECT_LE(read, input.size() + (64 << 10));
+  EXPECT_LE(appends, out.size() / (1 << 20) + 2);  // whole buffers, not packets
+  EXPECT_GE(appends, 3u);
+  EXPECT_TRUE(rmtest::ParseFile(out).ok);
+}
+
+TEST(Run, TheLogNamesAWrongDataSize) {
+  rmtest::RmBuilder b = rmtest::SampleFile();
+  std::vector<uint8_t> input = b.Build();
+  StoreU32(input.data() + b.dataOffsets[0] + 4, 0xFFFFFFFF);
+  auto r = RunOn(input);
+  ASSERT_TRUE(r->outcome.succeeded) << r->log.Text();
+  EXPECT_NE(r->log.Text().find("Note: DATA chunk at offset " + std::to_string(b.dataOffsets[0]) +
+                               " gives a wrong size, 4294967295 bytes"),
+            std::string::npos)
+      << r->log.Text();
 }
 
 }  // namespace

@@ -14,16 +14,21 @@ TEST(AdStreamTypes, EventAndImageMapTypesInEverySpellingAreAdvertising) {
   for (const char* t : {"application/x-pn-realevent", "application/x-pn-realevent-encrypted",
                         "application/x-pn-encrypted-realevent", "APPLICATION/X-PN-REALEVENT",
                         "application/x-pn-multirate-realevent", "application/x-pn-realevents",
-                        "logical-application/x-pn-realevent"})
+                        "logical-application/x-pn-realevent", "syncMM/x-pn-realvideo",
+                        "syncMM/x-pn-realvideo-encrypted", "SYNCMM/X-PN-REALVIDEO",
+                        "syncmm/x-pn-realvideo-ENCRYPTED", "logical-syncMM/x-pn-realvideo"})
     EXPECT_EQ(ClassifyStreamType(t), AdKind::Events) << t;
   for (const char* t : {"application/x-pn-imagemap", "application/x-pn-multirate-imagemap",
                         "application/x-pn-imagemap-encrypted",
                         "application/x-pn-multirate-imagemap-encrypted",
-                        "logical-application/x-pn-multirate-imagemap"})
+                        "logical-application/x-pn-multirate-imagemap", "image_map/x-pn-realvideo",
+                        "IMAGE_MAP/X-PN-REALVIDEO", "image_map/x-pn-realvideo-encrypted"})
     EXPECT_EQ(ClassifyStreamType(t), AdKind::ImageMap) << t;
   for (const char* t : {"video/x-pn-realvideo", "audio/x-pn-realaudio", "logical-fileinfo",
                         "logical-audio/x-pn-multirate-realaudio", "application/x-pn-realtext",
-                        "application/x-pn-realevent-extra", "image_map/x-pn-realvideo", ""})
+                        "application/x-pn-realevent-extra", "video/x-pn-realvideo-encrypted",
+                        "syncMM/x-pn-realaudio", "image_map/x-pn-realpix", "syncMM/realvideo",
+                        "x-syncMM/x-pn-realvideo", ""})
     EXPECT_EQ(ClassifyStreamType(t), AdKind::None) << t;
 }
 

@@ -152,7 +152,8 @@ class Index:
 class RmFile:
     def __init__(self):
         self.file_version = 0
-        self.num_headers = None  # None: computed on writing
+        self.num_headers = None  # None: computed on writing (the header section after .RMF)
+        self.num_streams = None  # None: the physical streams, on writing
         self.prop = dict(max_bit_rate=0, avg_bit_rate=0, max_packet_size=0, avg_packet_size=0,
                          num_packets=0, duration=0, preroll=0, index_offset=0, data_offset=0,
                          num_streams=0, flags=0)
@@ -316,7 +317,7 @@ def write(rm, path, fix_prop=True):
             num_packets=len(all_packets),
             data_offset=data_offsets[0] if data_offsets else 0,
             index_offset=index_offsets[0] if index_offsets else 0,
-            num_streams=len(physical),
+            num_streams=len(physical) if rm.num_streams is None else rm.num_streams,
             avg_bit_rate=sum(s.avg_bit_rate for s in physical),
             max_bit_rate=sum(s.max_bit_rate for s in physical),
             max_packet_size=max((p.size() for p in all_packets), default=0),

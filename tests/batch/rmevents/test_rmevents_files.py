@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """rmevents.exe under Wine on files made with ffmpeg and the test-side writer, one per layout:
 no event or image-map stream is left, every audio and video packet is the same and in the same
-order, ffprobe reads the result exactly as it reads ffmpeg's own file, and CONT holds the events
-file's texts."""
+order, ffprobe reads the result exactly as it reads ffmpeg's own file, CONT holds the events
+file's texts, and the counts of .RMF and PROP describe the output."""
 import hashlib
 import os
 import re
@@ -13,6 +13,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import make_rm_fixture  # noqa: E402
 import rm_checks  # noqa: E402
+import rmfile  # noqa: E402
 import wine_tool  # noqa: E402
 
 # layout, video codec, audio codec
@@ -22,6 +23,7 @@ CASES = [
     ("split-data", "rv10", "ac3"),
     ("mixed-v1", "rv20", "real_144"),
     ("plain", "rv10", "real_144"),
+    ("older-types", "rv20", "ac3"),
 ]
 
 
@@ -43,12 +45,13 @@ class CleanGeneratedFiles(unittest.TestCase):
     def tearDownClass(cls):
         cls.tmp.cleanup()
 
-    def clean_layout(self, layout, video, audio):
-        src = os.path.join(self.media, "%s 广告.rm" % layout)
-        base = os.path.join(self.media, "%s-base.rm" % layout)
-        dst = os.path.join(self.media, "Fix_%s 广告.rm" % layout)
+    def clean_layout(self, layout, video, audio, *extra, name=None):
+        name = name or layout
+        src = os.path.join(self.media, "%s 广告.rm" % name)
+        base = os.path.join(self.media, "%s-base.rm" % name)
+        dst = os.path.join(self.media, "Fix_%s 广告.rm" % name)
         make_rm_fixture.main([src, "--layout", layout, "--video", video, "--audio", audio,
-                              "--seconds", "3", "--keep-base", base])
+                              "--seconds", "3", "--keep-base", base, *extra])
         before = digest(src)
         status, log = self.tool.clean(src, dst)
         text = "\n".join(log)
@@ -79,26 +82,56 @@ class CleanGeneratedFiles(unittest.TestCase):
             self.assertGreater(len(got["audio"]), 10)
             self.assertEqual(got["video"], want["video"])
             self.assertEqual(got["audio"], want["audio"])
-        return text
+        return text, rmfile.read(dst)
 
     def test_events_v0(self):
         self.clean_layout(*CASES[0])
 
     def test_imagemap_v1_with_logical_headers(self):
-        text = self.clean_layout(*CASES[1])
+        text, _ = self.clean_layout(*CASES[1])
         self.assertIn("Removed: logical header 9, logical-application/x-pn-multirate-imagemap",
                       text)
 
     def test_advertising_in_its_own_data_chunk(self):
-        text = self.clean_layout(*CASES[2])
+        text, _ = self.clean_layout(*CASES[2])
         self.assertIn("which held advertising only", text)
 
     def test_version_1_media_over_three_data_chunks(self):
         self.clean_layout(*CASES[3])
 
     def test_ffmpegs_own_file_without_advertising(self):
-        text = self.clean_layout(*CASES[4])
+        text, out = self.clean_layout(*CASES[4])
         self.assertIn("bytes after its last packet left out", text)
+        self.assertIn("gives a wrong size", text)  # 18 bytes too many
+        self.assertEqual(out.num_headers, len(out.chunks))  # ffmpeg counts every chunk
+
+    def test_older_forms_of_the_advertising_types(self):
+        text, out = self.clean_layout(*CASES[5])
+        for removed in ("stream 2, syncMM/x-pn-realvideo (event stream)",
+                        "stream 3, syncMM/x-pn-realvideo-encrypted (event stream)",
+                        "stream 4, image_map/x-pn-realvideo (image map)",
+                        "index of stream 2", "index of stream 4"):
+            self.assertIn("Removed: " + removed, text)
+        self.assertEqual([s.number for s in out.streams], [0, 1])
+        self.assertEqual([x.stream for x in out.indexes], [0])
+
+    def test_counts_the_way_the_reference_parser_does(self):
+        # .RMF counting every chunk, itself included; logical headers among the streams.
+        _, out = self.clean_layout(*CASES[1], "--num-headers", "every", name="every-chunk")
+        self.assertEqual(out.num_headers, len(out.chunks))
+
+    def test_damaged_counts_become_true_ones(self):
+        text, out = self.clean_layout(*CASES[0], "--num-headers", "0xFFFFFFFF",
+                                      "--num-streams", "0xFFFF", name="damaged-counts")
+        self.assertEqual(out.num_headers, len(out.chunks))
+        self.assertEqual(out.prop["num_streams"], len(out.streams))
+        self.assertEqual(text.count("the count is wrong"), 2, text)
+
+    def test_a_data_size_far_past_the_end(self):
+        text, out = self.clean_layout(*CASES[0], "--data-size", "0xFFFFFFFF", name="data-size")
+        self.assertIn("gives a wrong size, 4294967295 bytes", text)
+        # The video index after the DATA chunk is still found and kept.
+        self.assertEqual([x.stream for x in out.indexes], [0])
 
     def test_the_checks_see_advertising_that_stays(self):
         # The checker itself: an uncleaned file must fail it.

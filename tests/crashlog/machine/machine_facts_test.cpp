@@ -17,7 +17,7 @@ using pelloran::testing::SiblingProgram;
 
 const std::regex kMailDate(
     "(Sun|Mon|Tue|Wed|Thu|Fri|Sat), [0-9]{1,2} (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} "
-    "[0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{2}00");
+    "[0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{4}");
 
 std::string EnvironmentValue(const char* name) {
   const char* value = std::getenv(name);
@@ -33,6 +33,9 @@ TEST(SystemZone, MailDateCarriesTheZoneOfTheSystem) {
   if (expected.empty()) GTEST_SKIP() << "no zone named for this run";
   EXPECT_EQ(date, "Mon, 7 Dec 2026 09:05:03 " + expected);
   EXPECT_EQ(ExceptionDate(TLocalTime{2026, 12, 7, 9, 5, 3, 0}), date);
+  // A summer date carries the summer offset of zones that have one.
+  EXPECT_EQ(FormatMailDate(TLocalTime{2026, 7, 15, 12, 0, 0, 0}),
+            "Wed, 15 Jul 2026 12:00:00 " + EnvironmentValue("PELLORAN_EXPECTED_SUMMER_ZONE"));
 }
 
 TEST(ApplicationFacts, StartDateInMailDateForm) {

@@ -11,13 +11,15 @@ TEST(ControlChars, EveryCodeBelow32BecomesOneSpace) {
   EXPECT_EQ(ControlCharsToSpaces(""), "");
 }
 
-TEST(MailDate, ZoneInWholeHours) {
+TEST(MailDate, ZoneWithItsMinutes) {
   EXPECT_EQ(MailZoneText(-480), "+0800");
   EXPECT_EQ(MailZoneText(300), "-0500");
   EXPECT_EQ(MailZoneText(0), "+0000");
-  EXPECT_EQ(MailZoneText(-330), "+0500");  // +5:30: the minutes are always 00
-  EXPECT_EQ(MailZoneText(570), "-0900");   // -9:30
-  EXPECT_EQ(MailZoneText(-30), "+0000");
+  EXPECT_EQ(MailZoneText(-330), "+0530");  // India
+  EXPECT_EQ(MailZoneText(-345), "+0545");  // Nepal
+  EXPECT_EQ(MailZoneText(570), "-0930");   // Marquesas
+  EXPECT_EQ(MailZoneText(-30), "+0030");
+  EXPECT_EQ(MailZoneText(240), "-0400");   // New York in summer
   EXPECT_EQ(MailZoneText(-780), "+1300");
   EXPECT_EQ(MailZoneText(720), "-1200");
 }
@@ -26,7 +28,7 @@ TEST(MailDate, EnglishNamesWhateverTheLocale) {
   EXPECT_EQ(FormatMailDate({2026, 12, 7, 9, 5, 3, 999}, -480), "Mon, 7 Dec 2026 09:05:03 +0800");
   EXPECT_EQ(FormatMailDate({2000, 2, 29, 23, 59, 59, 0}, 300), "Tue, 29 Feb 2000 23:59:59 -0500");
   EXPECT_EQ(FormatMailDate({2024, 1, 1, 0, 0, 0, 0}, 0), "Mon, 1 Jan 2024 00:00:00 +0000");
-  EXPECT_EQ(FormatMailDate({1999, 10, 31, 12, 30, 0, 0}, -330), "Sun, 31 Oct 1999 12:30:00 +0500");
+  EXPECT_EQ(FormatMailDate({1999, 10, 31, 12, 30, 0, 0}, -330), "Sun, 31 Oct 1999 12:30:00 +0530");
   const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   for (int day = 6; day <= 12; ++day)  // 6 Dec 2026 is a Sunday
     EXPECT_EQ(FormatMailDate({2026, 12, day, 1, 2, 3, 0}, 0).substr(0, 3), days[day - 6]);

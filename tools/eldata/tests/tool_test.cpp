@@ -2,6 +2,7 @@
 // the options file. Built natively with the sanitizers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "crashlog/infra/debuginfo/debug_info_format.h"
@@ -146,6 +147,37 @@ TEST(PeImage, AddedSectionGoesBehindEverythingAndKeepsTheCode) {
   std::memcpy(&symbols, &bytes[0x44 + 8], 4);
   EXPECT_EQ(sizeOfImage, 0x4000u);
   EXPECT_EQ(std::string(bytes.begin() + symbols, bytes.begin() + symbols + 4), "SYMS");
+}
+
+TEST(PeImage, DroppedSectionDataLeavesMemoryInPlaceAndTheRestOfTheFileIntact) {
+  // As the tool leaves a program: the linker's resources in the middle, relocations behind them.
+  TPeImage image(MinimalImage());
+  image.AddSection(".rsrc", std::vector<std::uint8_t>(0x345, 0xAB), kSectionInitializedData | kSectionRead);
+  const std::vector<std::uint8_t> relocations(0x20, 0xCD);
+  image.AddSection(".reloc", relocations, kSectionInitializedData | kSectionRead);
+  const TPeImage before(image.Bytes());
+  image.DropSectionData(2);
+
+  EXPECT_EQ(image.Bytes().size(), before.Bytes().size() - 0x400);  // 0x345 rounded to 0x200s
+  ASSERT_EQ(image.Sections().size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(image.Sections()[i].VirtualAddress, before.Sections()[i].VirtualAddress);
+    EXPECT_EQ(image.Sections()[i].VirtualSize, before.Sections()[i].VirtualSize);
+  }
+  const auto& dropped = image.Sections()[2];
+  EXPECT_EQ(dropped.SizeOfRawData, 0u);
+  EXPECT_EQ(dropped.PointerToRawData, 0u);
+  EXPECT_TRUE(dropped.Characteristics & kSectionUninitializedData);
+  const auto reloc = image.SectionData(image.Sections()[3]);
+  EXPECT_TRUE(std::equal(reloc.begin(), reloc.end(), relocations.begin(), relocations.end()));
+  EXPECT_EQ(image.Sections()[3].PointerToRawData, before.Sections()[2].PointerToRawData);
+  EXPECT_TRUE(SameCodeSection(before, image));
+  const auto& bytes = image.Bytes();
+  std::uint32_t symbols;
+  std::memcpy(&symbols, &bytes[0x44 + 8], 4);
+  EXPECT_EQ(std::string(bytes.begin() + symbols, bytes.begin() + symbols + 4), "SYMS");
+  // Read again from its bytes, the image is what it says.
+  EXPECT_EQ(TPeImage(bytes).Sections()[3].PointerToRawData, image.Sections()[3].PointerToRawData);
 }
 
 TEST(PeImage, ChecksumFollowsTheLoaderRule) {

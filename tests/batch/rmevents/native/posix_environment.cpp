@@ -63,6 +63,16 @@ class PosixOutput : public WritableFile {
       n -= static_cast<size_t>(put);
     }
   }
+  void WriteAt(uint64_t offset, const void* data, size_t n) override {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+      ssize_t put = ::pwrite(fd_.get(), p, n, static_cast<off_t>(offset));
+      if (put <= 0) RaiseErrno("write failed");
+      p += put;
+      offset += static_cast<uint64_t>(put);
+      n -= static_cast<size_t>(put);
+    }
+  }
   void Close() override {
     if (::close(fd_.release()) != 0) RaiseErrno("close failed");
   }

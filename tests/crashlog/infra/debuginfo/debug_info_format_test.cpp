@@ -161,6 +161,35 @@ TEST(DebugLookup, RecordsStepLinesAndAddresses) {
   EXPECT_EQ(Lookup(data, 0x20).UnitName, "Main.cpp");
 }
 
+TEST(DebugLookup, LinesBeyondWhatALocationHoldsAreUnknown) {
+  // The smallest damaged input fuzzing found: first line 0x7FFFFFFF and one 1-byte record; the
+  // step to the next line must not overflow. The record's own range keeps its line.
+  TImage units;
+  Unit(units, "a", 0x7FFFFFFF, 0, 0x10, {0x00});
+  auto data = WithoutNameTable(1, units.bytes);
+  EXPECT_EQ(Lookup(data, 0).Line, 0x7FFFFFFF);
+  EXPECT_EQ(Lookup(data, 1).Line, 0);  // 0x80000000: not a line
+  EXPECT_EQ(Lookup(data, 0xF).UnitName, "a.cpp");
+
+  // 66,000 records of +32767 lines and 1 byte each (4-byte form, E = 0x00007FFE) from line 1:
+  // record k's range has line 1 + 32767 k, which reaches 2^31 - 1 exactly at k = 65538.
+  constexpr std::uint32_t kRecords = 66000;
+  std::vector<std::uint8_t> records;
+  for (std::uint32_t i = 0; i < kRecords; ++i)
+    for (std::uint8_t byte : {0xEB, 0xFF, 0x07, 0x00}) records.push_back(byte);
+  TImage many;
+  Unit(many, "b", 1, 0, kRecords + 1, records);
+  data = WithoutNameTable(1, many.bytes);
+  EXPECT_EQ(Lookup(data, 1).Line, 32768);
+  EXPECT_EQ(Lookup(data, 65538).Line, 0x7FFFFFFF);
+  EXPECT_EQ(Lookup(data, 65539).Line, 0);
+  EXPECT_EQ(Lookup(data, kRecords).Line, 0);  // the final range
+  // A first line above 2^31 - 1 (stored unsigned) is not a line either.
+  TImage high;
+  Unit(high, "c", 0x80000000u, 0, 4, {0x00});
+  EXPECT_EQ(Lookup(WithoutNameTable(1, high.bytes), 0).Line, 0);
+}
+
 TEST(DebugLookup, OnlyTheUnitHoldingTheAddressIsDecoded) {
   // The first unit covers 0..0xFF but its records are garbage: a lookup in the second unit must
   // skip them by their size without reading them.

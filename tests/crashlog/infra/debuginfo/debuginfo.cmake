@@ -39,7 +39,7 @@ endforeach()
 target_link_options(crashlog_modules_plain PRIVATE -Wl,--exclude-all-symbols)
 
 pelloran_add_test(crashlog_modules_tests
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/modules_test.cpp ${samples}/program.rc
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/modules_test.cpp ${CMAKE_CURRENT_LIST_DIR}/stack_test.cpp ${samples}/program.rc
   LIBS crashlog_modules)
 pelloran_add_eldata(crashlog_modules_tests OPTIONS ${samples}/program.options)
 add_dependencies(crashlog_modules_tests crashlog_modules_package crashlog_modules_plain)

@@ -301,6 +301,44 @@ TEST_F(Registry, RefreshRegistersLightEntriesCompletedOnFirstUse) {
     EXPECT_NE((*modules_)[i].Handle, reinterpret_cast<std::uintptr_t>(library));
 }
 
+TEST_F(Registry, RegisterModulesNowCompletesEveryLoadedModule) {
+  modules_->RegisterModulesNow();
+  const auto kernel = reinterpret_cast<std::uintptr_t>(GetModuleHandleA("kernel32.dll"));
+  bool sawProgram = false, sawKernel = false;
+  for (int i = 0; i < modules_->Count(); ++i) {
+    const TCrashModuleInfo& m = (*modules_)[i];
+    EXPECT_FALSE(m.Light) << m.FileName;
+    EXPECT_NE(m.ModuleKind, kModuleNotExamined) << m.FileName;
+    if (m.Handle == ThisProgram()) {
+      sawProgram = true;
+      EXPECT_NE(m.DebugIndex, nullptr) << "the unit table is read at registration";
+    }
+    if (m.Handle == kernel) {
+      sawKernel = true;
+      EXPECT_GT(m.Functions.size(), 100u);
+    }
+  }
+  EXPECT_TRUE(sawProgram);
+  EXPECT_TRUE(sawKernel);
+
+  // A library loaded later is complete after the next call too, and its location needs nothing more.
+  const HMODULE library = LoadLibraryA("crashlog_modules_package.dll");
+  ASSERT_NE(library, nullptr);
+  modules_->RegisterModulesNow();
+  const int count = modules_->Count();
+  TCrashModuleInfo* record = nullptr;
+  for (int i = 0; i < count; ++i)
+    if ((*modules_)[i].Handle == reinterpret_cast<std::uintptr_t>(library)) record = &(*modules_)[i];
+  ASSERT_NE(record, nullptr);
+  EXPECT_FALSE(record->Light);
+  EXPECT_EQ(record->ModuleKind, kModulePackage);
+  EXPECT_EQ(record->Functions.size(), 4u);
+  EXPECT_EQ(modules_->GetLocation(reinterpret_cast<std::uintptr_t>(GetProcAddress(library, "GetVersion")) + 3).Module,
+            record);
+  EXPECT_EQ(modules_->Count(), count);
+  FreeLibrary(library);
+}
+
 TEST(ModuleFolders, DriveRootsKeepTheirBackslash) {
   EXPECT_EQ(ModuleFolder(std::string_view("C:\\app\\mod.dll")), "C:\\app");
   EXPECT_EQ(ModuleFolder(std::string_view("C:\\mod.dll")), "C:\\");

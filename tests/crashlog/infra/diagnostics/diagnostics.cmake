@@ -18,6 +18,7 @@ pelloran_add_test(crashlog_diagnostics_tests
 
 pelloran_add_test(crashlog_process_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/process_test.cpp
-  LIBS crashlog_diagnostics crashlog_test_child_process)
+  LIBS crashlog_diagnostics crashlog_test_child_process
+  USES_DISPLAY)  # shows top-level windows to find the main window among them
 add_dependencies(crashlog_process_tests crashlog_diag_probe)
 

@@ -128,6 +128,21 @@ TEST(EldataContainer, InflationGrowsPastTheCompressedSizeAndHonoursItsLimit) {
   EXPECT_EQ(out, body);
   EXPECT_FALSE(InflateWhole(packed, out, 1u << 20));
   EXPECT_FALSE(InflateWhole({}, out));
+
+  // Limits below the starting buffer (256 bytes at least) hold as well, to the byte.
+  const std::vector<std::uint8_t> small(200, 0x42);
+  const auto smallPacked = DeflateWhole(small);
+  EXPECT_FALSE(InflateWhole(smallPacked, out, 10));
+  EXPECT_LE(out.size(), 10u);
+  EXPECT_FALSE(InflateWhole(smallPacked, out, 199));
+  ASSERT_TRUE(InflateWhole(smallPacked, out, 200));
+  EXPECT_EQ(out, small);
+  // A limit that the output reaches exactly, where growth would otherwise overshoot it.
+  ASSERT_TRUE(InflateWhole(packed, out, body.size()));
+  EXPECT_EQ(out.size(), body.size());
+  EXPECT_FALSE(InflateWhole(packed, out, body.size() - 1));
+  ASSERT_TRUE(InflateWhole(DeflateWhole({}), out, 0));
+  EXPECT_TRUE(out.empty());
 }
 
 TEST(EldataContainer, BodyWithoutItsDebugInformationKeepsTheOptions) {

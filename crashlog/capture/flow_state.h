@@ -1,0 +1,60 @@
+#pragma once
+// The error in progress: the process-wide values that the pipeline, the error dialog and the
+// delivery share. One error is processed at a time; only the thread that holds Busy writes the
+// plain fields, the atomics are read from anywhere.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace pelloran::crashlog {
+
+struct TReportFlowState {
+  std::atomic<bool> Installed{false};
+  std::atomic<bool> Busy{false};
+  std::atomic<std::uint32_t> OwnerThread{0};
+  std::atomic<std::uint32_t> WorkerThread{0};
+  std::atomic<bool> UnitsInitializing{true};
+  std::atomic<bool> UnitsFinalizing{false};
+  std::atomic<int> ErrorCount{0};
+
+  bool Handled = false;
+  bool Execute = false;
+  bool Retry = false;
+  bool Duplicate = false;
+  bool SendRequested = false;
+  bool ScreenshotRequested = false;
+  bool CopyRequested = false;
+  bool TerminateRequested = false;
+  std::string ShortMessage;
+
+  std::uint32_t MainThreadId = 0;
+  std::uintptr_t MainStackBase = 0;
+
+  // Back to the state of a fresh installation (ErrorCount included).
+  void Reset();
+};
+
+TReportFlowState& Flow() noexcept;
+
+// The one-at-a-time rule. A thread other than the owner or the worker waits in 10 ms steps until
+// no error is processed and then claims it in one atomic step; the owner and the worker never
+// wait (they would wait for themselves) and get false while an error is processed.
+bool ClaimBusy() noexcept;
+void ReleaseBusy() noexcept;
+
+class TBusyClaim {
+ public:
+  TBusyClaim() noexcept : held_(ClaimBusy()) {}
+  ~TBusyClaim() {
+    if (held_) ReleaseBusy();
+  }
+  TBusyClaim(const TBusyClaim&) = delete;
+  TBusyClaim& operator=(const TBusyClaim&) = delete;
+  bool Held() const noexcept { return held_; }
+
+ private:
+  bool held_;
+};
+
+}  // namespace pelloran::crashlog

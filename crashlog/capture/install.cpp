@@ -1,0 +1,86 @@
+#include "crashlog/capture/install.h"
+
+#include <windows.h>
+
+#include "crashlog/capture/flow_state.h"
+#include "crashlog/capture/framework_hooks.h"
+#include "crashlog/capture/thread_stack.h"
+#include "crashlog/capture/threads.h"
+#include "crashlog/capture/threads_hooks.h"
+#include "crashlog/capture/pipeline.h"
+#include "crashlog/capture/exception_handled.h"
+#include "crashlog/capture/intercept.h"
+#include "runtime/thread.h"
+#include "crashlog/delivery/mail_client.h"
+#include "crashlog/infra/debuginfo/modules.h"
+#include "crashlog/infra/diagnostics/diagnostics.h"
+#include "crashlog/infra/diagnostics/process.h"
+#include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/hooks/hook.h"
+#include "crashlog/infra/options/options_channel.h"
+#include "crashlog/machine/machine.h"
+
+namespace pelloran::crashlog {
+
+bool InstallReporter() {
+  TReportFlowState& flow = Flow();
+  if (flow.Installed) return true;
+  TraceEnter("InstallReporter");
+  flow.Installed = true;
+  CreateExceptChannel();
+  OpenModuleChannel();
+  OpenSafecallFlag();
+  RecordStartDirectory();
+  RecordRestartTime();
+  SetBugMailSender(&SendBugMail);
+
+  TCrashModulesList& modules = CreateCrashModules();
+  TCrashModuleInfo* running = modules.RunningModule();
+  if (running == nullptr || !running->DebugData) {
+    DestroyCrashModules();
+    flow.Installed = false;
+    TraceLeave("InstallReporter", {false});
+    return false;
+  }
+  // Every module of the process now, so that the first report does not pay for it.
+  modules.RegisterModulesNow();
+
+  flow.MainThreadId = ::GetCurrentThreadId();
+  flow.MainStackBase = CurrentStackBase();
+  RecordApplicationStartTime();
+  flow.Reset();
+  InstallInterception();
+  // The runtime's frames that catch on the program's behalf, beside those the layer knows.
+  RegisterHandlerMarker(THandlerRole::ThreadWrapper, reinterpret_cast<const void*>(RuntimeThreadWrapper()));
+  RegisterHandlerMarker(THandlerRole::ThreadWrapper, reinterpret_cast<const void*>(&HookedThreadProc));
+  RegisterHandlerMarker(THandlerRole::Synchronize, SynchronizeCatchAllProcedure());
+  SetRaiseNotify(&OnRaise);
+  SetLastChanceNotify(&OnLastChance);
+  SetReporterInstalled(true);
+  InstallThreadHooks();
+  HookFrameworkHandlers();
+  TraceLeave("InstallReporter", {true});
+  return true;
+}
+
+void UninstallReporter() {
+  TReportFlowState& flow = Flow();
+  if (!flow.Installed) return;
+  TraceEnter("UninstallReporter");
+  SetRaiseNotify(nullptr);
+  SetLastChanceNotify(nullptr);
+  UninstallInterception();
+  UninstallThreadHooks();
+  SetReporterInstalled(false);
+  UnhookAll();
+  ForgetFrameworkHooks();
+  CloseExceptChannel();
+  CloseModuleChannel();
+  CloseSafecallFlag();
+  DestroyCrashModules();
+  flow.Installed = false;
+  TraceLeave("UninstallReporter");
+  SaveTrace();
+}
+
+}  // namespace pelloran::crashlog

@@ -1,0 +1,83 @@
+#pragma once
+// The interception layer's own state, shared by its parts: one block per thread and a few values
+// for the process. Not for users of the layer (they use intercept.h).
+
+#include "crashlog/capture/intercept.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace pelloran::crashlog::intercept {
+
+// The facts of one fault, handed from the fault handler to the code that continues it.
+struct TFaultFacts {
+  std::uint32_t Code = 0;
+  const void* Address = nullptr;
+  std::uintptr_t Information[2] = {};  // access violation: read (0), write (1) or execute (8), and the address
+  std::uint32_t InformationCount = 0;
+  CONTEXT Context{};                   // the processor's state at the fault
+};
+
+struct TThreadState {
+  TThreadCapture Capture;
+  TRaiseRecord Raise;
+  // The helper that reports a stack overflow stands in for the overflowing thread.
+  TThreadState* Impersonated = nullptr;
+  int NotifyDepth = 0;      // inside a notification: raises only pass through
+  bool InLastChance = false;
+  // A fault on its way to becoming a throw: set by the landing just before it throws the fault's
+  // object, taken by the throw wrapper, which then treats that throw as the fault's raise.
+  const TFaultFacts* PendingFault = nullptr;
+  bool GuardPending = false;  // a stack overflow was continued; the guard page is to go back
+  void* EmergencyStack = nullptr;  // where a stack overflow is continued
+  // Written by the fault handler, read (and copied) by the landing as the first thing it does.
+  TFaultFacts FaultSlot;
+};
+
+// The calling thread's block (made on first use); never null.
+TThreadState& ThisThread() noexcept;
+// The block whose capture and raise the calling thread speaks for: the overflowing thread's on
+// the helper of a stack overflow, else its own.
+TThreadState& EffectiveThread() noexcept;
+
+struct TGlobals {
+  std::atomic<bool> Installed{false};
+  std::atomic<TRaiseNotify> Notify{nullptr};
+  std::atomic<TLastChanceNotify> LastChance{nullptr};
+  std::atomic<DWORD> MainThread{0};
+};
+TGlobals& Globals() noexcept;
+
+// Calls the notification (when one is set) with the thread's last-error value kept, counting the
+// calling thread as inside a notification meanwhile.
+void Notify(const TExceptionObject& object, const void* address, bool isLanguageRaise) noexcept;
+
+// Fills a thread's capture from a register state.
+void CaptureContext(TThreadState& state, const CONTEXT& context) noexcept;
+
+// The end of an exception that nothing catches: the last-chance notification (unless `quiet`),
+// then the main thread ends the process with exit code 1, any other thread ends itself.
+[[noreturn]] void EndUncaught(const TExceptionObject& object, const void* address, bool isLanguageRaise,
+                              bool quiet) noexcept;
+
+// Continues a fault whose object is being thrown: notifies (on a helper thread for a stack
+// overflow) and returns when a frame will catch the throw; ends the thread or process otherwise.
+void ContinueFaultThrow(TThreadState& state, const TFaultFacts& fault, const TExceptionObject& object) noexcept;
+
+// Sends a thread that faulted to the landing that continues the fault (the unhandled-exception
+// filter's way in; the runtime's fault frames have their own). False when it cannot be continued.
+bool TakeUnhandledFault(EXCEPTION_RECORD* record, CONTEXT* context) noexcept;
+
+// Installs and removes the fault handling and the last-chance handlers.
+void InstallFaultHandling() noexcept;
+void UninstallFaultHandling() noexcept;
+void InstallLastChance() noexcept;
+void UninstallLastChance() noexcept;
+
+// The stack that a thread continues a stack overflow on (allocated once per thread).
+inline constexpr std::size_t kEmergencyStackSize = 64 * 1024;
+void* AllocateEmergencyStack() noexcept;
+
+}  // namespace pelloran::crashlog::intercept

@@ -1,0 +1,10 @@
+# The pipeline that turns one unhandled exception into one report, and its installation.
+pelloran_add_library(crashlog_pipeline
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/flow_state.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/exception_thread.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/pipeline.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/install.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/framework_hooks.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../delivery/error_dialog.cpp
+  LIBS crashlog_intercept crashlog_delivery crashlog_threads crashlog_report crashlog_web crashlog_hooks crashlog_modules crashlog_machine crashlog_diagnostics pelloran_runtime)

@@ -1,0 +1,85 @@
+#pragma once
+// The reporter's small socket wrapper (Windows Sockets 1.1), used by the SMTP client and the DNS
+// MX query. Every failure raises ECrashSocketError. The object owns its socket and its start of
+// the socket library: both are released when it is destroyed.
+
+#include "crashlog/delivery/smtp_reply.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace pelloran::crashlog {
+
+class TCrashClientSocket : public TReplySource {
+ public:
+  // Starts the socket library (version 1.1); not connected yet.
+  TCrashClientSocket(std::string host, std::uint32_t timeout, bool useTcp, std::uint16_t port);
+  ~TCrashClientSocket() override;
+  TCrashClientSocket(const TCrashClientSocket&) = delete;
+  TCrashClientSocket& operator=(const TCrashClientSocket&) = delete;
+
+  // Creates the socket, resolves the host (its first address; 0.0.0.0 when it has none) and
+  // connects in blocking mode. Nothing when already connected.
+  virtual void Connect();
+  // Closes the socket; the transcript is cleared.
+  virtual void Disconnect();
+
+  // One send call; 0 when not connected, -1 when it would block.
+  int SendBuffer(const char* data, std::size_t length);
+  // The text in pieces of 1024 bytes, with the progress event after each piece.
+  long long SendText(std::string_view text);
+  // `size` -1: the bytes waiting (0 when not connected); otherwise one receive call.
+  int Receive(char* buffer, int size);
+
+  void ReadAvailable(std::string& text);
+  void ReadReply(std::string& text);
+
+  bool Connected() const noexcept { return connected_; }
+  const std::string& Host() const noexcept { return host_; }
+  std::uint16_t Port() const noexcept { return port_; }
+  std::uint32_t Timeout() const noexcept { return timeout_; }
+  // The connection line, then every command sent and every reply received.
+  const std::string& Transcript() const noexcept { return transcript_; }
+  void AppendTranscript(std::string_view text) { transcript_ += text; }
+
+  // Called with (bytes sent so far + 1, total) while SendText sends.
+  std::function<void(std::size_t position, std::size_t total)> OnProgress;
+
+  // TReplySource
+  std::size_t BytesWaiting() override;
+  std::string ReceiveBytes(std::size_t count) override;
+  std::uint32_t Ticks() override;
+  void Pause(std::uint32_t milliseconds) override;
+
+ private:
+  void CloseSocket() noexcept;
+
+  std::uint32_t remoteAddress_ = 0;  // network byte order
+  std::string host_;
+  std::uint16_t port_;
+  int socketType_;
+  std::uint32_t timeout_;
+  bool connected_ = false;
+  std::uintptr_t socket_;
+  bool libraryStarted_ = false;
+  std::string transcript_;
+};
+
+class TCrashClientSMTP : public TCrashClientSocket {
+ public:
+  using TCrashClientSocket::TCrashClientSocket;
+
+  // Connects and expects the greeting 220; otherwise raises with the transcript.
+  void Connect() override;
+  // Reads a reply; true when its number is one of `codes`.
+  bool CheckReply(std::initializer_list<int> codes);
+  // Sends the command (with CR LF added when missing) and checks the reply; false without
+  // sending for an empty command; raises with the transcript when the reply does not match.
+  bool SendCommand(std::string command, std::initializer_list<int> codes);
+};
+
+}  // namespace pelloran::crashlog

@@ -1,0 +1,78 @@
+#include "crashlog/delivery/smtp_reply.h"
+
+#include "crashlog/delivery/socket_error.h"
+
+#include <algorithm>
+
+namespace pelloran::crashlog {
+
+namespace {
+
+// Tick arithmetic that survives the 49-day wrap of the millisecond counter.
+bool Reached(std::uint32_t now, std::uint32_t deadline) { return static_cast<std::int32_t>(now - deadline) >= 0; }
+
+}  // namespace
+
+void ReadAvailable(TReplySource& source, std::string& text, std::string& transcript, std::uint32_t deadline) {
+  text.clear();
+  std::size_t waiting = source.BytesWaiting();
+  while (waiting != 0) {
+    if (waiting > kMaxReplyBytes - text.size())
+      throw ECrashSocketError("The reply is longer than " + std::to_string(kMaxReplyBytes) + " bytes.");
+    const std::string piece = source.ReceiveBytes(waiting);
+    text += piece;
+    transcript += piece;
+    // Wait for more until the peer has been quiet for a second.
+    const std::uint32_t lastData = source.Ticks();
+    for (;;) {
+      waiting = source.BytesWaiting();
+      if (waiting != 0) break;
+      const std::uint32_t now = source.Ticks();
+      if (now - lastData > kReplyQuietMs) break;
+      source.Pause(1);
+    }
+    if (waiting != 0 && Reached(source.Ticks(), deadline)) throw ECrashSocketError("Socket timeout.");
+  }
+}
+
+void ReadReply(TReplySource& source, std::string& text, std::string& transcript, std::uint32_t timeout) {
+  const std::uint32_t start = source.Ticks();
+  const std::uint32_t deadline = start + timeout;
+  for (;;) {
+    ReadAvailable(source, text, transcript, deadline);
+    if (!text.empty() || source.Ticks() - start >= timeout) break;
+    source.Pause(1);
+  }
+  if (text.empty()) throw ECrashSocketError("Socket timeout.");
+}
+
+int ReplyNumber(std::string_view reply) {
+  std::size_t digits = 0;
+  while (digits < reply.size() && reply[digits] >= '0' && reply[digits] <= '9') ++digits;
+  const std::string_view number = reply.substr(0, digits);
+  long long value = 0;
+  bool fits = digits > 0 && digits <= 10;
+  for (std::size_t i = 0; fits && i < digits; ++i) value = value * 10 + (number[i] - '0');
+  if (!fits || value > 0x7FFFFFFF) throw EConvertError("'" + std::string(number) + "' is not a valid integer value");
+  return static_cast<int>(value);
+}
+
+bool ReplyMatches(std::string_view reply, std::initializer_list<int> codes) {
+  const int number = ReplyNumber(reply);
+  return std::find(codes.begin(), codes.end(), number) != codes.end();
+}
+
+long long SendInPieces(std::string_view text, const std::function<int(const char*, std::size_t)>& send,
+                       const std::function<void(std::size_t position, std::size_t total)>& progress) {
+  long long sent = 0;
+  std::size_t position = 0;
+  while (position < text.size()) {
+    const std::size_t piece = std::min(kSendPieceSize, text.size() - position);
+    sent += send(text.data() + position, piece);
+    position += piece;
+    if (progress) progress(position + 1, text.size());
+  }
+  return sent;
+}
+
+}  // namespace pelloran::crashlog

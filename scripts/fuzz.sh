@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The long fuzzing campaign (not part of the tests): builds the fuzz targets of tests/fuzz with
+# clang, libFuzzer and the sanitizers in build/fuzz, and runs each target for RUNS executions on a
+# working corpus seeded from tests/fuzz/corpus and tests/fuzz/regressions.
+#
+#   scripts/fuzz.sh [-r RUNS] [-j JOBS] [TARGET...]   RUNS per target (10,000,000), JOBS at once (1)
+#   scripts/fuzz.sh --seeds                           writes tests/fuzz/corpus again (needs
+#                                                     build/win32/bin/Pelloran.exe and ffmpeg)
+#
+# Results go to build/fuzz-campaign/<target>/: log, corpus/ (what the campaign found), findings/
+# (an input that crashed, leaked, timed out or ran out of memory). A summary table ends the run.
+# A finding becomes a regression input: fix the parser, then copy the file to
+# tests/fuzz/regressions/<target>/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=$root/build/fuzz
+campaign=$root/build/fuzz-campaign
+
+runs=10000000
+jobs=1
+seeds=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -r) runs=$2; shift 2 ;;
+    -j) jobs=$2; shift 2 ;;
+    --seeds) seeds=1; shift ;;
+    -*) echo "usage: scripts/fuzz.sh [-r RUNS] [-j JOBS] [TARGET...] | --seeds" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
+
+if [ ! -f "$build/build.ninja" ]; then
+  CC=clang CXX=clang++ cmake -S tests/fuzz/native -B "$build" -G Ninja >/dev/null
+fi
+nice cmake --build "$build" >/dev/null
+
+if [ "$seeds" = 1 ]; then
+  exe=$root/build/win32/bin/Pelloran.exe
+  [ -f "$exe" ] || { echo "fuzz.sh: build Pelloran.exe first (cmake --build --preset win32 --target Pelloran)" >&2; exit 1; }
+  cmake --build "$build" --target fuzz_make_seeds >/dev/null
+  "$build/fuzz_make_seeds" tests/fuzz/corpus "$exe"
+  for layout in events-v0 imagemap-v1 split-data mixed-v1 plain; do
+    python3 tests/batch/rmevents/make_rm_fixture.py "tests/fuzz/corpus/rmevents/$layout.rm" \
+      --layout "$layout" --seconds 0.1 >/dev/null
+  done
+  exit 0
+fi
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for f in "$build"/replay/*.cmake; do targets+=("$(basename "$f" .cmake)"); done
+fi
+
+run_one() {
+  local target=$1 dir=$campaign/$1
+  mkdir -p "$dir/corpus" "$dir/findings"
+  local inputs=("$dir/corpus" "$root/tests/fuzz/corpus/$target")
+  [ -d "$root/tests/fuzz/regressions/$target" ] && inputs+=("$root/tests/fuzz/regressions/$target")
+  local start=$SECONDS
+  # -runs counts every execution, the corpus replay at the start included. A finding ends the
+  # target's run (its input is in findings/); fix it and run again: the corpus carries on.
+  nice "$build/fuzz_$target" -runs="$runs" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$dir/findings/" "${inputs[@]}" >"$dir/log" 2>&1 || true
+  echo $((SECONDS - start)) >"$dir/seconds"
+}
+export -f run_one
+export build campaign root runs
+printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}'
+
+printf '%-16s %12s %8s %8s %10s %9s %8s\n' target executions cov ft corpus findings seconds
+for target in "${targets[@]}"; do
+  dir=$campaign/$target
+  log=$dir/log
+  execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | awk '{s += $2} END {print s + 0}')
+  last=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -1)
+  cov=$(sed -n 's/.*cov: \([0-9]*\).*/\1/p' <<<"$last")
+  ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
+  corpus=$(find "$dir/corpus" -type f | wc -l)
+  findings=$(find "$dir/findings" -type f | wc -l)
+  printf '%-16s %12s %8s %8s %10s %9s %8s\n' "$target" "$execs" "${cov:-?}" "${ft:-?}" "$corpus" "$findings" "$(cat "$dir/seconds")"
+done

@@ -1,0 +1,40 @@
+# Crash test programs: one small program per kind of failure, each carrying its expectations in
+# comments (see run_crash_program.py), built with the reporter installed and its own ELDATA, and
+# run under Wine by the driver, which checks the exit code, the output and the .elf log.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+file(GLOB crash_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/crash/*.cpp)
+foreach(source IN LISTS crash_sources)
+  get_filename_component(name ${source} NAME_WE)
+  set(target crash_${name})
+  # A program may bring more sources in a folder of its own ("<name>_parts").
+  file(GLOB parts ${CMAKE_CURRENT_LIST_DIR}/crash/${name}_parts/*.cpp)
+  add_executable(${target} ${source} ${parts})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PRIVATE pelloran_options crashlog_pipeline)
+  # Each program writes its log beside itself: a folder of its own.
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/crash/${name})
+  set(options ${CMAKE_CURRENT_LIST_DIR}/crash/${name}.options)
+  if(NOT EXISTS ${options})
+    set(options ${CMAKE_CURRENT_LIST_DIR}/crash/default.options)
+  endif()
+  pelloran_add_eldata(${target} OPTIONS ${options})
+  add_test(NAME ${target}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_crash_program.py $<TARGET_FILE:${target}> ${source})
+  set_tests_properties(${target} PROPERTIES
+    FIXTURES_REQUIRED wine
+    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PELLORAN_WINE_RUN=${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;PYTHONDONTWRITEBYTECODE=1")
+endforeach()
+
+# The framework package stand-in that crash_package_fallback loads from its own folder.
+add_library(crash_vcl70_package SHARED ${CMAKE_CURRENT_LIST_DIR}/packages/vcl70.cpp ${CMAKE_CURRENT_LIST_DIR}/packages/vcl70.def)
+set_target_properties(crash_vcl70_package PROPERTIES PREFIX "" OUTPUT_NAME "VCL70" SUFFIX ".BPL"
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/crash/package_fallback)
+target_link_options(crash_vcl70_package PRIVATE -static -static-libgcc)
+add_dependencies(crash_package_fallback crash_vcl70_package)
+
+# The program of bench/crashlog/run.sh: a fault 64 frames deep, timed until its report is logged.
+add_executable(crashlog_fault_report_bench ${CMAKE_CURRENT_LIST_DIR}/fault_report_bench.cpp)
+target_include_directories(crashlog_fault_report_bench PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(crashlog_fault_report_bench PRIVATE pelloran_options crashlog_pipeline)
+set_target_properties(crashlog_fault_report_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench/fault_report)
+pelloran_add_eldata(crashlog_fault_report_bench OPTIONS ${CMAKE_CURRENT_LIST_DIR}/crash/default.options)

@@ -1,0 +1,10 @@
+// A stand-in of the web framework's server controller, whose exception handler the reporter hooks.
+#include <cstdio>
+
+#include "tests/crashlog/capture/crash/framework_standins_parts/standins.h"
+
+__attribute__((noinline)) bool TIWServerControllerBase::DoException(void* /*application*/, void* /*error*/) {
+  std::printf("TIWServerControllerBase.DoException ran\n");
+  std::fflush(stdout);
+  return false;
+}

@@ -1,0 +1,39 @@
+# Tests of the report delivery: the pure texts and formats on their own, and every delivery path
+# end to end from a small program under Wine against real peers (delivery_peers_test.py).
+pelloran_add_test(crashlog_delivery_text_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/png_writer_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mail_text_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/dns_message_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/smtp_reply_test.cpp
+  LIBS crashlog_delivery_text crashlog_test_child_process ZLIB::ZLIB)
+
+# The program the end-to-end tests run, and the stand-ins for a mail client: a Simple MAPI
+# library registered as the default client, and a mailto handler program.
+add_executable(crashlog_delivery_probe ${CMAKE_CURRENT_LIST_DIR}/delivery_probe.cpp)
+target_link_libraries(crashlog_delivery_probe PRIVATE pelloran_options crashlog_delivery)
+
+add_library(crashlog_mapi_standin SHARED
+  ${CMAKE_CURRENT_LIST_DIR}/mapi_standin.cpp ${CMAKE_CURRENT_LIST_DIR}/mapi_standin.def)
+target_link_libraries(crashlog_mapi_standin PRIVATE pelloran_options)
+set_target_properties(crashlog_mapi_standin PROPERTIES PREFIX "")
+
+add_executable(crashlog_mailto_standin WIN32 ${CMAKE_CURRENT_LIST_DIR}/mailto_standin.cpp)
+target_link_libraries(crashlog_mailto_standin PRIVATE pelloran_options)
+
+# Debian's Python: the SMTP server (python3-aiosmtpd) is installed for it.
+find_program(PELLORAN_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+set(delivery_peer_args
+  $<TARGET_FILE:crashlog_delivery_probe> $<TARGET_FILE:crashlog_mapi_standin>
+  $<TARGET_FILE:crashlog_mailto_standin> ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+# One ctest entry per kind of peer, so that each stays well within the test timeout.
+foreach(group Smtp SmtpFailures MailClient Dns)
+  string(TOLOWER ${group} suffix)
+  add_test(NAME crashlog_delivery_${suffix}_tests
+    COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1
+      ${PELLORAN_DEBIAN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/delivery_peers_test.py ${delivery_peer_args} ${group})
+  set_tests_properties(crashlog_delivery_${suffix}_tests PROPERTIES
+    FIXTURES_REQUIRED wine
+    RESOURCE_LOCK wine_mail_registry
+    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}")
+endforeach()

@@ -1,0 +1,579 @@
+#!/usr/bin/env python3
+"""Every delivery path of the crash report end to end: the probe program calls SendErrorReport
+under Wine against real peers started here on 127.0.0.1 (aiosmtpd, scripted SMTP servers, dnsmasq
+for MX records, a Simple MAPI stand-in registered as the default mail client, a mailto handler
+stand-in). Expected mail texts are built here from the rules of the message format.
+
+Usage: delivery_peers_test.py PROBE.exe MAPI.dll MAILTO.exe WINE-RUN.sh GROUP
+GROUP: Smtp, SmtpFailures, MailClient or Dns. The Dns group runs itself again inside private mount
+and network namespaces, whose resolver file names the test's dnsmasq, with a Wine server of its
+own there (Wine creates sockets in its server process) on an overlay of the session's prefix."""
+
+import base64, contextlib, datetime, os, re, shutil, socket, subprocess, sys, tempfile
+import threading, time, unittest, urllib.parse, zlib
+
+PROBE, MAPI_DLL, MAILTO_EXE, WINE_RUN = (os.path.abspath(a) for a in sys.argv[1:5])
+GROUP = sys.argv[5]
+IN_NAMESPACE = len(sys.argv) > 6 and sys.argv[6] == "--in-namespace"
+BOUNDARY = "=_xcjvnxkbhvfkxzhfdbvzldjhfv"
+SEND_TEXT = "Report line 1\r\n.dot line\r\n.\r\nReport line 4"
+DOTTED_BODY = ".starts with a dot\r\n.\r\n..two dots\r\nend"
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def escaped(text):
+    return text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n")
+
+
+def run_probe(timeout=240, env=None, **options):
+    args = [WINE_RUN, PROBE] + ["%s=%s" % (k, escaped(str(v))) for k, v in options.items()]
+    result = subprocess.run(args, env=dict(os.environ, **(env or {})), stdin=subprocess.DEVNULL,
+                            capture_output=True, timeout=timeout)
+    out = result.stdout.decode("gbk", "replace").replace("\r\n", "\n")
+    values = {}
+    for line in out.splitlines():
+        key, _, value = line.partition("=")
+        values.setdefault(key, value)
+    values["_all"] = out
+    values["_rc"] = result.returncode
+    return values
+
+
+def wine_reg(*args):
+    subprocess.run([WINE_RUN, "reg"] + list(args), check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
+def base64_lines(data):
+    return "".join(base64.b64encode(data[i:i + 60]).decode() + "\r\n" for i in range(0, len(data), 60))
+
+
+def crlf_lines(text):
+    """Lines ended by CR LF; a text that ends with a line end gets no extra line."""
+    lines = re.split(r"\r\n|\r|\n", text)
+    if lines[-1] == "":
+        lines.pop()
+    return "".join(line + "\r\n" for line in lines)
+
+
+def expected_mime(date, sender, subject, recipient, body, attachments):
+    """The message as the format's rules build it; attachments: (name, bytes)."""
+    text = ("Date: %s\r\nFrom: <%s>\r\nSubject: %s\r\nTo: <%s>\r\n"
+            "Content-Type: multipart/mixed; boundary=\"%s\";\r\nMIME-Version: 1.0\r\n"
+            "X-Priority: 1\r\nX-Library: CrashLog 4.5.4\r\n\r\n"
+            "This is a multi-part message in MIME format\r\n\r\n--%s\r\n"
+            "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n%s\r\n"
+            % (date, sender, subject, recipient, BOUNDARY, BOUNDARY, body))
+    for name, data in attachments:
+        kind = "image/png" if name.upper().endswith(".PNG") else "application/octet-stream"
+        text += ("\r\n--%s\r\nContent-Type: %s;\r\n        name=\"%s\"\r\nContent-Transfer-Encoding: base64\r\n"
+                 "Content-Disposition: attachment;\r\n        filename=\"%s\"\r\n\r\n%s"
+                 % (BOUNDARY, kind, name, name, base64_lines(data)))
+    return (text + "--%s--\r\n" % BOUNDARY).encode("latin-1")
+
+
+def check_png(case, data, width, height):
+    """Own chunk walk with zlib's CRC and inflate, then pngcheck."""
+    case.assertEqual(data[:8], b"\x89PNG\r\n\x1a\n")
+    at, chunks = 8, []
+    while at < len(data):
+        length = int.from_bytes(data[at:at + 4], "big")
+        kind, body = data[at + 4:at + 8], data[at + 8:at + 8 + length]
+        crc = int.from_bytes(data[at + 8 + length:at + 12 + length], "big")
+        case.assertEqual(crc, zlib.crc32(kind + body), kind)
+        chunks.append((kind, body))
+        at += 12 + length
+    case.assertEqual(at, len(data))
+    case.assertEqual([k for k, _ in chunks[:2]], [b"IHDR", b"PLTE"])
+    case.assertEqual(chunks[-1], (b"IEND", b""))
+    case.assertEqual(chunks[0][1], width.to_bytes(4, "big") + height.to_bytes(4, "big") + bytes([8, 3, 0, 0, 0]))
+    case.assertEqual(len(chunks[1][1]), 768)
+    idat = [b for k, b in chunks if k == b"IDAT"]
+    case.assertTrue(all(len(b) == 262143 for b in idat[:-1]))
+    rows = zlib.decompress(b"".join(idat))
+    case.assertEqual(len(rows), (width + 1) * height)
+    case.assertTrue(all(rows[y * (width + 1)] == 0 for y in range(height)))
+    with tempfile.NamedTemporaryFile(suffix=".png") as f:
+        f.write(data)
+        f.flush()
+        checked = subprocess.run(["pngcheck", f.name], capture_output=True, text=True)
+        case.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+
+
+def mime_parts(message):
+    """The attachments of a received message: name -> decoded bytes (an independent split)."""
+    parts = {}
+    for part in message.split(b"\r\n--" + BOUNDARY.encode() + b"\r\n")[2:]:
+        head, _, body = part.partition(b"\r\n\r\n")
+        name = re.search(rb'filename="([^"]*)"', head).group(1).decode()
+        body = body.split(b"--" + BOUNDARY.encode() + b"--")[0]
+        parts[name] = base64.b64decode(body.replace(b"\r\n", b""))
+    return parts
+
+
+# --- SMTP peers -----------------------------------------------------------------------------
+
+class Recorder:
+    """aiosmtpd handler keeping every message with the way the client greeted."""
+    def __init__(self):
+        self.messages = []
+
+    async def handle_DATA(self, server, session, envelope):
+        self.messages.append({"from": envelope.mail_from, "to": list(envelope.rcpt_tos),
+                              "content": envelope.original_content, "ehlo": session.extended_smtp,
+                              "login": getattr(session, "pelloran_login", None)})
+        return "250 OK"
+
+
+@contextlib.contextmanager
+def aiosmtpd_server(login=None):
+    from aiosmtpd.controller import Controller
+    from aiosmtpd.smtp import AuthResult
+    recorder, port = Recorder(), free_port()
+    kwargs = {}
+    if login:
+        def authenticate(server, session, envelope, mechanism, data):
+            session.pelloran_login = (mechanism, data.login.decode(), data.password.decode())
+            return AuthResult(success=(data.login.decode(), data.password.decode()) == login)
+        kwargs = dict(auth_required=True, auth_require_tls=False, authenticator=authenticate)
+    controller = Controller(recorder, hostname="127.0.0.1", port=port, **kwargs)
+    controller.start()
+    try:
+        yield recorder, port
+    finally:
+        controller.stop()
+
+
+@contextlib.contextmanager
+def scripted_server(conversations):
+    """A raw TCP server; each accepted connection is handed to the next function of the list."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    port, stop, received = listener.getsockname()[1], threading.Event(), []
+
+    def serve():
+        for talk in conversations:
+            listener.settimeout(1)
+            while not stop.is_set():
+                with contextlib.suppress(socket.timeout):
+                    connection, _ = listener.accept()
+                    break
+            else:
+                return
+            with connection:
+                with contextlib.suppress(OSError):
+                    talk(connection, received, stop)
+    thread = threading.Thread(target=serve, daemon=True)
+    thread.start()
+    try:
+        yield port, received
+    finally:
+        stop.set()
+        thread.join(30)
+        listener.close()
+
+
+def read_line(connection):
+    line = b""
+    while not line.endswith(b"\r\n"):
+        piece = connection.recv(1)
+        if not piece:
+            raise OSError("closed")
+        line += piece
+    return line
+
+
+def plain_smtp(connection, received, stop):
+    """A minimal well-behaved server that keeps the DATA text as sent."""
+    connection.sendall(b"220 scripted\r\n")
+    while True:
+        line = read_line(connection)
+        if line.upper().startswith(b"DATA"):
+            connection.sendall(b"354 go\r\n")
+            data = b""
+            while not data.endswith(b"\r\n.\r\n"):
+                data += connection.recv(65536) or b"\r\n.\r\n"
+            received.append(data)
+            connection.sendall(b"250 kept\r\n")
+        else:
+            connection.sendall(b"250 ok\r\n")
+
+
+def greet_554(connection, received, stop):
+    connection.sendall(b"554 no service here\r\n")
+    connection.recv(100)
+
+
+def never_answer(connection, received, stop):
+    stop.wait(60)
+
+
+def no_number(connection, received, stop):
+    connection.sendall(b"hello there\r\n")
+    connection.recv(100)
+
+
+def endless(connection, received, stop):
+    connection.sendall(b"220-")
+    while not stop.is_set():
+        connection.sendall(b"x" * 4096)
+
+
+class SmtpCase(unittest.TestCase):
+    def check_message(self, message, recipient, body, attachments, sender="crash@pelloran.test"):
+        content = message["content"]
+        date = re.match(rb"Date: ([^\r]*)\r\n", content).group(1).decode()
+        self.assertRegex(date, r"^(Sun|Mon|Tue|Wed|Thu|Fri|Sat), \d{1,2} "
+                               r"(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} \d\d:\d\d:\d\d [+-]\d{4}$")
+        sent = datetime.datetime.strptime(date, "%a, %d %b %Y %H:%M:%S %z")
+        self.assertLess(abs((datetime.datetime.now(datetime.timezone.utc) - sent).total_seconds()), 600)
+        self.assertEqual(date[-5:], time.strftime("%z"))  # the zone of this moment
+        self.assertEqual(content, expected_mime(date, sender, "Pelloran error", recipient, body, attachments))
+
+
+class Smtp(SmtpCase):
+    def test_plain_server_two_recipients_screenshot_and_log_copy(self):
+        with tempfile.TemporaryDirectory(prefix="pelloran-mail-") as keep, aiosmtpd_server() as (server, port):
+            out = run_probe(mode=2, port=port, to="first@a.test; second@b.test,", screenshot=1,
+                            keep=windows_path(keep), body=DOTTED_BODY, sendtext=SEND_TEXT)
+            self.assertEqual((out["before"], out["execute"], out["after"]), ("1", "1", "1"), out["_all"])
+            self.assertEqual(out["code"], "eeNone", out["_all"])
+            self.assertEqual(out["logcopy_exists"], "0")  # deleted after sending
+            with open(os.path.join(keep, "Screenshot.png"), "rb") as f:
+                png = f.read()
+            width, height = map(int, out["screen"].split("x"))
+            check_png(self, png, width, height)
+            log_copy = crlf_lines(SEND_TEXT).encode()
+            self.assertEqual([m["to"] for m in server.messages], [["first@a.test"], ["second@b.test"]])
+            for message, recipient in zip(server.messages, ["first@a.test", "second@b.test"]):
+                self.assertFalse(message["ehlo"])  # HELO without a login
+                self.assertEqual(message["from"], "crash@pelloran.test")
+                self.check_message(message, recipient, DOTTED_BODY,
+                                   [("ProbeReport.elf", log_copy), ("Screenshot.png", png)])
+                self.assertEqual(mime_parts(message["content"]),
+                                 {"ProbeReport.elf": log_copy, "Screenshot.png": png})
+
+    def test_login_and_log_in_the_body(self):
+        with aiosmtpd_server(login=("reporter", "s3cret")) as (server, port):
+            out = run_probe(mode=2, port=port, to="dev@c.test", user="reporter", password="s3cret", inline=1,
+                            progress=1, sendtext=SEND_TEXT)
+            self.assertEqual(out["execute"], "1", out["_all"])
+            # The progress window's label: Texts[54], the recipient's number, Texts[58]; the
+            # window is closed at the end.
+            self.assertEqual((out["label"], out["window_left"]), ("Message 1/1: Sending message...", "0"))
+            self.assertEqual(len(server.messages), 1)
+            message = server.messages[0]
+            self.assertTrue(message["ehlo"])
+            self.assertEqual(message["login"], ("LOGIN", "reporter", "s3cret"))
+            self.check_message(message, "dev@c.test", "Body\r\n\r\n\r\n" + SEND_TEXT, [])
+
+    def test_password_without_a_user_name_stops_at_the_name(self):
+        # The empty name encodes to an empty command, which is not sent: no delivery, no warning.
+        with aiosmtpd_server(login=("reporter", "s3cret")) as (server, port):
+            out = run_probe(mode=2, port=port, to="dev@c.test", user="", password="s3cret")
+        self.assertEqual((out["execute"], out["code"], out["failures"]), ("0", "eeNone", "1"), out["_all"])
+        self.assertEqual(server.messages, [])
+
+    def test_dots_reach_the_server_as_written(self):
+        # A scripted server keeps the DATA text as it travels: dots doubled, one end line.
+        with scripted_server([plain_smtp]) as (port, received):
+            out = run_probe(mode=2, port=port, to="x@d.test", body=DOTTED_BODY, inline=1, sendtext=SEND_TEXT)
+            self.assertEqual(out["execute"], "1", out["_all"])
+        self.assertEqual(len(received), 1)
+        self.assertIn(b"\r\n..starts with a dot\r\n..\r\n...two dots\r\nend\r\n", received[0])
+        self.assertIn(b"\r\n..dot line\r\n..\r\nReport line 4\r\n", received[0])
+        self.assertTrue(received[0].endswith(b"--" + BOUNDARY.encode() + b"--\r\n.\r\n"))
+        self.assertEqual(received[0].count(b"\r\n.\r\n"), 1)
+
+
+class SmtpFailures(SmtpCase):
+    def failed(self, out, message_start, failures="1"):
+        self.assertEqual((out["execute"], out["after"], out["failures"]), ("0", "0", failures), out["_all"])
+        self.assertEqual(out["code"], "eeEmailSMTPError", out["_all"])
+        self.assertTrue(out["message"].startswith(message_start), out["_all"])
+
+    def test_greeting_554_and_the_next_recipient_still_served(self):
+        with scripted_server([greet_554, plain_smtp]) as (port, received):
+            out = run_probe(mode=2, port=port, to="a@e.test,b@e.test")
+        self.assertEqual(out["execute"], "1", out["_all"])
+        self.assertEqual(out["code"], "eeEmailSMTPError")
+        self.assertTrue(out["message"].startswith("[SMTP] Connected to 127.0.0.1 port %d" % port), out["message"])
+        self.assertIn("554 no service here", out["_all"])
+        self.assertEqual(len(received), 1)
+        self.assertIn(b"To: <b@e.test>\r\n", received[0])
+
+    def test_server_that_never_answers_times_out(self):
+        with scripted_server([never_answer]) as (port, _):
+            out = run_probe(mode=2, port=port, to="a@e.test")
+        self.failed(out, "[SMTP] Socket timeout.")
+
+    def test_reply_without_a_number_and_a_retry(self):
+        with scripted_server([no_number, no_number]) as (port, _):
+            out = run_probe(mode=2, port=port, to="a@e.test", retries=1)
+        self.failed(out, "[SMTP] '' is not a valid integer value", failures="2")
+
+    def test_endless_reply_is_cut_off(self):
+        with scripted_server([endless]) as (port, _):
+            out = run_probe(mode=2, port=port, to="a@e.test")
+        self.failed(out, "[SMTP] The reply is longer than 65536 bytes.")
+
+    def test_progress_window_shows_smtp_failures(self):
+        port = free_port()  # nobody listens
+        out = run_probe(mode=2, port=port, to="a@e.test", progress=1)
+        self.failed(out, "[SMTP] Connection error:")
+        self.assertIn("box=Error.|[SMTP] Connection error:", out["_all"])
+
+
+# --- mail client ----------------------------------------------------------------------------
+
+def unhex(text):
+    return bytes.fromhex(text) if text != "-" else None
+
+
+def read_records(path):
+    records = []
+    if os.path.exists(path):
+        with open(path, "rb") as f:
+            for line in f.read().decode("latin-1").splitlines():
+                kind, *fields = line.split(" ")
+                records.append((kind, dict(f.split("=", 1) for f in fields if "=" in f)))
+    return records
+
+
+class MailClient(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="pelloran-client-")
+        # Registered as a mail client registers itself: the default client's name, its DLLPath.
+        wine_reg("add", r"HKLM\SOFTWARE\Clients\Mail", "/ve", "/d", "PelloranTestMail", "/f")
+        wine_reg("add", r"HKLM\SOFTWARE\Clients\Mail\PelloranTestMail", "/v", "DLLPath", "/t", "REG_EXPAND_SZ",
+                 "/d", "%PELLORAN_MAPI_DIR%\\" + os.path.basename(MAPI_DLL), "/f")
+        wine_reg("add", r"HKCR\mailto\shell\open\command", "/ve", "/d",
+                 '"%s" "%%1"' % windows_path(MAILTO_EXE), "/f")
+
+    @classmethod
+    def tearDownClass(cls):
+        wine_reg("delete", r"HKLM\SOFTWARE\Clients\Mail\PelloranTestMail", "/f")
+        wine_reg("delete", r"HKLM\SOFTWARE\Clients\Mail", "/ve", "/f")
+        wine_reg("delete", r"HKCR\mailto", "/f")
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def setUp(self):
+        self.mapi_record = os.path.join(self.folder, self.id() + ".mapi")
+        self.mailto_record = os.path.join(self.folder, self.id() + ".mailto")
+
+    def probe(self, fail="", **options):
+        env = {"PELLORAN_MAPI_DIR": windows_path(os.path.dirname(MAPI_DLL)),
+               "PELLORAN_MAPI_RECORD": windows_path(self.mapi_record),
+               "PELLORAN_MAPI_FAIL": fail, "PELLORAN_MAILTO_RECORD": windows_path(self.mailto_record)}
+        return run_probe(env=env, **options)
+
+    def mailto_url(self, out):
+        records = read_records(self.mailto_record)
+        self.assertEqual([k for k, _ in records], ["command", "maximized"], out["_all"])
+        self.assertEqual(records[1][1], {"topmost": "1"})
+        line = open(self.mailto_record, "rb").read().decode("latin-1").splitlines()[0]
+        command = bytes.fromhex(line.split(" ", 1)[1])
+        exe = b'"' + windows_path(MAILTO_EXE).encode() + b'" "'
+        self.assertTrue(command.startswith(exe) and command.endswith(b'"'), command[:200])
+        url = command[len(exe):-1]
+        self.assertNotIn(b'"', url)  # nothing breaks out of the quotes
+        self.assertLessEqual(len(command), 32766)
+        head, _, query = url.partition(b"?")
+        subject, _, body = query.partition(b"&Body=")
+        self.assertTrue(subject.startswith(b"Subject="))
+        return (urllib.parse.unquote_to_bytes(head), urllib.parse.unquote_to_bytes(subject[8:]),
+                urllib.parse.unquote_to_bytes(body))
+
+    def test_mapi_client_gets_recipients_body_and_files(self):
+        with tempfile.TemporaryDirectory(prefix="pelloran-mapi-") as keep:
+            out = self.probe(mode=1, to="a@x.test; b@y.test, nodomain", screenshot=1, keep=windows_path(keep),
+                             sendtext=SEND_TEXT)
+        self.assertEqual((out["execute"], out["code"]), ("1", "eeNone"), out["_all"])
+        records = read_records(self.mapi_record)
+        kinds = [k for k, _ in records]
+        self.assertEqual(kinds, ["logon"] + ["resolve", "free"] * 3 + ["send", "recip", "recip", "recip",
+                                                                        "file", "file", "logoff"])
+        self.assertEqual(records[0][1], {"window": "0", "profile": "-", "password": "-", "flags": "1"})
+        send = records[7][1]
+        self.assertEqual((send["session"], send["window"], send["flags"]), ("0", "0", "1"))
+        self.assertEqual(unhex(send["subject"]), b"Pelloran error")
+        self.assertEqual(unhex(send["note"]), b"Body")
+        for record, address in zip(records[8:11], ["a@x.test", "b@y.test", "nodomain"]):
+            fields = record[1]
+            self.assertEqual(fields["class"], "1")
+            self.assertEqual(unhex(fields["name"]), b"Resolved " + address.encode())
+            expected_address = b"SMTP:" + address.encode() if "@" in address else b"Resolved " + address.encode()
+            self.assertEqual(unhex(fields["address"]), expected_address)
+            self.assertEqual(unhex(fields["eid"]), b"EID:" + address.encode())
+        names = []
+        for record in records[11:13]:
+            fields = record[1]
+            self.assertEqual((fields["reserved"], fields["flags"], fields["position"], fields["type"],
+                              fields["exists"]), ("0", "0", "4294967295", "null", "1"))
+            path, name = unhex(fields["path"]).decode(), unhex(fields["name"]).decode()
+            self.assertRegex(path, r"^[A-Za-z]:\\")
+            self.assertTrue(path.endswith("\\" + name))
+            names.append(name)
+        self.assertEqual(names, ["ProbeReport.elf", "Screenshot.png"])
+        self.assertEqual(records[13][1], {"session": str(0x5E55)})
+
+    def test_unknown_recipient_sends_nothing(self):
+        out = self.probe(mode=1, to="a@x.test;unknown@x.test", fail="", action="")
+        kinds = [k for k, _ in read_records(self.mapi_record)]
+        self.assertNotIn("send", kinds)
+        self.assertEqual(kinds[-1], "logoff")
+        # Without a MAPI delivery the mailto handler takes the mail.
+        self.assertEqual(out["execute"], "1", out["_all"])
+
+    def test_mailto_handler_gets_the_encoded_mail(self):
+        report = 'Exception: EFoo\r\nMessage: He said "quit" & left 100%'
+        out = self.probe(action="mailto", to="a@x.test;b@y.test", subject='Err "x"', body="Hi & bye",
+                         report=report, reproduce="Click & wait")
+        self.assertEqual(out["execute"], "1", out["_all"])
+        recipients, subject, body = self.mailto_url(out)
+        self.assertEqual(recipients, b"mailto:a@x.test;b@y.test")
+        self.assertEqual(subject, b'Err "x"')
+        self.assertEqual(body, b"Hi  bye" + b"Click & wait\r\n\r\n\r\n\r\n\r\n\r\n" + report.encode())
+
+    def test_mailto_body_too_long_for_a_command_line_is_cut(self):
+        report = "".join("Line %05d of a long report\r\n" % i for i in range(3000))  # about 90,000 bytes
+        report_file = os.path.join(self.folder, "long-report.txt")
+        with open(report_file, "wb") as f:
+            f.write(report.encode())
+        out = self.probe(action="mailto", to="a@x.test", reportfile=windows_path(report_file))
+        self.assertEqual(out["execute"], "1", out["_all"])
+        _, _, body = self.mailto_url(out)
+        note = b"\r\n\r\n[The report is cut short here; the full report is in the log file.]"
+        self.assertTrue(body.endswith(note))
+        kept = body[:-len(note)]
+        self.assertTrue((b"Body\r\n\r\n\r\n" + report.encode()).startswith(kept))
+        self.assertGreater(len(kept), 5000)
+
+    def test_mapi_failure_falls_back_to_mailto(self):
+        out = self.probe(fail="send", mode=1, to="a@x.test", report="The report")
+        self.assertEqual(out["execute"], "1", out["_all"])
+        self.assertEqual((out["code"], out["message"]), ("eeEmailMAPIError", "Cannot send the MAPI message."))
+        self.assertIn("send", [k for k, _ in read_records(self.mapi_record)])
+        _, _, body = self.mailto_url(out)
+        self.assertEqual(body, b"Body\r\n\r\n\r\nThe report")
+
+    def test_mapi_logon_failure_and_no_handler(self):
+        wine_reg("delete", r"HKCR\mailto", "/f")
+        try:
+            out = self.probe(fail="logon", mode=1, to="a@x.test", retries=1)
+        finally:
+            wine_reg("add", r"HKCR\mailto\shell\open\command", "/ve", "/d",
+                     '"%s" "%%1"' % windows_path(MAILTO_EXE), "/f")
+        self.assertEqual((out["execute"], out["after"], out["failures"]), ("0", "0", "2"), out["_all"])
+        self.assertEqual(out["code"], "eeEmailShellError", out["_all"])
+        self.assertEqual([k for k, _ in read_records(self.mapi_record)].count("logon"), 2)
+
+
+# --- DNS ------------------------------------------------------------------------------------
+
+DNSMASQ_CONFIG = """no-resolv
+no-hosts
+local=/test/
+mx-host=mx.test,mx20.mx.test,20
+mx-host=mx.test,mx10.mx.test,10
+mx-host=mx.test,mx30.mx.test,30
+host-record=mx10.mx.test,127.0.0.1
+host-record=mx20.mx.test,127.0.0.2
+host-record=mx30.mx.test,127.0.0.3
+"""
+
+
+class Dns(unittest.TestCase):
+    """Runs DnsInNamespace inside private mount and network namespaces."""
+    def test_mx_delivery_in_a_private_network(self):
+        self.assertTrue(shutil.which("dnsmasq") or os.path.exists("/usr/sbin/dnsmasq"),
+                        "dnsmasq missing: run scripts/bootstrap.sh")
+        unshare = ["unshare", "--mount", "--net"]
+        if os.geteuid() != 0:
+            unshare[1:1] = ["--user", "--map-root-user"]
+        result = subprocess.run(unshare + ["--", sys.executable, os.path.abspath(__file__), PROBE, MAPI_DLL,
+                                           MAILTO_EXE, WINE_RUN, "DnsInNamespace", "--in-namespace"],
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=280)
+        sys.stderr.write(result.stderr)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("OK", result.stderr)
+
+
+class DnsInNamespace(SmtpCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="pelloran-dns-")
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        resolver = os.path.join(cls.root, "resolv.conf")
+        with open(resolver, "w") as f:  # a server that does not answer, then dnsmasq
+            f.write("nameserver 127.0.0.9\nnameserver 127.0.0.1\n")
+        subprocess.run(["mount", "--bind", resolver, "/etc/resolv.conf"], check=True)
+        # A Wine server of this namespace on an overlay of the session's prefix.
+        session = os.environ["PELLORAN_WINE_SESSION"]
+        env_text = open(os.path.join(session, "env")).read()
+        prefix = re.search(r"WINEPREFIX='([^']*)'", env_text).group(1)
+        merged = os.path.join(cls.root, "prefix")
+        for d in ("upper", "work", "prefix", "session"):
+            os.mkdir(os.path.join(cls.root, d))
+        subprocess.run(["mount", "-t", "overlay", "overlay", "-o", "lowerdir=%s,upperdir=%s,workdir=%s" % (
+            prefix, os.path.join(cls.root, "upper"), os.path.join(cls.root, "work")), merged], check=True)
+        with open(os.path.join(cls.root, "session", "env"), "w") as f:
+            f.write(env_text.replace(prefix, merged))
+        os.environ["PELLORAN_WINE_SESSION"] = os.path.join(cls.root, "session")
+        cls.prefix = merged
+        config = os.path.join(cls.root, "dnsmasq.conf")
+        with open(config, "w") as f:
+            f.write(DNSMASQ_CONFIG)
+        cls.dnsmasq = subprocess.Popen(["dnsmasq", "--keep-in-foreground", "--conf-file=" + config,
+                                        "--listen-address=127.0.0.1", "--bind-interfaces", "--port=53",
+                                        "--pid-file=", "--user=root", "--log-facility=-"],
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+        time.sleep(0.5)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dnsmasq.terminate()
+        cls.dnsmasq.wait(10)
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=cls.prefix),
+                       stderr=subprocess.DEVNULL)
+
+    def test_dns_servers_of_the_resolver_file_then_the_fallback(self):
+        out = run_probe(action="dnsservers")
+        self.assertEqual(re.findall(r"^dns=(.*)$", out["_all"], re.M), ["127.0.0.9", "127.0.0.1", "8.8.8.8"])
+
+    def test_mail_goes_to_the_exchanger_of_lowest_preference(self):
+        # mx10 is 127.0.0.1, where the server listens; mx20 and mx30 lead nowhere.
+        with aiosmtpd_server() as (server, port):
+            out = run_probe(mode=3, port=port, to="boss@mx.test", host="unused.invalid", sendtext=SEND_TEXT,
+                            inline=1)
+        self.assertEqual((out["execute"], out["code"]), ("1", "eeNone"), out["_all"])
+        self.assertEqual(len(server.messages), 1)
+        self.check_message(server.messages[0], "boss@mx.test", "Body\r\n\r\n\r\n" + SEND_TEXT, [])
+
+    def test_no_exchanger_ends_the_delivery(self):
+        out = run_probe(mode=3, port=25, to="a@nothing.test;b@mx.test")
+        self.assertEqual((out["execute"], out["after"]), ("0", "0"), out["_all"])
+        self.assertEqual((out["code"], out["message"]),
+                         ("eeEmailSMTPError", '[SMTP] Cannot resolve the "nothing.test" MX record.'))
+
+
+if __name__ == "__main__":
+    import warnings
+    warnings.filterwarnings("ignore", message="Requiring AUTH while not requiring TLS")
+    if GROUP == "DnsInNamespace" and not IN_NAMESPACE:
+        sys.exit("DnsInNamespace runs only inside its namespaces")
+    suite = unittest.defaultTestLoader.loadTestsFromTestCase(globals()[GROUP])
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    sys.exit(0 if result.wasSuccessful() and result.testsRun > 0 else 1)
