@@ -9,6 +9,8 @@
 #
 # Results go to build/fuzz-campaign/<target>/: log, corpus/ (what the campaign found), findings/
 # (an input that crashed, leaked, timed out or ran out of memory). A summary table ends the run.
+# Running it again continues each target up to RUNS executions in all; remove
+# build/fuzz-campaign to start afresh.
 # A finding becomes a regression input: fix the parser, then copy the file to
 # tests/fuzz/regressions/<target>/.
 set -euo pipefail
@@ -52,19 +54,29 @@ if [ ${#targets[@]} -eq 0 ]; then
   for f in "$build"/replay/*.cmake; do targets+=("$(basename "$f" .cmake)"); done
 fi
 
+executed() {  # executions logged so far for a target
+  grep -o 'stat::number_of_executed_units: [0-9]*' "$campaign/$1/log" 2>/dev/null | awk '{s += $2} END {print s + 0}'
+}
+
 run_one() {
   local target=$1 dir=$campaign/$1
   mkdir -p "$dir/corpus" "$dir/findings"
   local inputs=("$dir/corpus" "$root/tests/fuzz/corpus/$target")
   [ -d "$root/tests/fuzz/regressions/$target" ] && inputs+=("$root/tests/fuzz/regressions/$target")
-  local start=$SECONDS
-  # -runs counts every execution, the corpus replay at the start included. A finding ends the
-  # target's run (its input is in findings/); fix it and run again: the corpus carries on.
-  nice "$build/fuzz_$target" -runs="$runs" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-    -artifact_prefix="$dir/findings/" "${inputs[@]}" >"$dir/log" 2>&1 || true
-  echo $((SECONDS - start)) >"$dir/seconds"
+  local start=$SECONDS left
+  # A campaign continues where the last one stopped, up to RUNS executions in all (the corpus
+  # replay at each start counts). A finding ends the target's run (its input is in findings/):
+  # fix it and run again. A run stopped by a signal from outside is started again.
+  for attempt in 1 2 3 4 5 6 7 8 9 10; do
+    left=$((runs - $(executed "$target")))
+    [ "$left" -gt 0 ] || break
+    nice "$build/fuzz_$target" -runs="$left" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || true
+    tail -n 8 "$dir/log" | grep -q 'run interrupted' || break
+  done
+  echo $(($(cat "$dir/seconds" 2>/dev/null || echo 0) + SECONDS - start)) >"$dir/seconds"
 }
-export -f run_one
+export -f run_one executed
 export build campaign root runs
 printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}'
 
@@ -72,7 +84,7 @@ printf '%-16s %12s %8s %8s %10s %9s %8s\n' target executions cov ft corpus findi
 for target in "${targets[@]}"; do
   dir=$campaign/$target
   log=$dir/log
-  execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | awk '{s += $2} END {print s + 0}')
+  execs=$(executed "$target")
   last=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -1)
   cov=$(sed -n 's/.*cov: \([0-9]*\).*/\1/p' <<<"$last")
   ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")

@@ -23,7 +23,8 @@ std::atomic<int> boxes{0};
 // Closes every message box of this process and prints its text.
 void WatchBoxes(std::atomic<bool>& stop) {
   while (!stop) {
-    if (HWND box = ::FindWindowA("#32770", nullptr)) {
+    // A box is read once it shows: its text is set while it initialises, still hidden.
+    if (HWND box = ::FindWindowA("#32770", nullptr); box != nullptr && ::IsWindowVisible(box)) {
       DWORD process = 0;
       ::GetWindowThreadProcessId(box, &process);
       if (process == ::GetCurrentProcessId()) {
