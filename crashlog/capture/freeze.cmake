@@ -2,7 +2,6 @@
 # the main thread it holds stopped.
 pelloran_add_library(crashlog_freeze
   SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/watcher_thread.cpp
     ${CMAKE_CURRENT_LIST_DIR}/freeze_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/clipboard_win.cpp
-  LIBS crashlog_options crashlog_diagnostics pelloran_base user32)
+  LIBS crashlog_threads crashlog_options crashlog_diagnostics pelloran_runtime pelloran_base user32)

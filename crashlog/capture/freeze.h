@@ -16,7 +16,7 @@
 #include <string>
 
 #include "base/exceptions.h"
-#include "crashlog/capture/watcher_thread.h"
+#include "crashlog/capture/threads.h"
 
 namespace pelloran::crashlog {
 
@@ -64,8 +64,10 @@ bool BelongsToFrozenThread(HWND window) noexcept;
 // would take every answered round for a freeze).
 int EffectiveFreezeTimeout(int configuredSeconds) noexcept;
 
-// The watcher (base: the program's thread class, see watcher_thread.h).
-class TFreezeThread : public TWatcherThread {
+// The watcher: made suspended, resumed by StartFreezeWatcher, freed by StopFreezeWatcher. A thread
+// of the reporter: the stack that created it never joins a report's call stack (a freeze report
+// runs on this thread but shows the main thread's stack alone).
+class TFreezeThread : public TReporterThread {
  public:
   explicit TFreezeThread(const TFreezeWatcherSetup& setup) : setup_(setup) {}
 

@@ -172,6 +172,7 @@ void StartFreezeWatcher() {
     if (!state.Watcher) {
       try {
         state.Watcher = std::make_unique<TFreezeThread>(state.Setup);
+        ::SetThreadPriority(state.Watcher->Handle(), THREAD_PRIORITY_NORMAL);
         state.WatcherThreadId.store(state.Watcher->ThreadID());
         state.Watcher->Resume();
         started = true;
@@ -203,7 +204,7 @@ void StopFreezeWatcher() {
   TraceEnter("StopFreezeWatcher");
   watcher->Terminate();
   if (RunsInLibrary())
-    watcher->Kill(1);
+    ::TerminateThread(watcher->Handle(), 1);
   else
     watcher->WaitFor();
   watcher.reset();

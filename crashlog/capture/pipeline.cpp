@@ -10,6 +10,7 @@
 #include "base/ansi_path.h"
 #include "crashlog/capture/exception_thread.h"
 #include "crashlog/capture/call_stack.h"
+#include "crashlog/capture/clipboard.h"
 #include "crashlog/capture/flow_state.h"
 #include "crashlog/capture/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
@@ -503,20 +504,7 @@ void CaptureFocusControl(std::string& className, std::string& text) {
 }
 
 bool CopyTextToClipboard(const std::string& text) {
-  if (!::OpenClipboard(FindMainWindow(::GetCurrentProcessId()))) return false;
-  bool done = false;
-  HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, text.size() + 1);
-  if (block != nullptr) {
-    if (void* bytes = ::GlobalLock(block)) {
-      std::memcpy(bytes, text.c_str(), text.size() + 1);
-      ::GlobalUnlock(block);
-      ::EmptyClipboard();
-      done = ::SetClipboardData(CF_TEXT, block) != nullptr;
-    }
-    if (!done) ::GlobalFree(block);  // the clipboard owns the block only once it took it
-  }
-  ::CloseClipboard();
-  return done;
+  return CopyReportToClipboard(text, FindMainWindow(::GetCurrentProcessId()));
 }
 
 }  // namespace pelloran::crashlog
