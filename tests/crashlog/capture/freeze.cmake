@@ -17,3 +17,10 @@ crashlog_window_test(crashlog_freeze_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/freeze_test.cpp
   LIBS crashlog_freeze crashlog_dialog crashlog_report crashlog_modules)
 pelloran_add_eldata(crashlog_freeze_tests OPTIONS ${CMAKE_CURRENT_LIST_DIR}/freeze_test.options)
+
+# The crash program whose main thread freezes shows the error dialog of each freeze report: a
+# program with windows, holding the display lock.
+if(TARGET crash_freeze_reported)
+  target_link_options(crash_freeze_reported PRIVATE -mwindows)
+  set_tests_properties(crash_freeze_reported PROPERTIES RESOURCE_LOCK display)
+endif()

@@ -29,3 +29,11 @@ target_link_libraries(crashlog_dialog_tour PRIVATE pelloran_options crashlog_dia
 target_compile_options(crashlog_dialog_tour PRIVATE -fno-inline -fno-optimize-sibling-calls)
 set_target_properties(crashlog_dialog_tour PROPERTIES EXCLUDE_FROM_ALL ON)
 pelloran_add_eldata(crashlog_dialog_tour)
+
+# The crash program that shows the error dialog is a program with windows (a console program gets
+# the report on its standard output instead); it still prints what its user saw. It holds the
+# display lock like every window test.
+if(TARGET crash_dialog_shown)
+  target_link_options(crash_dialog_shown PRIVATE -mwindows)
+  set_tests_properties(crash_dialog_shown PROPERTIES RESOURCE_LOCK display)
+endif()
