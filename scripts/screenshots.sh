@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target screenshot_tour crashlog_dialog_tour
+cmake --build --preset win32 --target screenshot_tour crashlog_dialog_tour pelloran_error_tour
 session=$PWD/build/win32/wine-shots
 shots=$PWD/build/win32/shots
 rm -rf "$shots" && mkdir -p "$shots" docs
@@ -13,6 +13,7 @@ scripts/wine-session.sh start "$session"
 trap 'scripts/wine-session.sh stop "$session"' EXIT
 PELLORAN_WINE_SESSION=$session scripts/wine-run.sh build/win32/bin/screenshot_tour.exe "Z:$shots"
 PELLORAN_WINE_SESSION=$session scripts/wine-run.sh build/win32/bin/crashlog_dialog_tour.exe "Z:$shots"
+PELLORAN_WINE_SESSION=$session scripts/wine-run.sh build/win32/tours/pelloran_error/pelloran_error_tour.exe "Z:$shots"
 for bmp in "$shots"/*.bmp; do
   convert "$bmp" "docs/$(basename "${bmp%.bmp}").png"
 done

@@ -37,3 +37,11 @@ if(TARGET crash_dialog_shown)
   target_link_options(crash_dialog_shown PRIVATE -mwindows)
   set_tests_properties(crash_dialog_shown PROPERTIES RESOURCE_LOCK display)
 endif()
+
+# Not a test: Pelloran's window with an error shown over it, for the README (scripts/screenshots.sh).
+add_executable(pelloran_error_tour WIN32 ${CMAKE_CURRENT_LIST_DIR}/pelloran_error_tour.cpp ${PELLORAN_RESOURCES})
+target_include_directories(pelloran_error_tour PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources)
+target_link_libraries(pelloran_error_tour PRIVATE pelloran_options pelloran_app crashlog_pipeline)
+set_target_properties(pelloran_error_tour PROPERTIES EXCLUDE_FROM_ALL ON
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tours/pelloran_error)
+pelloran_add_eldata(pelloran_error_tour OPTIONS ${PROJECT_SOURCE_DIR}/app/crashlog.options)

@@ -15,42 +15,13 @@
 #include "crashlog/infra/diagnostics/diagnostics_time.h"
 #include "runtime/scoped_handle.h"
 #include "tests/crashlog/delivery/dialog_driver.h"
+#include "tests/crashlog/delivery/window_picture.h"
 #include "tests/support/window_test_support.h"
 
 namespace {
 
 using namespace pelloran;
 using namespace pelloran::crashlog;
-
-// Saves what the screen shows of a window (frame included) as a 24-bit BMP file.
-bool SaveWindowPicture(HWND window, const std::string& path) {
-  RECT r{};
-  ::GetWindowRect(window, &r);
-  const int width = r.right - r.left, height = r.bottom - r.top;
-  ScopedGetDC screen(nullptr);
-  HDC memory = ::CreateCompatibleDC(screen.get());
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB};
-  void* bits = nullptr;
-  ScopedGdiObject bitmap(::CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  bool ok = false;
-  if (bitmap) {
-    ScopedSelectObject select(memory, bitmap.get());
-    ok = ::BitBlt(memory, 0, 0, width, height, screen.get(), r.left, r.top, SRCCOPY) != FALSE;
-  }
-  ::DeleteDC(memory);
-  if (!ok) return false;
-  const DWORD stride = ((width * 3 + 3) / 4) * 4, imageSize = stride * height;
-  BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + imageSize), 0,
-                        0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  std::fwrite(&file, sizeof file, 1, f);
-  std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, f);
-  std::fwrite(bits, 1, imageSize, f);
-  std::fclose(f);
-  return true;
-}
 
 // A report of this program as the pipeline would compose it, for an access violation here.
 TErrorDialogData MakeReport(TCrashModulesList& modules, TCrashStackList& stack, TReportState& report) {
@@ -118,7 +89,7 @@ int main(int argc, char** argv) {
   int failures = 0;
   auto shoot = [&](HWND window, const char* name) {
     ::Sleep(700);
-    if (!window || !SaveWindowPicture(window, out + name)) {
+    if (!window || !testing::SaveWindowPicture(window, out + name)) {
       std::fprintf(stderr, "could not capture %s\n", name);
       ++failures;
     }
@@ -133,6 +104,12 @@ int main(int argc, char** argv) {
     testing::TDialogThread run([&] { RunErrorDialog(data); });
     HWND dialog = run.WaitForWindow();
     shoot(dialog, custom ? "error-dialog-custom-look.bmp" : "error-dialog-collapsed.bmp");
+    if (!custom && dialog) {
+      // Expanded, the system's look has a sizing frame with the close and maximise boxes.
+      click(dialog, kIdDetails);
+      shoot(dialog, "error-dialog-expanded-system-look.bmp");
+      click(dialog, kIdDetails);
+    }
     if (custom && dialog) {
       click(dialog, kIdDetails);
       // Wide enough for the call stack's procedure names, as a user would drag it.
