@@ -21,10 +21,14 @@ crashlog_window_test(crashlog_error_dialog_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/error_dialog_test.cpp
   LIBS crashlog_dialog crashlog_modules pelloran_test_support)
 
+crashlog_window_test(crashlog_smtp_progress_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/smtp_progress_test.cpp
+  LIBS crashlog_delivery pelloran_test_support)
+
 # Pictures of the dialogs for the README (scripts/screenshots.sh), from a report of its own.
 add_executable(crashlog_dialog_tour ${CMAKE_CURRENT_LIST_DIR}/dialog_screenshot_tour.cpp)
 target_include_directories(crashlog_dialog_tour PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(crashlog_dialog_tour PRIVATE pelloran_options crashlog_dialog crashlog_report pelloran_test_support)
+target_link_libraries(crashlog_dialog_tour PRIVATE pelloran_options crashlog_dialog crashlog_delivery crashlog_report pelloran_test_support)
 # Frames of their own for the made-up chain whose stack it shows.
 target_compile_options(crashlog_dialog_tour PRIVATE -fno-inline -fno-optimize-sibling-calls)
 set_target_properties(crashlog_dialog_tour PROPERTIES EXCLUDE_FROM_ALL ON)

@@ -1,7 +1,8 @@
 // Shows the error dialog for a report of this program's own (a made-up access violation with its
 // real call stack, modules and machine facts): collapsed with the system's look and with the
-// custom look, each expanded page, and the reproduce-steps dialog; saves a picture of each as a
-// BMP file in the folder given on the command line (scripts/screenshots.sh makes the PNG files).
+// custom look, each expanded page, the reproduce-steps dialog and the SMTP progress dialog; saves
+// a picture of each as a BMP file in the folder given on the command line (scripts/screenshots.sh
+// makes the PNG files).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -11,6 +12,7 @@
 #include "crashlog/capture/report_gather.h"
 #include "crashlog/capture/report_state.h"
 #include "crashlog/delivery/error_dialog_window.h"
+#include "crashlog/delivery/smtp_progress.h"
 #include "crashlog/infra/debuginfo/stack.h"
 #include "crashlog/infra/diagnostics/diagnostics_time.h"
 #include "runtime/scoped_handle.h"
@@ -138,6 +140,18 @@ int main(int argc, char** argv) {
   shoot(request, "reproduce-dialog.bmp");
   if (request) ::PostMessageA(request, WM_COMMAND, kIdOk, 0);
   run.Join();
+
+  // The progress of report mail going out by SMTP, half-way through the first of two recipients.
+  TSmtpProgressSetup progress;
+  progress.Show = true;
+  progress.Caption = "SMTP.";
+  progress.RecipientLabel = "Message";
+  StartSmtpProgress(progress);
+  SetSmtpRecipient(1, 2);
+  SetSmtpStatus("Sending message...");
+  SetSmtpProgress(60);
+  shoot(static_cast<HWND>(SmtpProgressWindow()), "smtp-progress-dialog.bmp");
+  CloseSmtpProgress();
   DestroyCrashModules();
   return failures == 0 ? 0 : 1;
 }
