@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # The long fuzzing campaign (not part of the tests): builds the fuzz targets of tests/fuzz with
-# clang, libFuzzer and the sanitizers in build/fuzz, and runs each target for RUNS executions on a
-# working corpus seeded from tests/fuzz/corpus and tests/fuzz/regressions.
+# clang and libFuzzer, and runs each target for RUNS executions on a working corpus seeded from
+# tests/fuzz/corpus and tests/fuzz/regressions. The campaign's build (build/fuzz-fast) has UBSan
+# only, for several times the executions of an AddressSanitizer build; everything it keeps is then
+# replayed through the full AddressSanitizer + UBSan build (build/fuzz), as the test run does.
 #
-#   scripts/fuzz.sh [-r RUNS] [-j JOBS] [TARGET...]   RUNS per target (10,000,000), JOBS at once (1)
+#   scripts/fuzz.sh [-r RUNS] [-j JOBS] [-t SECONDS] [TARGET...]
+#                     RUNS per target in all (10,000,000), JOBS at once (1), at most SECONDS per
+#                     target in this call (no limit): a later call carries on
 #   scripts/fuzz.sh --seeds                           writes tests/fuzz/corpus again (needs
 #                                                     build/win32/bin/Pelloran.exe and ffmpeg)
 #
@@ -21,21 +25,28 @@ campaign=$root/build/fuzz-campaign
 
 runs=10000000
 jobs=1
+seconds_limit=0
 seeds=0
 while [ $# -gt 0 ]; do
   case "$1" in
     -r) runs=$2; shift 2 ;;
     -j) jobs=$2; shift 2 ;;
+    -t) seconds_limit=$2; shift 2 ;;
     --seeds) seeds=1; shift ;;
-    -*) echo "usage: scripts/fuzz.sh [-r RUNS] [-j JOBS] [TARGET...] | --seeds" >&2; exit 2 ;;
+    -*) echo "usage: scripts/fuzz.sh [-r RUNS] [-j JOBS] [-t SECONDS] [TARGET...] | --seeds" >&2; exit 2 ;;
     *) break ;;
   esac
 done
 
+fast=$root/build/fuzz-fast
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S tests/fuzz/native -B "$build" -G Ninja >/dev/null
 fi
+if [ ! -f "$fast/build.ninja" ]; then
+  CC=clang CXX=clang++ cmake -S tests/fuzz/native -B "$fast" -G Ninja -DPELLORAN_FUZZ_SANITIZERS=undefined >/dev/null
+fi
 nice cmake --build "$build" >/dev/null
+nice cmake --build "$fast" >/dev/null
 
 if [ "$seeds" = 1 ]; then
   exe=$root/build/win32/bin/Pelloran.exe
@@ -70,14 +81,17 @@ run_one() {
   for attempt in 1 2 3 4 5 6 7 8 9 10; do
     left=$((runs - $(executed "$target")))
     [ "$left" -gt 0 ] || break
-    nice "$build/fuzz_$target" -runs="$left" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || true
+    nice "$fast/fuzz_$target" -runs="$left" -max_total_time="$seconds_limit" -print_final_stats=1 \
+      -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || true
     tail -n 8 "$dir/log" | grep -q 'run interrupted' || break
   done
   echo $(($(cat "$dir/seconds" 2>/dev/null || echo 0) + SECONDS - start)) >"$dir/seconds"
+  # What the campaign kept, through AddressSanitizer: a failing input is a finding too.
+  nice "$build/fuzz_$target" -runs=0 -artifact_prefix="$dir/findings/asan-" "$dir/corpus" >"$dir/asan-replay.log" 2>&1 ||
+    echo "$target: the AddressSanitizer replay failed, see $dir/asan-replay.log" >&2
 }
 export -f run_one executed
-export build campaign root runs
+export build fast campaign root runs seconds_limit
 printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}'
 
 printf '%-16s %12s %8s %8s %10s %9s %8s\n' target executions cov ft corpus findings seconds

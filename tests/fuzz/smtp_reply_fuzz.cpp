@@ -5,6 +5,7 @@
 
 #include "crashlog/delivery/smtp_reply.h"
 #include "crashlog/delivery/socket_error.h"
+#include "tests/fuzz/fuzz_checks.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,11 +13,6 @@
 #include <string>
 
 using namespace pelloran::crashlog;
-
-#define SMTP_FUZZ_CHECK(condition)  \
-  do {                              \
-    if (!(condition)) std::abort(); \
-  } while (0)
 
 namespace {
 
@@ -65,14 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const ECrashSocketError&) {
       break;
     }
-    SMTP_FUZZ_CHECK(!reply.empty() && reply.size() <= kMaxReplyBytes);
+    FUZZ_CHECK(!reply.empty() && reply.size() <= kMaxReplyBytes);
     try {
       const int code = ReplyNumber(reply);
-      SMTP_FUZZ_CHECK(code >= 0 && reply[0] >= '0' && reply[0] <= '9');
+      FUZZ_CHECK(code >= 0 && reply[0] >= '0' && reply[0] <= '9');
       (void)ReplyMatches(reply, {250, 251});
     } catch (const pelloran::EConvertError&) {
     }
   }
-  SMTP_FUZZ_CHECK(transcript.size() <= size);
+  FUZZ_CHECK(transcript.size() <= size);
   return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "crashlog/delivery/dns_message.h"
 #include "crashlog/delivery/socket_error.h"
+#include "tests/fuzz/fuzz_checks.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,23 +11,18 @@
 
 using namespace pelloran::crashlog;
 
-#define DNS_FUZZ_CHECK(condition) \
-  do {                            \
-    if (!(condition)) std::abort(); \
-  } while (0)
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> message(data, size);
   try {
     const std::string host = ParseMxResponse(message);
-    DNS_FUZZ_CHECK(host.size() < kMaxDnsNameWireLength);
+    FUZZ_CHECK(host.size() < kMaxDnsNameWireLength);
   } catch (const ECrashSocketError&) {
   }
   // Names anywhere in the message.
   for (std::size_t at = 0; at < size && at < 64; ++at)
     if (const auto name = DecodeDnsName(message, at)) {
-      DNS_FUZZ_CHECK(name->Name.size() < kMaxDnsNameWireLength);
-      DNS_FUZZ_CHECK(name->Next > at && name->Next <= size);
+      FUZZ_CHECK(name->Name.size() < kMaxDnsNameWireLength);
+      FUZZ_CHECK(name->Next > at && name->Next <= size);
     }
   return 0;
 }
