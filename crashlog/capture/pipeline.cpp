@@ -457,7 +457,7 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
         }
         if (CrashLogHandlers().ActionFailed)
           delivery.SendFailed = [] { return RunActionFailedHandler(TCrashAction::AfterSend); };
-        SendErrorReport(delivery);
+        flow.Execute = SendErrorReport(delivery);  // its outcome, as the AfterSend handler saw it
       }
     }
 

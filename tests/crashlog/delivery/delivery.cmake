@@ -1,5 +1,5 @@
 # Tests of the report delivery: the pure texts and formats on their own, and every delivery path
-# end to end from a small program under Wine against real peers (delivery_peers_test.py).
+# end to end from a crash program under Wine against real peers (delivery_peers_test.py).
 pelloran_add_test(crashlog_delivery_text_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/png_writer_test.cpp
@@ -8,11 +8,17 @@ pelloran_add_test(crashlog_delivery_text_tests
     ${CMAKE_CURRENT_LIST_DIR}/smtp_reply_test.cpp
   LIBS crashlog_delivery_text crashlog_test_child_process ZLIB::ZLIB)
 
-# The program the end-to-end tests run, and the stand-ins for a mail client: a Simple MAPI
-# library registered as the default client, and a mailto handler program.
-add_executable(crashlog_delivery_probe ${CMAKE_CURRENT_LIST_DIR}/delivery_probe.cpp)
-target_link_libraries(crashlog_delivery_probe PRIVATE pelloran_options crashlog_delivery)
+# The program the end-to-end tests run: it installs the reporter and fails for real, and the
+# pipeline mails its report. A GUI program: the progress window shows only in one.
+add_executable(crashlog_mail_crash WIN32 ${CMAKE_CURRENT_LIST_DIR}/mail_crash.cpp)
+target_include_directories(crashlog_mail_crash PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(crashlog_mail_crash PRIVATE pelloran_options crashlog_pipeline)
+# Its log beside itself, in a folder of its own.
+set_target_properties(crashlog_mail_crash PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/crash/mail_crash)
+pelloran_add_eldata(crashlog_mail_crash OPTIONS ${CMAKE_CURRENT_LIST_DIR}/mail_crash.options)
 
+# Stand-ins for a mail client: a Simple MAPI library registered as the default client, and a
+# mailto handler program.
 add_library(crashlog_mapi_standin SHARED
   ${CMAKE_CURRENT_LIST_DIR}/mapi_standin.cpp ${CMAKE_CURRENT_LIST_DIR}/mapi_standin.def)
 target_link_libraries(crashlog_mapi_standin PRIVATE pelloran_options)
@@ -24,7 +30,7 @@ target_link_libraries(crashlog_mailto_standin PRIVATE pelloran_options)
 # Debian's Python: the SMTP server (python3-aiosmtpd) is installed for it.
 find_program(PELLORAN_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 set(delivery_peer_args
-  $<TARGET_FILE:crashlog_delivery_probe> $<TARGET_FILE:crashlog_mapi_standin>
+  $<TARGET_FILE:crashlog_mail_crash> $<TARGET_FILE:crashlog_mapi_standin>
   $<TARGET_FILE:crashlog_mailto_standin> ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
 # One ctest entry per kind of peer, so that each stays well within the test timeout.
 foreach(group Smtp SmtpFailures MailClient Dns)

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Every delivery path of the crash report end to end: the probe program calls SendErrorReport
-under Wine against real peers started here on 127.0.0.1 (aiosmtpd, scripted SMTP servers, dnsmasq
-for MX records, a Simple MAPI stand-in registered as the default mail client, a mailto handler
-stand-in). Expected mail texts are built here from the rules of the message format.
+"""Every delivery path of the crash report end to end: a crash program under Wine installs the
+reporter, fails for real, and the pipeline mails its report to real peers started here on
+127.0.0.1 (aiosmtpd, scripted SMTP servers, dnsmasq for MX records, a Simple MAPI stand-in
+registered as the default mail client, a mailto handler stand-in). What arrives is compared with
+the program's .elf log entry and the screenshot; expected mail texts are built here from the rules
+of the message format.
 
-Usage: delivery_peers_test.py PROBE.exe MAPI.dll MAILTO.exe WINE-RUN.sh GROUP
+Usage: delivery_peers_test.py CRASH.exe MAPI.dll MAILTO.exe WINE-RUN.sh GROUP
 GROUP: Smtp, SmtpFailures, MailClient or Dns. The Dns group runs itself again inside private mount
 and network namespaces, whose resolver file names the test's dnsmasq, with a Wine server of its
 own there (Wine creates sockets in its server process) on an overlay of the session's prefix."""
@@ -12,11 +14,14 @@ own there (Wine creates sockets in its server process) on an overlay of the sess
 import base64, contextlib, datetime, os, re, shutil, socket, subprocess, sys, tempfile
 import threading, time, unittest, urllib.parse, zlib
 
-PROBE, MAPI_DLL, MAILTO_EXE, WINE_RUN = (os.path.abspath(a) for a in sys.argv[1:5])
+CRASH, MAPI_DLL, MAILTO_EXE, WINE_RUN = (os.path.abspath(a) for a in sys.argv[1:5])
 GROUP = sys.argv[5]
 IN_NAMESPACE = len(sys.argv) > 6 and sys.argv[6] == "--in-namespace"
 BOUNDARY = "=_xcjvnxkbhvfkxzhfdbvzldjhfv"
-SEND_TEXT = "Report line 1\r\n.dot line\r\n.\r\nReport line 4"
+LOG_NAME = os.path.splitext(os.path.basename(CRASH))[0] + ".elf"
+LOG_FILE = os.path.splitext(CRASH)[0] + ".elf"
+# One entry of the .elf log: the report text, its end (three more line ends) and a line end.
+ENTRY = re.compile(rb"(?:\A|(?<=\r\n))(CrashLog .*?)\r\n\r\n\r\n\r\n\r\n", re.S)
 DOTTED_BODY = ".starts with a dot\r\n.\r\n..two dots\r\nend"
 
 
@@ -34,10 +39,13 @@ def escaped(text):
     return text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n")
 
 
-def run_probe(timeout=240, env=None, **options):
-    args = [WINE_RUN, PROBE] + ["%s=%s" % (k, escaped(str(v))) for k, v in options.items()]
+def run_crash(timeout=240, env=None, exit_code=0, **options):
+    """Runs the crash program with its options; its output lines as a dict, its log's entries."""
+    if os.path.exists(LOG_FILE):
+        os.remove(LOG_FILE)
+    args = [WINE_RUN, CRASH] + ["%s=%s" % (k, escaped(str(v))) for k, v in options.items()]
     result = subprocess.run(args, env=dict(os.environ, **(env or {})), stdin=subprocess.DEVNULL,
-                            capture_output=True, timeout=timeout)
+                            capture_output=True, timeout=timeout, cwd=os.path.dirname(CRASH))
     out = result.stdout.decode("gbk", "replace").replace("\r\n", "\n")
     values = {}
     for line in out.splitlines():
@@ -45,7 +53,27 @@ def run_probe(timeout=240, env=None, **options):
         values.setdefault(key, value)
     values["_all"] = out
     values["_rc"] = result.returncode
+    log = b""
+    if os.path.exists(LOG_FILE):
+        with open(LOG_FILE, "rb") as f:
+            log = f.read()
+    entries = ENTRY.findall(log)
+    values["_log"] = log.decode("latin-1")
+    if "action" not in options:
+        # The report was logged once, and the program carried on or ended as the pipeline says.
+        assert len(entries) == 1, out + "\n%d log entries" % len(entries)
+        assert result.returncode == exit_code, out + "\nexit code %d" % result.returncode
+        if exit_code == 0:
+            assert values.get("errors") == "1", out
     return values
+
+
+def report_of(out):
+    """The report text of the program's one error: the whole log less the entry's end (three
+    more line ends) and the line end after it."""
+    log = out["_log"]
+    assert log.endswith("\r\n" * 5), log[-40:]
+    return log[:-10]
 
 
 def wine_reg(*args):
@@ -242,94 +270,107 @@ class SmtpCase(unittest.TestCase):
 
 
 class Smtp(SmtpCase):
-    def test_plain_server_two_recipients_screenshot_and_log_copy(self):
-        with tempfile.TemporaryDirectory(prefix="pelloran-mail-") as keep, aiosmtpd_server() as (server, port):
-            out = run_probe(mode=2, port=port, to="first@a.test; second@b.test,", screenshot=1,
-                            keep=windows_path(keep), body=DOTTED_BODY, sendtext=SEND_TEXT)
-            self.assertEqual((out["before"], out["execute"], out["after"]), ("1", "1", "1"), out["_all"])
-            self.assertEqual(out["code"], "eeNone", out["_all"])
-            self.assertEqual(out["logcopy_exists"], "0")  # deleted after sending
-            with open(os.path.join(keep, "Screenshot.png"), "rb") as f:
-                png = f.read()
-            width, height = map(int, out["screen"].split("x"))
-            check_png(self, png, width, height)
-            log_copy = crlf_lines(SEND_TEXT).encode()
-            self.assertEqual([m["to"] for m in server.messages], [["first@a.test"], ["second@b.test"]])
-            for message, recipient in zip(server.messages, ["first@a.test", "second@b.test"]):
-                self.assertFalse(message["ehlo"])  # HELO without a login
-                self.assertEqual(message["from"], "crash@pelloran.test")
-                self.check_message(message, recipient, DOTTED_BODY,
-                                   [("ProbeReport.elf", log_copy), ("Screenshot.png", png)])
-                self.assertEqual(mime_parts(message["content"]),
-                                 {"ProbeReport.elf": log_copy, "Screenshot.png": png})
+    """One plain server and one that requires a login serve the whole group."""
+    @classmethod
+    def setUpClass(cls):
+        cls.servers = contextlib.ExitStack()
+        cls.plain, cls.plain_port = cls.servers.enter_context(aiosmtpd_server())
+        cls.login, cls.login_port = cls.servers.enter_context(aiosmtpd_server(login=("reporter", "s3cret")))
 
-    def test_login_and_log_in_the_body(self):
-        with aiosmtpd_server(login=("reporter", "s3cret")) as (server, port):
-            out = run_probe(mode=2, port=port, to="dev@c.test", user="reporter", password="s3cret", inline=1,
-                            progress=1, sendtext=SEND_TEXT)
-            self.assertEqual(out["execute"], "1", out["_all"])
-            # The progress window's label: Texts[54], the recipient's number, Texts[58]; the
-            # window is closed at the end.
-            self.assertEqual((out["label"], out["window_left"]), ("Message 1/1: Sending message...", "0"))
-            self.assertEqual(len(server.messages), 1)
-            message = server.messages[0]
-            self.assertTrue(message["ehlo"])
-            self.assertEqual(message["login"], ("LOGIN", "reporter", "s3cret"))
-            self.check_message(message, "dev@c.test", "Body\r\n\r\n\r\n" + SEND_TEXT, [])
+    @classmethod
+    def tearDownClass(cls):
+        cls.servers.close()
+
+    def setUp(self):
+        self.plain.messages.clear()
+        self.login.messages.clear()
+
+    def test_fault_mailed_to_two_recipients_with_screenshot_and_log_copy(self):
+        server, port = self.plain, self.plain_port
+        out = run_crash(mode=2, port=port, to="first@a.test; second@b.test,", screenshot=1, body=DOTTED_BODY)
+        self.assertEqual((out["code"], out["logcopy_exists"], out["screenshot_exists"]), ("eeNone", "0", "0"),
+                         out["_all"])  # both files deleted once the report is done
+        report = report_of(out)
+        self.assertRegex(report, r"\r\n  2\.4 Type *: EAccessViolation\r\n")
+        log_copy = crlf_lines(report).encode("latin-1")
+        self.assertEqual([m["to"] for m in server.messages], [["first@a.test"], ["second@b.test"]])
+        png = mime_parts(server.messages[0]["content"]).get("Screenshot.png", b"")
+        width, height = map(int, out["screen"].split("x"))
+        check_png(self, png, width, height)
+        for message, recipient in zip(server.messages, ["first@a.test", "second@b.test"]):
+            self.assertFalse(message["ehlo"])  # HELO without a login
+            self.assertEqual(message["from"], "crash@pelloran.test")
+            self.check_message(message, recipient, DOTTED_BODY, [(LOG_NAME, log_copy), ("Screenshot.png", png)])
+
+    def test_login_and_the_report_in_the_body(self):
+        server, port = self.login, self.login_port
+        out = run_crash(mode=2, port=port, to="dev@c.test", user="reporter", password="s3cret", inline=1,
+                        progress=1)
+        self.assertEqual(out["code"], "eeNone", out["_all"])
+        # The progress window's label: Texts[54], the recipient's number, Texts[58]; the window is
+        # closed at the end.
+        self.assertEqual((out["label"], out["window_left"]), ("Message 1/1: Sending message...", "0"))
+        self.assertEqual(len(server.messages), 1)
+        message = server.messages[0]
+        self.assertTrue(message["ehlo"])
+        self.assertEqual(message["login"], ("LOGIN", "reporter", "s3cret"))
+        self.check_message(message, "dev@c.test", "Body\r\n\r\n\r\n" + report_of(out), [])
 
     def test_password_without_a_user_name_stops_at_the_name(self):
         # The empty name encodes to an empty command, which is not sent: no delivery, no warning.
-        with aiosmtpd_server(login=("reporter", "s3cret")) as (server, port):
-            out = run_probe(mode=2, port=port, to="dev@c.test", user="", password="s3cret")
-        self.assertEqual((out["execute"], out["code"], out["failures"]), ("0", "eeNone", "1"), out["_all"])
+        server, port = self.login, self.login_port
+        out = run_crash(mode=2, port=port, to="dev@c.test", user="", password="s3cret", retries=0)
+        self.assertEqual((out["before"], out["after"], out["code"], out["failures"]), ("1", "0", "eeNone", "1"),
+                         out["_all"])
         self.assertEqual(server.messages, [])
 
-    def test_dots_reach_the_server_as_written(self):
+    def test_dots_reach_the_server_doubled(self):
         # A scripted server keeps the DATA text as it travels: dots doubled, one end line.
         with scripted_server([plain_smtp]) as (port, received):
-            out = run_probe(mode=2, port=port, to="x@d.test", body=DOTTED_BODY, inline=1, sendtext=SEND_TEXT)
-            self.assertEqual(out["execute"], "1", out["_all"])
+            out = run_crash(mode=2, port=port, to="x@d.test", body=DOTTED_BODY, inline=1)
+        self.assertEqual(out["code"], "eeNone", out["_all"])
         self.assertEqual(len(received), 1)
         self.assertIn(b"\r\n..starts with a dot\r\n..\r\n...two dots\r\nend\r\n", received[0])
-        self.assertIn(b"\r\n..dot line\r\n..\r\nReport line 4\r\n", received[0])
         self.assertTrue(received[0].endswith(b"--" + BOUNDARY.encode() + b"--\r\n.\r\n"))
         self.assertEqual(received[0].count(b"\r\n.\r\n"), 1)
 
 
 class SmtpFailures(SmtpCase):
+    """Each failure ends with its warning, no hang, and the program carrying on (run_crash)."""
     def failed(self, out, message_start, failures="1"):
-        self.assertEqual((out["execute"], out["after"], out["failures"]), ("0", "0", failures), out["_all"])
+        self.assertEqual((out["after"], out["failures"]), ("0", failures), out["_all"])
         self.assertEqual(out["code"], "eeEmailSMTPError", out["_all"])
         self.assertTrue(out["message"].startswith(message_start), out["_all"])
 
     def test_greeting_554_and_the_next_recipient_still_served(self):
+        message = "Settings unreadable"
         with scripted_server([greet_554, plain_smtp]) as (port, received):
-            out = run_probe(mode=2, port=port, to="a@e.test,b@e.test")
-        self.assertEqual(out["execute"], "1", out["_all"])
-        self.assertEqual(out["code"], "eeEmailSMTPError")
+            out = run_crash(mode=2, port=port, to="a@e.test,b@e.test", fail="throw", message=message)
+        self.assertEqual(out["code"], "eeEmailSMTPError", out["_all"])
         self.assertTrue(out["message"].startswith("[SMTP] Connected to 127.0.0.1 port %d" % port), out["message"])
         self.assertIn("554 no service here", out["_all"])
+        self.assertRegex(report_of(out), r"\r\n  2\.5 Message *: Settings unreadable\.\r\n")
         self.assertEqual(len(received), 1)
         self.assertIn(b"To: <b@e.test>\r\n", received[0])
 
     def test_server_that_never_answers_times_out(self):
         with scripted_server([never_answer]) as (port, _):
-            out = run_probe(mode=2, port=port, to="a@e.test")
+            out = run_crash(mode=2, port=port, to="a@e.test", retries=0)
         self.failed(out, "[SMTP] Socket timeout.")
 
     def test_reply_without_a_number_and_a_retry(self):
         with scripted_server([no_number, no_number]) as (port, _):
-            out = run_probe(mode=2, port=port, to="a@e.test", retries=1)
+            out = run_crash(mode=2, port=port, to="a@e.test", retries=1)
         self.failed(out, "[SMTP] '' is not a valid integer value", failures="2")
 
     def test_endless_reply_is_cut_off(self):
         with scripted_server([endless]) as (port, _):
-            out = run_probe(mode=2, port=port, to="a@e.test")
+            out = run_crash(mode=2, port=port, to="a@e.test", retries=0)
         self.failed(out, "[SMTP] The reply is longer than 65536 bytes.")
 
     def test_progress_window_shows_smtp_failures(self):
         port = free_port()  # nobody listens
-        out = run_probe(mode=2, port=port, to="a@e.test", progress=1)
+        out = run_crash(mode=2, port=port, to="a@e.test", progress=1, retries=0)
         self.failed(out, "[SMTP] Connection error:")
         self.assertIn("box=Error.|[SMTP] Connection error:", out["_all"])
 
@@ -372,11 +413,12 @@ class MailClient(unittest.TestCase):
         self.mapi_record = os.path.join(self.folder, self.id() + ".mapi")
         self.mailto_record = os.path.join(self.folder, self.id() + ".mailto")
 
-    def probe(self, fail="", **options):
+    def crash(self, mapi_fail="", keep="", **options):
         env = {"PELLORAN_MAPI_DIR": windows_path(os.path.dirname(MAPI_DLL)),
-               "PELLORAN_MAPI_RECORD": windows_path(self.mapi_record),
-               "PELLORAN_MAPI_FAIL": fail, "PELLORAN_MAILTO_RECORD": windows_path(self.mailto_record)}
-        return run_probe(env=env, **options)
+               "PELLORAN_MAPI_RECORD": windows_path(self.mapi_record), "PELLORAN_MAPI_FAIL": mapi_fail,
+               "PELLORAN_MAPI_KEEP": windows_path(keep) if keep else "",
+               "PELLORAN_MAILTO_RECORD": windows_path(self.mailto_record)}
+        return run_crash(env=env, **options)
 
     def mailto_url(self, out):
         records = read_records(self.mailto_record)
@@ -395,11 +437,17 @@ class MailClient(unittest.TestCase):
         return (urllib.parse.unquote_to_bytes(head), urllib.parse.unquote_to_bytes(subject[8:]),
                 urllib.parse.unquote_to_bytes(body))
 
+    def cut_body(self, body):
+        note = b"\r\n\r\n[The report is cut short here; the full report is in the log file.]"
+        self.assertTrue(body.endswith(note), body[-100:])
+        return body[:-len(note)]
+
     def test_mapi_client_gets_recipients_body_and_files(self):
         with tempfile.TemporaryDirectory(prefix="pelloran-mapi-") as keep:
-            out = self.probe(mode=1, to="a@x.test; b@y.test, nodomain", screenshot=1, keep=windows_path(keep),
-                             sendtext=SEND_TEXT)
-        self.assertEqual((out["execute"], out["code"]), ("1", "eeNone"), out["_all"])
+            out = self.crash(mode=1, to="a@x.test; b@y.test, nodomain", screenshot=1, keep=keep)
+            kept = {name: open(os.path.join(keep, name), "rb").read() for name in os.listdir(keep)}
+        self.assertEqual((out["code"], out["logcopy_exists"], out["screenshot_exists"]), ("eeNone", "0", "0"),
+                         out["_all"])
         records = read_records(self.mapi_record)
         kinds = [k for k, _ in records]
         self.assertEqual(kinds, ["logon"] + ["resolve", "free"] * 3 + ["send", "recip", "recip", "recip",
@@ -425,59 +473,66 @@ class MailClient(unittest.TestCase):
             self.assertRegex(path, r"^[A-Za-z]:\\")
             self.assertTrue(path.endswith("\\" + name))
             names.append(name)
-        self.assertEqual(names, ["ProbeReport.elf", "Screenshot.png"])
+        self.assertEqual(names, [LOG_NAME, "Screenshot.png"])
         self.assertEqual(records[13][1], {"session": str(0x5E55)})
+        # What the client read: the log copy is the logged report, the screenshot the screen.
+        self.assertEqual(kept[LOG_NAME], crlf_lines(report_of(out)).encode("latin-1"))
+        width, height = map(int, out["screen"].split("x"))
+        check_png(self, kept["Screenshot.png"], width, height)
 
-    def test_unknown_recipient_sends_nothing(self):
-        out = self.probe(mode=1, to="a@x.test;unknown@x.test", fail="", action="")
+    def test_unknown_recipient_sends_nothing_and_mailto_takes_the_mail(self):
+        out = self.crash(mode=1, to="a@x.test;unknown@x.test")
         kinds = [k for k, _ in read_records(self.mapi_record)]
         self.assertNotIn("send", kinds)
         self.assertEqual(kinds[-1], "logoff")
-        # Without a MAPI delivery the mailto handler takes the mail.
-        self.assertEqual(out["execute"], "1", out["_all"])
+        self.assertEqual(out["code"], "eeNone", out["_all"])  # no warning for an unknown recipient
+        recipients, _, _ = self.mailto_url(out)
+        self.assertEqual(recipients, b"mailto:a@x.test;unknown@x.test")
 
-    def test_mailto_handler_gets_the_encoded_mail(self):
-        report = 'Exception: EFoo\r\nMessage: He said "quit" & left 100%'
-        out = self.probe(action="mailto", to="a@x.test;b@y.test", subject='Err "x"', body="Hi & bye",
-                         report=report, reproduce="Click & wait")
-        self.assertEqual(out["execute"], "1", out["_all"])
+    def test_mapi_failure_falls_back_to_mailto_with_the_report(self):
+        # Quotes, "&" and "%" of the exception's message and the options reach the handler intact,
+        # inside its quotes; the "&" of the options' message is removed.
+        message = 'He said "quit" & left 100%'
+        out = self.crash(mapi_fail="send", mode=1, to="a@x.test;b@y.test", subject='Err "x"', body="Hi & bye",
+                         fail="throw", message=message)
+        self.assertEqual((out["code"], out["message"]), ("eeEmailMAPIError", "Cannot send the MAPI message."),
+                         out["_all"])
+        self.assertIn("send", [k for k, _ in read_records(self.mapi_record)])
+        report = report_of(out)
+        self.assertRegex(report, r"\r\n  2\.5 Message *: He said \"quit\" & left 100%\.\r\n")
         recipients, subject, body = self.mailto_url(out)
         self.assertEqual(recipients, b"mailto:a@x.test;b@y.test")
         self.assertEqual(subject, b'Err "x"')
-        self.assertEqual(body, b"Hi  bye" + b"Click & wait\r\n\r\n\r\n\r\n\r\n\r\n" + report.encode())
+        # A whole report, percent-encoded, is longer than a command line may be: it is cut short.
+        kept = self.cut_body(body)
+        self.assertTrue((b"Hi  bye\r\n\r\n\r\n" + report.encode("latin-1")).startswith(kept))
+        self.assertIn(b'He said "quit" & left 100%.', kept)
 
     def test_mailto_body_too_long_for_a_command_line_is_cut(self):
         report = "".join("Line %05d of a long report\r\n" % i for i in range(3000))  # about 90,000 bytes
         report_file = os.path.join(self.folder, "long-report.txt")
         with open(report_file, "wb") as f:
             f.write(report.encode())
-        out = self.probe(action="mailto", to="a@x.test", reportfile=windows_path(report_file))
+        out = self.crash(action="mailto", to="a@x.test", reportfile=windows_path(report_file),
+                         reproduce="Click & wait")
         self.assertEqual(out["execute"], "1", out["_all"])
         _, _, body = self.mailto_url(out)
-        note = b"\r\n\r\n[The report is cut short here; the full report is in the log file.]"
-        self.assertTrue(body.endswith(note))
-        kept = body[:-len(note)]
-        self.assertTrue((b"Body\r\n\r\n\r\n" + report.encode()).startswith(kept))
+        kept = self.cut_body(body)
+        self.assertTrue((b"BodyClick & wait\r\n\r\n\r\n\r\n\r\n\r\n" + report.encode()).startswith(kept))
         self.assertGreater(len(kept), 5000)
 
-    def test_mapi_failure_falls_back_to_mailto(self):
-        out = self.probe(fail="send", mode=1, to="a@x.test", report="The report")
-        self.assertEqual(out["execute"], "1", out["_all"])
-        self.assertEqual((out["code"], out["message"]), ("eeEmailMAPIError", "Cannot send the MAPI message."))
-        self.assertIn("send", [k for k, _ in read_records(self.mapi_record)])
-        _, _, body = self.mailto_url(out)
-        self.assertEqual(body, b"Body\r\n\r\n\r\nThe report")
-
-    def test_mapi_logon_failure_and_no_handler(self):
+    def test_mapi_logon_failure_and_no_handler_ends_the_program(self):
         wine_reg("delete", r"HKCR\mailto", "/f")
         try:
-            out = self.probe(fail="logon", mode=1, to="a@x.test", retries=1)
+            out = self.crash(mapi_fail="logon", mode=1, to="a@x.test", retries=1, fail="main", exit_code=1)
         finally:
             wine_reg("add", r"HKCR\mailto\shell\open\command", "/ve", "/d",
                      '"%s" "%%1"' % windows_path(MAILTO_EXE), "/f")
-        self.assertEqual((out["execute"], out["after"], out["failures"]), ("0", "0", "2"), out["_all"])
-        self.assertEqual(out["code"], "eeEmailShellError", out["_all"])
+        # The exception escaped main: the report is logged, each attempt fails and the process
+        # ends with exit code 1 (run_crash).
+        self.assertEqual((out["before"], out["after"]), ("1", "0"), out["_all"])
         self.assertEqual([k for k, _ in read_records(self.mapi_record)].count("logon"), 2)
+        self.assertFalse(os.path.exists(self.mailto_record))
 
 
 # --- DNS ------------------------------------------------------------------------------------
@@ -502,7 +557,7 @@ class Dns(unittest.TestCase):
         unshare = ["unshare", "--mount", "--net"]
         if os.geteuid() != 0:
             unshare[1:1] = ["--user", "--map-root-user"]
-        result = subprocess.run(unshare + ["--", sys.executable, os.path.abspath(__file__), PROBE, MAPI_DLL,
+        result = subprocess.run(unshare + ["--", sys.executable, os.path.abspath(__file__), CRASH, MAPI_DLL,
                                            MAILTO_EXE, WINE_RUN, "DnsInNamespace", "--in-namespace"],
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=280)
         sys.stderr.write(result.stderr)
@@ -515,10 +570,9 @@ class DnsInNamespace(SmtpCase):
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="pelloran-dns-")
         subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-        resolver = os.path.join(cls.root, "resolv.conf")
-        with open(resolver, "w") as f:  # a server that does not answer, then dnsmasq
-            f.write("nameserver 127.0.0.9\nnameserver 127.0.0.1\n")
-        subprocess.run(["mount", "--bind", resolver, "/etc/resolv.conf"], check=True)
+        cls.resolver = os.path.join(cls.root, "resolv.conf")
+        cls.name_servers("127.0.0.9", "127.0.0.1")  # a server that does not answer, then dnsmasq
+        subprocess.run(["mount", "--bind", cls.resolver, "/etc/resolv.conf"], check=True)
         # A Wine server of this namespace on an overlay of the session's prefix.
         session = os.environ["PELLORAN_WINE_SESSION"]
         env_text = open(os.path.join(session, "env")).read()
@@ -543,6 +597,12 @@ class DnsInNamespace(SmtpCase):
         time.sleep(0.5)
 
     @classmethod
+    def name_servers(cls, *servers):
+        """Rewrites the resolver file in place: the bind mount shows the same file."""
+        with open(cls.resolver, "w") as f:
+            f.write("".join("nameserver %s\n" % server for server in servers))
+
+    @classmethod
     def tearDownClass(cls):
         cls.dnsmasq.terminate()
         cls.dnsmasq.wait(10)
@@ -550,21 +610,26 @@ class DnsInNamespace(SmtpCase):
                        stderr=subprocess.DEVNULL)
 
     def test_dns_servers_of_the_resolver_file_then_the_fallback(self):
-        out = run_probe(action="dnsservers")
+        out = run_crash(action="dnsservers")
         self.assertEqual(re.findall(r"^dns=(.*)$", out["_all"], re.M), ["127.0.0.9", "127.0.0.1", "8.8.8.8"])
 
     def test_mail_goes_to_the_exchanger_of_lowest_preference(self):
-        # mx10 is 127.0.0.1, where the server listens; mx20 and mx30 lead nowhere.
+        # mx10 is 127.0.0.1, where the server listens; mx20 and mx30 lead nowhere. The exception
+        # escapes main: the report is mailed before the process ends with exit code 1.
         with aiosmtpd_server() as (server, port):
-            out = run_probe(mode=3, port=port, to="boss@mx.test", host="unused.invalid", sendtext=SEND_TEXT,
-                            inline=1)
-        self.assertEqual((out["execute"], out["code"]), ("1", "eeNone"), out["_all"])
+            out = run_crash(mode=3, port=port, to="boss@mx.test", host="unused.invalid", inline=1, fail="main",
+                            exit_code=1)
         self.assertEqual(len(server.messages), 1)
-        self.check_message(server.messages[0], "boss@mx.test", "Body\r\n\r\n\r\n" + SEND_TEXT, [])
+        self.check_message(server.messages[0], "boss@mx.test", "Body\r\n\r\n\r\n" + report_of(out), [])
 
     def test_no_exchanger_ends_the_delivery(self):
-        out = run_probe(mode=3, port=25, to="a@nothing.test;b@mx.test")
-        self.assertEqual((out["execute"], out["after"]), ("0", "0"), out["_all"])
+        # dnsmasq alone: the server that does not answer costs its whole timeout.
+        self.name_servers("127.0.0.1")
+        try:
+            out = run_crash(mode=3, port=25, to="a@nothing.test;b@mx.test", retries=0)
+        finally:
+            self.name_servers("127.0.0.9", "127.0.0.1")
+        self.assertEqual((out["after"], out["failures"]), ("0", "1"), out["_all"])
         self.assertEqual((out["code"], out["message"]),
                          ("eeEmailSMTPError", '[SMTP] Cannot resolve the "nothing.test" MX record.'))
 

@@ -1,5 +1,7 @@
 // A mail client's Simple MAPI library for the tests: it records every call to the file named by
-// PELLORAN_MAPI_RECORD (texts as hex) and fails where PELLORAN_MAPI_FAIL says ("logon", "send").
+// PELLORAN_MAPI_RECORD (texts as hex), keeps a copy of every attached file in the folder named by
+// PELLORAN_MAPI_KEEP (as a client reads them while it holds the message), and fails where
+// PELLORAN_MAPI_FAIL says ("logon", "send").
 
 #include <windows.h>
 #include <mapi.h>
@@ -35,6 +37,12 @@ void Record(const std::string& line) {
 bool Fails(const char* step) {
   char what[64] = {};
   return GetEnvironmentVariableA("PELLORAN_MAPI_FAIL", what, sizeof what) && std::strcmp(what, step) == 0;
+}
+
+void Keep(const char* path, const char* name) {
+  char folder[MAX_PATH] = {};
+  if (!path || !name || !GetEnvironmentVariableA("PELLORAN_MAPI_KEEP", folder, sizeof folder)) return;
+  CopyFileA(path, (std::string(folder) + "\\" + name).c_str(), FALSE);
 }
 
 struct Resolved {
@@ -102,6 +110,7 @@ ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR window, lpMapiMessage messa
     Record("file reserved=" + std::to_string(f.ulReserved) + " flags=" + std::to_string(f.flFlags) +
            " position=" + std::to_string(f.nPosition) + " path=" + Hex(f.lpszPathName) + " name=" +
            Hex(f.lpszFileName) + " type=" + (f.lpFileType ? "set" : "null") + " exists=" + (exists ? "1" : "0"));
+    Keep(f.lpszPathName, f.lpszFileName);
   }
   if (Fails("send")) return MAPI_E_FAILURE;
   return SUCCESS_SUCCESS;
