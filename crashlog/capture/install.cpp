@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "crashlog/capture/flow_state.h"
+#include "crashlog/capture/freeze.h"
 #include "crashlog/capture/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
 #include "crashlog/capture/threads.h"
@@ -10,6 +11,7 @@
 #include "crashlog/capture/pipeline.h"
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept.h"
+#include "runtime/scoped_handle.h"
 #include "runtime/thread.h"
 #include "crashlog/delivery/mail_client.h"
 #include "crashlog/infra/debuginfo/modules.h"
@@ -21,6 +23,37 @@
 #include "crashlog/machine/machine.h"
 
 namespace pelloran::crashlog {
+
+namespace {
+
+// A real handle of the main thread, for the freeze watcher to stop and read it.
+ScopedKernelHandle mainThread;
+
+// The watcher reports a freeze as an EFrozenApplication raised where the main thread stands.
+void ReportFreeze(const EFrozenApplication& error, const CONTEXT& context, std::uintptr_t stackEnd) {
+  TRaisedException raised;
+  raised.Raw = TExceptionObject::Of(error);
+  raised.Info = raised.Raw.Describe();
+  ExceptNotify(raised, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(context.Eip)), false, stackEnd,
+               context.Esp, &context);
+}
+
+void StartFreezeDetection() {
+  HANDLE handle = nullptr;
+  ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &handle, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+  mainThread.reset(handle);
+  TFreezeWatcherSetup setup;
+  setup.MainThread = mainThread.get();
+  setup.MainStackBase = Flow().MainStackBase;
+  setup.ClaimBusy = [] { return ClaimBusy(); };
+  setup.ReleaseBusy = [] { ReleaseBusy(); };
+  setup.Notify = &ReportFreeze;
+  InstallFreezeWatcher(std::move(setup));
+  StartFreezeWatcher();
+}
+
+}  // namespace
 
 bool InstallReporter() {
   TReportFlowState& flow = Flow();
@@ -59,6 +92,7 @@ bool InstallReporter() {
   SetReporterInstalled(true);
   InstallThreadHooks();
   HookFrameworkHandlers();
+  StartFreezeDetection();
   TraceLeave("InstallReporter", {true});
   return true;
 }
@@ -67,6 +101,8 @@ void UninstallReporter() {
   TReportFlowState& flow = Flow();
   if (!flow.Installed) return;
   TraceEnter("UninstallReporter");
+  UninstallFreezeWatcher();
+  mainThread.reset();
   SetRaiseNotify(nullptr);
   SetLastChanceNotify(nullptr);
   UninstallInterception();

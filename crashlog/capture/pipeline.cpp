@@ -12,8 +12,10 @@
 #include "base/ansi_path.h"
 #include "crashlog/capture/exception_thread.h"
 #include "crashlog/capture/call_stack.h"
+#include "crashlog/capture/clipboard.h"
 #include "crashlog/capture/flow_state.h"
 #include "crashlog/capture/framework_hooks.h"
+#include "crashlog/capture/freeze.h"
 #include "crashlog/capture/thread_stack.h"
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept.h"
@@ -515,11 +517,13 @@ void CaptureFocusControl(std::string& className, std::string& text) {
   ::GetClassNameA(info.hwndFocus, name, sizeof name);
   className = name;
   char buffer[257] = {};
-  // A window of another thread is asked with a time limit: that thread may be the frozen one.
+  // A window of another thread is asked with a time limit (it may not answer); one of the thread
+  // that a freeze report holds stopped is not asked at all.
   DWORD_PTR length = 0;
   if (owner == ::GetCurrentThreadId())
     length = static_cast<DWORD_PTR>(::GetWindowTextA(info.hwndFocus, buffer, sizeof buffer));
-  else if (!::SendMessageTimeoutA(info.hwndFocus, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
+  else if (BelongsToFrozenThread(info.hwndFocus) ||
+           !::SendMessageTimeoutA(info.hwndFocus, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
                                   SMTO_BLOCK | SMTO_ABORTIFHUNG, 200, &length))
     length = 0;
   text.assign(buffer, std::strlen(buffer));
@@ -529,20 +533,7 @@ void CaptureFocusControl(std::string& className, std::string& text) {
 }
 
 bool CopyTextToClipboard(const std::string& text) {
-  if (!::OpenClipboard(FindMainWindow(::GetCurrentProcessId()))) return false;
-  bool done = false;
-  HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, text.size() + 1);
-  if (block != nullptr) {
-    if (void* bytes = ::GlobalLock(block)) {
-      std::memcpy(bytes, text.c_str(), text.size() + 1);
-      ::GlobalUnlock(block);
-      ::EmptyClipboard();
-      done = ::SetClipboardData(CF_TEXT, block) != nullptr;
-    }
-    if (!done) ::GlobalFree(block);  // the clipboard owns the block only once it took it
-  }
-  ::CloseClipboard();
-  return done;
+  return CopyReportToClipboard(text, FindMainWindow(::GetCurrentProcessId()));
 }
 
 }  // namespace pelloran::crashlog

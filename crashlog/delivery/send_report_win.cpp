@@ -40,6 +40,7 @@ bool Deliver(const TCrashModuleOptions& options, const TReportDelivery& delivery
     progress.Show = options.ShowSendProgress() && delivery.GuiApplication;
     progress.Caption = options.GetText(53);
     progress.RecipientLabel = options.GetText(54);
+    progress.CustomLook = options.CustomDialogLook();
     StartSmtpProgress(progress);
     TSmtpMail mail;
     mail.Resolve = mode == kSendSmtpDirect;

@@ -1,7 +1,8 @@
 #pragma once
-// The progress window shown while report mail goes out by SMTP. It runs on a thread of its own
-// with its own message loop; the sending thread updates it with synchronous messages. Without a
-// window (not asked for, or a program without a desktop) every call only keeps the state.
+// The "SMTP sending..." progress dialog shown while report mail goes out by SMTP. It runs the
+// "SMTP" template modally on a thread of its own (TSMTPThread) with the error dialog's fonts and
+// caption; the sending thread updates it with synchronous messages. Without a dialog (not asked
+// for, or a program without a desktop) every call only keeps the state.
 
 #include <string>
 
@@ -11,12 +12,17 @@ struct TSmtpProgressSetup {
   bool Show = false;           // ShowSendProgress, a send mode, and a program with windows
   std::string Caption;         // Texts[53]
   std::string RecipientLabel;  // Texts[54]
+  bool CustomLook = true;      // CustomDialogLook: the painted caption of the error dialog
 };
 
-// The window message that closes the progress window.
+// The window message that closes the progress dialog.
 inline constexpr unsigned kSmtpProgressCloseMessage = 0x8D2;
+// The template's controls.
+inline constexpr int kSmtpProgressLabelId = 100;
+inline constexpr int kSmtpProgressBarId = 101;
 
-// Resets the progress state; with `Show`, opens the window and waits until it is ready.
+// Resets the progress state; with `Show`, starts the dialog's thread and returns once the dialog
+// is up (or could not be made).
 void StartSmtpProgress(const TSmtpProgressSetup& setup);
 // The recipient being served (from 1) and how many there are.
 void SetSmtpRecipient(int current, int count);
@@ -24,10 +30,12 @@ void SetSmtpRecipient(int current, int count);
 void SetSmtpStatus(const std::string& text);
 // 0 to 100.
 void SetSmtpProgress(int percent);
-// Sends the window its close message and waits for its thread; nothing without a window.
+// Sends the dialog its close message and waits for its thread; nothing without a dialog.
 void CloseSmtpProgress();
 bool SmtpProgressWindowExists();
-// What the label shows now (also without a window), for the tests.
+// The dialog's window; nullptr without one.
+void* SmtpProgressWindow();
+// What the label shows now (also without a dialog), for the tests.
 std::string SmtpProgressLabel();
 
 }  // namespace pelloran::crashlog

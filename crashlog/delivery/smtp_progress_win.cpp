@@ -1,9 +1,7 @@
-// A plain progress window: a label over a progress bar, topmost, with a tool-window caption.
+// The SMTP progress dialog: the "SMTP" template run by TSMTPThread, a thread of the reporter that
+// frees itself when the dialog has ended.
 
 #include "crashlog/delivery/smtp_progress.h"
-
-#include "crashlog/infra/diagnostics/error_code.h"
-#include "runtime/scoped_handle.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -12,23 +10,34 @@
 #include <cstdio>
 #include <mutex>
 
+#include "crashlog/capture/threads.h"
+#include "crashlog/delivery/dialog_look.h"
+#include "crashlog/delivery/error_dialog_window.h"
+#include "crashlog/infra/diagnostics/error_code.h"
+#include "crashlog/infra/diagnostics/process.h"
+#include "runtime/scoped_handle.h"
+
 namespace pelloran::crashlog {
 
 namespace {
 
-constexpr int kLabelId = 100;
-constexpr int kBarId = 101;
-constexpr char kWindowClass[] = "TCrashLogSmtpProgress";
+// Posted to itself by the dialog as it initialises; it arrives once the dialog runs its own
+// message loop, shown.
+constexpr UINT kShownMessage = WM_APP + 0x31;
+// How long the close waits for the dialog's thread to end.
+constexpr DWORD kCloseWaitMs = 10000;
 
 struct TProgressState {
-  std::mutex Lock;
+  std::mutex Lock;  // guards the texts and numbers below
   std::string Caption;
   std::string RecipientLabel;
   std::string Label;
+  bool CustomLook = true;
   int Current = 0;
   int Count = 0;
   std::atomic<HWND> Window{nullptr};
   std::atomic<bool> Ready{false};
+  // The dialog thread's handle, duplicated: the thread object frees itself when it ends.
   ScopedKernelHandle Thread;
 };
 
@@ -37,68 +46,101 @@ TProgressState& State() {
   return *state;
 }
 
-LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_CREATE: {
-      const HFONT font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-      HWND label = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, 12, 10, 300, 16,
-                                     window, reinterpret_cast<HMENU>(kLabelId), nullptr, nullptr);
-      ::SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-      HWND bar = ::CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 12, 30, 300, 16, window,
-                                   reinterpret_cast<HMENU>(kBarId), nullptr, nullptr);
-      ::SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-      return 0;
-    }
-    case kSmtpProgressCloseMessage:
-      ::DestroyWindow(window);
-      return 0;
-    case WM_CLOSE:  // only the sender closes it
-      return 0;
-    case WM_DESTROY:
-      ::PostQuitMessage(0);
-      return 0;
-    default:
-      return ::DefWindowProcA(window, message, wParam, lParam);
+class TProgressDialog {
+ public:
+  static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+ private:
+  INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void Initialise();
+
+  HWND window_ = nullptr;
+  TDialogFonts fonts_;
+  TDialogBrushes brushes_;
+  TCustomLookState look_;
+};
+
+INT_PTR CALLBACK TProgressDialog::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* dialog = reinterpret_cast<TProgressDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
+  if (message == WM_INITDIALOG) {
+    dialog = reinterpret_cast<TProgressDialog*>(lParam);
+    dialog->window_ = window;
+    ::SetWindowLongPtrA(window, DWLP_USER, lParam);
+  }
+  if (!dialog) return FALSE;
+  try {
+    return dialog->Handle(message, wParam, lParam);
+  } catch (...) {
+    return FALSE;  // nothing may escape into the system's dialog code
   }
 }
 
-DWORD WINAPI ProgressThread(void*) {
-  TProgressState& state = State();
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
-  ::InitCommonControlsEx(&controls);
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = ProgressWindowProc;
-  windowClass.hInstance = ::GetModuleHandleA(nullptr);
-  windowClass.hCursor = ::LoadCursor(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszClassName = kWindowClass;
-  ::RegisterClassA(&windowClass);  // a second registration fails harmlessly
+INT_PTR TProgressDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  INT_PTR result = 0;
+  if (HandleCustomLookMessage(window_, message, wParam, lParam, look_, fonts_, brushes_, result)) return result;
+  switch (message) {
+    case WM_INITDIALOG:
+      Initialise();
+      return TRUE;
+    case WM_SETFOCUS:
+      State().Ready.store(true);
+      return FALSE;
+    case kShownMessage:
+      State().Ready.store(true);
+      return TRUE;
+    case kSmtpProgressCloseMessage:
+      ::EndDialog(window_, 0);
+      return TRUE;
+    case WM_COMMAND:
+      return TRUE;  // Esc: only the sender closes it
+    case WM_DESTROY:
+      State().Window.store(nullptr);
+      FreeDialogFonts(fonts_);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
 
-  std::string caption;
+void TProgressDialog::Initialise() {
+  TProgressState& state = State();
+  std::string label;
   {
     std::lock_guard guard(state.Lock);
-    caption = state.Caption;
+    look_.Enabled = state.CustomLook;
+    look_.Caption = state.Caption;
+    label = state.Label;
   }
-  RECT area{0, 0, 324, 56};
-  ::AdjustWindowRectEx(&area, WS_POPUP | WS_CAPTION, FALSE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
-  const int width = area.right - area.left, height = area.bottom - area.top;
-  HWND window = ::CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kWindowClass, caption.c_str(),
-                                  WS_POPUP | WS_CAPTION, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                                  (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, nullptr, nullptr,
-                                  windowClass.hInstance, nullptr);
-  if (window) {
-    ::ShowWindow(window, SW_SHOWNOACTIVATE);
-    state.Window.store(window);
-    SetSmtpProgressOpen(true);
-  }
-  state.Ready.store(true);
-  MSG message;
-  while (window && ::GetMessageA(&message, nullptr, 0, 0) > 0) {
-    ::TranslateMessage(&message);
-    ::DispatchMessageA(&message);
-  }
-  return 0;
+  fonts_ = CreateDialogFonts(window_);
+  // The caption is set while the window is still hidden: later the system would paint its own
+  // caption over the custom one.
+  ::SetWindowTextA(window_, look_.Caption.c_str());
+  if (fonts_.DialogFont())
+    ::SendDlgItemMessageA(window_, kSmtpProgressLabelId, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.DialogFont()),
+                          FALSE);
+  ::SetDlgItemTextA(window_, kSmtpProgressLabelId, label.c_str());
+  ::SendDlgItemMessageA(window_, kSmtpProgressBarId, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  state.Window.store(window_);
+  SetSmtpProgressOpen(true);
+  ::PostMessageA(window_, kShownMessage, 0, 0);
 }
+
+class TSMTPThread : public TReporterThread {
+ public:
+  TSMTPThread() : TReporterThread(true) {}
+
+ protected:
+  void Execute() override {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&controls);
+    TProgressDialog dialog;
+    ::DialogBoxParamA(ThisModule(), kSmtpDialogTemplate, nullptr, TProgressDialog::Proc,
+                      reinterpret_cast<LPARAM>(&dialog));
+    // Also when the dialog could not be made: the sender waits for nothing more.
+    State().Window.store(nullptr);
+    State().Ready.store(true);
+  }
+};
 
 void ShowLabel(TProgressState& state) {
   std::string label;
@@ -106,7 +148,7 @@ void ShowLabel(TProgressState& state) {
     std::lock_guard guard(state.Lock);
     label = state.Label;
   }
-  if (HWND window = state.Window.load()) ::SetDlgItemTextA(window, kLabelId, label.c_str());
+  if (HWND window = state.Window.load()) ::SetDlgItemTextA(window, kSmtpProgressLabelId, label.c_str());
 }
 
 }  // namespace
@@ -118,15 +160,27 @@ void StartSmtpProgress(const TSmtpProgressSetup& setup) {
     std::lock_guard guard(state.Lock);
     state.Caption = setup.Caption;
     state.RecipientLabel = setup.RecipientLabel;
+    state.CustomLook = setup.CustomLook;
     state.Label.clear();
     state.Current = 0;
     state.Count = 0;
   }
   state.Ready.store(false);
   if (!setup.Show) return;
-  state.Thread.reset(::CreateThread(nullptr, 0, ProgressThread, nullptr, 0, nullptr));
-  if (!state.Thread) return;
-  while (!state.Ready.load()) ::Sleep(50);
+  HANDLE thread = nullptr;
+  try {
+    auto* smtpThread = new TSMTPThread;  // frees itself when its dialog has ended
+    ::DuplicateHandle(::GetCurrentProcess(), smtpThread->Handle(), ::GetCurrentProcess(), &thread, SYNCHRONIZE,
+                      FALSE, 0);
+    state.Thread.reset(thread);
+    smtpThread->Resume();
+  } catch (...) {
+    return;  // no thread to be had: the mail goes out without the dialog
+  }
+  // Until the dialog is up; a thread that ended without it ends the wait too.
+  while (!state.Ready.load() && (!thread || ::WaitForSingleObject(thread, 50) == WAIT_TIMEOUT)) {
+    if (!thread) ::Sleep(50);
+  }
 }
 
 void SetSmtpRecipient(int current, int count) {
@@ -148,7 +202,7 @@ void SetSmtpStatus(const std::string& text) {
 }
 
 void SetSmtpProgress(int percent) {
-  if (HWND window = State().Window.load()) ::SendDlgItemMessageA(window, kBarId, PBM_SETPOS, percent, 0);
+  if (HWND window = State().Window.load()) ::SendDlgItemMessageA(window, kSmtpProgressBarId, PBM_SETPOS, percent, 0);
 }
 
 void CloseSmtpProgress() {
@@ -158,12 +212,14 @@ void CloseSmtpProgress() {
     ::SendMessageA(window, kSmtpProgressCloseMessage, 0, 0);
   }
   if (state.Thread) {
-    ::WaitForSingleObject(state.Thread.get(), 10000);
+    ::WaitForSingleObject(state.Thread.get(), kCloseWaitMs);
     state.Thread.reset();
   }
 }
 
 bool SmtpProgressWindowExists() { return State().Window.load() != nullptr; }
+
+void* SmtpProgressWindow() { return State().Window.load(); }
 
 std::string SmtpProgressLabel() {
   TProgressState& state = State();

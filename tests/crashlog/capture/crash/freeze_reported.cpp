@@ -1,0 +1,88 @@
+// A main thread that stops answering its window is reported by the freeze watcher through the
+// whole pipeline, with the main thread held where it was: each report's first stack row is the
+// procedure it spins in. The error dialog of each report is shown while the main thread is
+// stopped; a "user" (a thread of the program) reads it and presses OK. A main thread still stuck
+// after the first report is reported once more after another timeout; after the second report the
+// user lets it go on, and the program ends normally.
+// EXIT: 0
+// ENTRIES: 2
+// LOG: ^  2\.4 Type *: EFrozenApplication\r$
+// LOG: ^  2\.5 Message *: The application seems to be frozen\.\r$
+// The stack that created the watcher thread is none of the frozen thread's:
+// LOG: (?s)\A(?!.*StartFreezeWatcher)
+// LOG_FIRST_STACK_ROW: \|crash_freeze_reported\.exe *\|freeze_reported\.cpp *\| *\|SpinInFrozenProcedure *\|{@spin} *\|
+// STDOUT: ^dialog 1: The application seems to be frozen\.\ndialog 2: The application seems to be frozen\.\nanswering again\n
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "crashlog/delivery/error_dialog_window.h"
+#include "tests/crashlog/capture/crash/crash_support.h"
+
+using namespace pelloran;
+
+std::atomic<bool> g_release{false};
+
+// Answers nothing and calls nothing until the user lets it go.
+__attribute__((noinline)) void SpinInFrozenProcedure() {
+  while (!g_release.load(std::memory_order_relaxed)) asm volatile("");  // @spin
+}
+
+namespace {
+
+// A dialog of the reporter, once it shows and has painted. Its caption is read without a message
+// to its thread.
+HWND WaitForDialog(const char* caption) {
+  for (int i = 0; i < 1500; ++i) {
+    if (HWND window = ::FindWindowA("#32770", caption)) {
+      RECT pending{};
+      if (::IsWindowVisible(window) && !::GetUpdateRect(window, &pending, FALSE)) return window;
+    }
+    ::Sleep(20);
+  }
+  return nullptr;
+}
+
+void WaitUntilGone(HWND window) {
+  for (int i = 0; i < 1500 && ::IsWindow(window); ++i) ::Sleep(20);
+}
+
+void Click(HWND dialog, int id) {
+  HWND control = ::GetDlgItem(dialog, id);
+  RECT r{};
+  ::GetClientRect(control, &r);
+  ::SendMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(r.right / 2, r.bottom / 2));
+  ::SendMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(r.right / 2, r.bottom / 2));
+}
+
+void User() {
+  for (int report = 1; report <= 2; ++report) {
+    HWND dialog = WaitForDialog("Error.");
+    if (!dialog) break;
+    char text[256] = {};
+    ::GetDlgItemTextA(dialog, crashlog::kIdMessage, text, sizeof text);
+    std::printf("dialog %d: %s\n", report, text);
+    std::fflush(stdout);
+    if (report == 2) g_release = true;  // the main thread goes on once the report has ended
+    Click(dialog, crashlog::kIdOk);
+    WaitUntilGone(dialog);
+  }
+  g_release = true;
+}
+
+}  // namespace
+
+int main() {
+  crashlog::InstallReporter();
+  std::thread user(User);
+  crashtest::RunStepsInTimerTicks({[] {}, SpinInFrozenProcedure, [] {
+                                     std::printf("answering again\n");
+                                     std::fflush(stdout);
+                                   }});
+  user.join();
+  crashlog::UninstallReporter();
+  return 0;
+}
