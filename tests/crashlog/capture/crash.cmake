@@ -1,6 +1,7 @@
 # Crash test programs: one small program per kind of failure, each carrying its expectations in
 # comments (see run_crash_program.py), built with the reporter installed and its own ELDATA, and
-# run under Wine by the driver, which checks the exit code, the output and the .elf log.
+# run under Wine by the driver, which checks the exit code, the output and the .elf log. A line
+# "// WINDOWS: ..." says that the program opens windows.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 file(GLOB crash_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/crash/*.cpp)
 foreach(source IN LISTS crash_sources)
@@ -23,6 +24,11 @@ foreach(source IN LISTS crash_sources)
   set_tests_properties(${target} PROPERTIES
     FIXTURES_REQUIRED wine
     ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PELLORAN_WINE_RUN=${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;PYTHONDONTWRITEBYTECODE=1")
+  # A program that says it opens windows shares the display with the other window tests.
+  file(STRINGS ${source} opens_windows REGEX "^// WINDOWS: ")
+  if(opens_windows)
+    set_tests_properties(${target} PROPERTIES RESOURCE_LOCK display)
+  endif()
 endforeach()
 
 # The framework package stand-in that crash_package_fallback loads from its own folder.

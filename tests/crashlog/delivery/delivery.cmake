@@ -32,7 +32,8 @@ find_program(PELLORAN_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUI
 set(delivery_peer_args
   $<TARGET_FILE:crashlog_mail_crash> $<TARGET_FILE:crashlog_mapi_standin>
   $<TARGET_FILE:crashlog_mailto_standin> ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
-# One ctest entry per kind of peer, so that each stays well within the test timeout.
+# One ctest entry per kind of peer, so that each stays well within the test timeout. The crash
+# program, the progress window and the mailto handler open windows: the display lock.
 foreach(group Smtp SmtpFailures MailClient Dns)
   string(TOLOWER ${group} suffix)
   add_test(NAME crashlog_delivery_${suffix}_tests
@@ -40,6 +41,6 @@ foreach(group Smtp SmtpFailures MailClient Dns)
       ${PELLORAN_DEBIAN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/delivery_peers_test.py ${delivery_peer_args} ${group})
   set_tests_properties(crashlog_delivery_${suffix}_tests PROPERTIES
     FIXTURES_REQUIRED wine
-    RESOURCE_LOCK wine_mail_registry
+    RESOURCE_LOCK "wine_mail_registry;display"
     ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}")
 endforeach()
