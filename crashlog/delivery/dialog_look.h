@@ -75,4 +75,23 @@ struct TCustomLookState {
 bool HandleCustomLookMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, TCustomLookState& look,
                              const TDialogFonts& fonts, const TDialogBrushes& brushes, INT_PTR& result);
 
+// The dialog procedure of a dialog object passed as the creation parameter: WM_INITDIALOG hands
+// the object its window and keeps it in DWLP_USER; every message then goes to T::Handle.
+// Nothing may escape into the system's dialog code.
+template <class T>
+INT_PTR CALLBACK DialogObjectProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* dialog = reinterpret_cast<T*>(::GetWindowLongPtrA(window, DWLP_USER));
+  if (message == WM_INITDIALOG) {
+    dialog = reinterpret_cast<T*>(lParam);
+    dialog->AttachWindow(window);
+    ::SetWindowLongPtrA(window, DWLP_USER, lParam);
+  }
+  if (!dialog) return FALSE;
+  try {
+    return dialog->Handle(message, wParam, lParam);
+  } catch (...) {
+    return FALSE;
+  }
+}
+
 }  // namespace pelloran::crashlog

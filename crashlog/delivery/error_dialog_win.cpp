@@ -45,10 +45,10 @@ class TErrorDialog {
  public:
   explicit TErrorDialog(TErrorDialogData& data, HINSTANCE resources) : data_(data), resources_(resources) {}
 
-  static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void AttachWindow(HWND window) { window_ = window; }
+  INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
-  INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Initialise();
   void SetDetailsExpanded(bool expanded);
   void Collapse();
@@ -77,21 +77,6 @@ class TErrorDialog {
   TDialogFonts fonts_;
   TCustomLookState look_;
 };
-
-INT_PTR CALLBACK TErrorDialog::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* dialog = reinterpret_cast<TErrorDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
-  if (message == WM_INITDIALOG) {
-    dialog = reinterpret_cast<TErrorDialog*>(lParam);
-    dialog->window_ = window;
-    ::SetWindowLongPtrA(window, DWLP_USER, lParam);
-  }
-  if (!dialog) return FALSE;
-  try {
-    return dialog->Handle(message, wParam, lParam);
-  } catch (...) {
-    return FALSE;  // nothing may escape into the system's dialog code
-  }
-}
 
 INT_PTR TErrorDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   INT_PTR result = 0;
@@ -415,7 +400,7 @@ bool RunErrorDialog(TErrorDialogData& data) {
     data.Painted = false;
     {
       TErrorDialog dialog(data, resources);
-      ::DialogBoxParamA(resources, kErrorDialogTemplate, nullptr, TErrorDialog::Proc,
+      ::DialogBoxParamA(resources, kErrorDialogTemplate, nullptr, DialogObjectProc<TErrorDialog>,
                         reinterpret_cast<LPARAM>(&dialog));
     }
     if (!data.Painted && IsNtFamily())

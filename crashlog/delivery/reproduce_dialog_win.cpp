@@ -21,24 +21,7 @@ class TReproduceDialog {
  public:
   explicit TReproduceDialog(TErrorDialogData& data) : data_(data) {}
 
-  static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* dialog = reinterpret_cast<TReproduceDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
-    if (message == WM_INITDIALOG) {
-      dialog = reinterpret_cast<TReproduceDialog*>(lParam);
-      dialog->window_ = window;
-      ::SetWindowLongPtrA(window, DWLP_USER, lParam);
-    }
-    if (!dialog) return FALSE;
-    try {
-      return dialog->Handle(message, wParam, lParam);
-    } catch (...) {
-      return FALSE;
-    }
-  }
-
- private:
-  const std::string& Text(int index) const { return data_.Options.Texts[static_cast<std::size_t>(index)]; }
-
+  void AttachWindow(HWND window) { window_ = window; }
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     INT_PTR result = 0;
     if (HandleCustomLookMessage(window_, message, wParam, lParam, look_, fonts_, brushes_, result)) return result;
@@ -69,6 +52,9 @@ class TReproduceDialog {
         return FALSE;
     }
   }
+
+ private:
+  const std::string& Text(int index) const { return data_.Options.Texts[static_cast<std::size_t>(index)]; }
 
   void SetFont(int id, HFONT font) const {
     if (font) ::SendDlgItemMessageA(window_, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
@@ -115,7 +101,7 @@ void RunReproduceDialog(TErrorDialogData& data) {
   ::InitCommonControlsEx(&controls);
   HINSTANCE resources = data.ResourceModule ? data.ResourceModule : ThisModule();
   TReproduceDialog dialog(data);
-  const INT_PTR shown = ::DialogBoxParamA(resources, kReproduceDialogTemplate, nullptr, TReproduceDialog::Proc,
+  const INT_PTR shown = ::DialogBoxParamA(resources, kReproduceDialogTemplate, nullptr, DialogObjectProc<TReproduceDialog>,
                                           reinterpret_cast<LPARAM>(&dialog));
   TraceLeave("ShowReproduceDialog", {shown != -1});
 }

@@ -48,10 +48,10 @@ TProgressState& State() {
 
 class TProgressDialog {
  public:
-  static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void AttachWindow(HWND window) { window_ = window; }
+  INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
-  INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Initialise();
 
   HWND window_ = nullptr;
@@ -59,21 +59,6 @@ class TProgressDialog {
   TDialogBrushes brushes_;
   TCustomLookState look_;
 };
-
-INT_PTR CALLBACK TProgressDialog::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* dialog = reinterpret_cast<TProgressDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
-  if (message == WM_INITDIALOG) {
-    dialog = reinterpret_cast<TProgressDialog*>(lParam);
-    dialog->window_ = window;
-    ::SetWindowLongPtrA(window, DWLP_USER, lParam);
-  }
-  if (!dialog) return FALSE;
-  try {
-    return dialog->Handle(message, wParam, lParam);
-  } catch (...) {
-    return FALSE;  // nothing may escape into the system's dialog code
-  }
-}
 
 INT_PTR TProgressDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   INT_PTR result = 0;
@@ -134,7 +119,7 @@ class TSMTPThread : public TReporterThread {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
     TProgressDialog dialog;
-    ::DialogBoxParamA(ThisModule(), kSmtpDialogTemplate, nullptr, TProgressDialog::Proc,
+    ::DialogBoxParamA(ThisModule(), kSmtpDialogTemplate, nullptr, DialogObjectProc<TProgressDialog>,
                       reinterpret_cast<LPARAM>(&dialog));
     // Also when the dialog could not be made: the sender waits for nothing more.
     State().Window.store(nullptr);
