@@ -1,29 +1,16 @@
 # The error dialog: its rules on plain values, and its real windows driven as a user would.
 
-# Window tests hold the display lock: through pelloran_add_test's own option where the build has
-# it (it came with the skip report), through the lock itself otherwise.
-if(NOT COMMAND crashlog_window_test)
-  function(crashlog_window_test name)
-    if(DEFINED PELLORAN_SKIP_LINE)
-      pelloran_add_test(${name} ${ARGN} USES_DISPLAY)
-    else()
-      pelloran_add_test(${name} ${ARGN})
-      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK display)
-    endif()
-  endfunction()
-endif()
-
 pelloran_add_test(crashlog_error_dialog_rules_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/error_dialog_rules_test.cpp
   LIBS crashlog_dialog crashlog_modules)
 
-crashlog_window_test(crashlog_error_dialog_tests
+pelloran_add_test(crashlog_error_dialog_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/error_dialog_test.cpp
-  LIBS crashlog_dialog crashlog_modules pelloran_test_support)
+  LIBS crashlog_dialog crashlog_modules pelloran_test_support USES_DISPLAY)
 
-crashlog_window_test(crashlog_smtp_progress_tests
+pelloran_add_test(crashlog_smtp_progress_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/smtp_progress_test.cpp
-  LIBS crashlog_delivery pelloran_test_support)
+  LIBS crashlog_delivery pelloran_test_support USES_DISPLAY)
 
 # Pictures of the dialogs for the README (scripts/screenshots.sh), from a report of its own.
 add_executable(crashlog_dialog_tour ${CMAKE_CURRENT_LIST_DIR}/dialog_screenshot_tour.cpp)
