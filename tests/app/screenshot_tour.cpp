@@ -10,42 +10,14 @@
 #include "app/main_form.h"
 #include "runtime/application.h"
 #include "runtime/scoped_handle.h"
+#include "tests/support/window_picture.h"
 #include "tests/support/window_test_support.h"
 
 namespace {
 
 using namespace pelloran;
+using pelloran::testing::SaveWindowPicture;
 using namespace std::chrono_literals;
-
-// Saves what the screen shows of a window (frame included) as a 24-bit BMP file.
-bool SaveWindowPicture(HWND window, const std::string& path) {
-  RECT r{};
-  ::GetWindowRect(window, &r);
-  const int width = r.right - r.left, height = r.bottom - r.top;
-  ScopedGetDC screen(nullptr);
-  HDC memory = ::CreateCompatibleDC(screen.get());
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB};
-  void* bits = nullptr;
-  ScopedGdiObject bitmap(::CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  bool ok = false;
-  if (bitmap) {
-    ScopedSelectObject select(memory, bitmap.get());
-    ok = ::BitBlt(memory, 0, 0, width, height, screen.get(), r.left, r.top, SRCCOPY) != FALSE;
-  }
-  ::DeleteDC(memory);
-  if (!ok) return false;
-  const DWORD stride = ((width * 3 + 3) / 4) * 4, imageSize = stride * height;
-  BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + imageSize), 0, 0,
-                        sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  std::fwrite(&file, sizeof file, 1, f);
-  std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, f);
-  std::fwrite(bits, 1, imageSize, f);
-  std::fclose(f);
-  return true;
-}
 
 }  // namespace
 

@@ -17,7 +17,7 @@
 #include "crashlog/infra/diagnostics/diagnostics_time.h"
 #include "runtime/scoped_handle.h"
 #include "tests/crashlog/delivery/dialog_driver.h"
-#include "tests/crashlog/delivery/window_picture.h"
+#include "tests/support/window_picture.h"
 #include "tests/support/window_test_support.h"
 
 namespace {

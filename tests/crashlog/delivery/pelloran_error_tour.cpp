@@ -16,7 +16,7 @@
 #include "crashlog/capture/install.h"
 #include "crashlog/delivery/error_dialog_window.h"
 #include "runtime/application.h"
-#include "tests/crashlog/delivery/window_picture.h"
+#include "tests/support/window_picture.h"
 
 namespace {
 
