@@ -155,7 +155,7 @@ TFrameVerdict ActionsVerdict(const TCallSite& site, const TEncodedBases& bases,
       if (entry == 0) return TFrameVerdict::CatchesAll;
       if (catches(entry, context)) return TFrameVerdict::CatchesType;
     } else if (filter < 0) {
-      // An exception specification: the list of allowed types (indices, ended by 0) lies after the
+      // A throw(...) list on the function: the allowed types (indices, ended by 0) lie after the
       // type table. A type outside it ends in std::unexpected, that is std::terminate.
       if (site.TypeTable == nullptr) return TFrameVerdict::Unreadable;
       const std::uint8_t* list = site.TypeTable + (-filter - 1);

@@ -28,7 +28,7 @@ bool ReadEncodedPointer(const std::uint8_t*& p, std::uint8_t encoding, const TEn
 struct TCallSite {
   enum class TKind {
     PassesThrough,  // covered, without landing pad or with cleanups only
-    Actions,        // covered, with catch clauses or an exception specification to try
+    Actions,        // covered, with catch clauses or a throw(...) list to try
     NotCovered,     // no entry: the C++ personality routine calls std::terminate here
     Unreadable,     // the table uses an encoding this reader does not know
   };
@@ -47,7 +47,7 @@ enum class TFrameVerdict {
   PassesThrough,  // no clause takes it: the search goes on to the caller
   CatchesAll,     // a catch (...) clause takes it
   CatchesType,    // a typed catch clause takes it
-  Terminates,     // an exception specification refuses it: std::terminate
+  Terminates,     // a throw(...) list refuses it: std::terminate
   Unreadable,
 };
 TFrameVerdict ActionsVerdict(const TCallSite& site, const TEncodedBases& bases,

@@ -16,36 +16,13 @@
 #include "crashlog/capture/install.h"
 #include "crashlog/delivery/error_dialog_window.h"
 #include "runtime/application.h"
+#include "tests/support/dialog_driving.h"
 #include "tests/support/window_picture.h"
 
 namespace {
 
 using namespace pelloran;
-
-// The reporter's dialog once it shows and has painted; its caption is read without a message to
-// its thread.
-HWND WaitForDialog(const char* caption) {
-  for (int i = 0; i < 1500; ++i) {
-    if (HWND window = ::FindWindowA("#32770", caption)) {
-      RECT pending{};
-      if (::IsWindowVisible(window) && !::GetUpdateRect(window, &pending, FALSE)) return window;
-    }
-    ::Sleep(20);
-  }
-  return nullptr;
-}
-
-void Click(HWND window, POINT at) {
-  ::SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
-  ::SendMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
-}
-
-void ClickControl(HWND dialog, int id) {
-  HWND control = ::GetDlgItem(dialog, id);
-  RECT r{};
-  ::GetClientRect(control, &r);
-  Click(control, {r.right / 2, r.bottom / 2});
-}
+using namespace pelloran::testing;
 
 __attribute__((noinline)) void WriteControlFiles(const std::string& folder) {
   WriteWholeFile(folder + "blank.txt", "events\r\n");
@@ -98,7 +75,7 @@ int main(int argc, char** argv) {
       HWND tabs = ::GetDlgItem(dialog, crashlog::kIdTabs);
       RECT r{};
       ::SendMessageA(tabs, TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&r));
-      Click(tabs, {(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+      ClickAt(tabs, {(r.left + r.right) / 2, (r.top + r.bottom) / 2});
       shoot("pelloran-error-details.bmp");
       ClickControl(dialog, crashlog::kIdOk);
     } else {
@@ -112,7 +89,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "no request dialog\n");
       ++failures;
     }
-    ::PostMessageA(form.Handle(), WM_CLOSE, 0, 0);
+    // The main thread drops what it is sent until the report is done (after its dialogs close):
+    // ask again until the window has gone.
+    const HWND window = form.Handle();
+    for (int i = 0; i < 150 && ::IsWindow(window); ++i) {
+      ::PostMessageA(window, WM_CLOSE, 0, 0);
+      ::Sleep(200);
+    }
   });
 
   TTimer tick(form, 500);

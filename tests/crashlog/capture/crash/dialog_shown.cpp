@@ -18,8 +18,10 @@
 #include "base/exceptions.h"
 #include "crashlog/delivery/error_dialog_window.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
+#include "tests/support/dialog_driving.h"
 
 using namespace pelloran;
+using namespace pelloran::testing;
 using crashlog::kIdDetails;
 
 __attribute__((noinline)) void ReadJobList() {
@@ -28,29 +30,10 @@ __attribute__((noinline)) void ReadJobList() {
 
 namespace {
 
-HWND WaitForDialog(const char* caption) {
-  for (int i = 0; i < 1500; ++i) {
-    if (HWND window = ::FindWindowA("#32770", caption)) {
-      RECT pending{};
-      if (::IsWindowVisible(window) && !::GetUpdateRect(window, &pending, FALSE)) return window;
-    }
-    ::Sleep(20);
-  }
-  return nullptr;
-}
-
 std::string Text(HWND window) {
   char text[512] = {};
   ::GetWindowTextA(window, text, sizeof text);
   return text;
-}
-
-void Click(HWND dialog, int id) {
-  HWND control = ::GetDlgItem(dialog, id);
-  RECT r{};
-  ::GetClientRect(control, &r);
-  ::SendMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(r.right / 2, r.bottom / 2));
-  ::SendMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(r.right / 2, r.bottom / 2));
 }
 
 std::string Cell(HWND list, int column) {
@@ -67,7 +50,7 @@ void User() {
   HWND dialog = WaitForDialog("Error.");
   if (!dialog) return;
   std::printf("dialog: %s\n", Text(::GetDlgItem(dialog, crashlog::kIdMessage)).c_str());
-  Click(dialog, kIdDetails);
+  ClickControl(dialog, kIdDetails);
   HWND tabs = ::GetDlgItem(dialog, crashlog::kIdTabs);
   RECT r{};
   ::SendMessageA(tabs, TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&r));
@@ -76,13 +59,13 @@ void User() {
   HWND list = ::GetDlgItem(::GetWindow(tabs, GW_CHILD), crashlog::kIdPageContent);
   std::printf("first row: %s (%s, line %s)\n", Cell(list, 4).c_str(), Cell(list, 2).c_str(), Cell(list, 5).c_str());
   std::fflush(stdout);
-  Click(dialog, crashlog::kIdCopy);
-  Click(dialog, crashlog::kIdTerminate);
+  ClickControl(dialog, crashlog::kIdCopy);
+  ClickControl(dialog, crashlog::kIdTerminate);
   HWND request = WaitForDialog("Request");
   if (!request) return;
   for (const char c : std::string("Dropped a file, pressed start."))
     ::SendDlgItemMessageA(request, crashlog::kIdRequestEdit, WM_CHAR, static_cast<unsigned char>(c), 1);
-  Click(request, crashlog::kIdOk);
+  ClickControl(request, crashlog::kIdOk);
 }
 
 }  // namespace

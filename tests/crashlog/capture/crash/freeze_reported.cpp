@@ -21,8 +21,10 @@
 
 #include "crashlog/delivery/error_dialog_window.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
+#include "tests/support/dialog_driving.h"
 
 using namespace pelloran;
+using namespace pelloran::testing;
 
 std::atomic<bool> g_release{false};
 
@@ -33,31 +35,6 @@ __attribute__((noinline)) void SpinInFrozenProcedure() {
 
 namespace {
 
-// A dialog of the reporter, once it shows and has painted. Its caption is read without a message
-// to its thread.
-HWND WaitForDialog(const char* caption) {
-  for (int i = 0; i < 1500; ++i) {
-    if (HWND window = ::FindWindowA("#32770", caption)) {
-      RECT pending{};
-      if (::IsWindowVisible(window) && !::GetUpdateRect(window, &pending, FALSE)) return window;
-    }
-    ::Sleep(20);
-  }
-  return nullptr;
-}
-
-void WaitUntilGone(HWND window) {
-  for (int i = 0; i < 1500 && ::IsWindow(window); ++i) ::Sleep(20);
-}
-
-void Click(HWND dialog, int id) {
-  HWND control = ::GetDlgItem(dialog, id);
-  RECT r{};
-  ::GetClientRect(control, &r);
-  ::SendMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(r.right / 2, r.bottom / 2));
-  ::SendMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(r.right / 2, r.bottom / 2));
-}
-
 void User() {
   for (int report = 1; report <= 2; ++report) {
     HWND dialog = WaitForDialog("Error.");
@@ -67,7 +44,7 @@ void User() {
     std::printf("dialog %d: %s\n", report, text);
     std::fflush(stdout);
     if (report == 2) g_release = true;  // the main thread goes on once the report has ended
-    Click(dialog, crashlog::kIdOk);
+    ClickControl(dialog, crashlog::kIdOk);
     WaitUntilGone(dialog);
   }
   g_release = true;
