@@ -10,24 +10,10 @@
 
 #include "app/main_form.h"
 #include "runtime/scoped_handle.h"
+#include "tests/support/window_test_support.h"
 
 namespace pelloran {
 namespace {
-
-struct Search {
-  DWORD process;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK FindMain(HWND window, LPARAM lParam) {
-  auto* s = reinterpret_cast<Search*>(lParam);
-  DWORD pid = 0;
-  ::GetWindowThreadProcessId(window, &pid);
-  char caption[256] = {};
-  ::GetWindowTextA(window, caption, sizeof caption);
-  if (pid == s->process && MainWindowCaption() == caption) s->found = window;
-  return s->found == nullptr;
-}
 
 BOOL CALLBACK FindList(HWND window, LPARAM lParam) {
   char cls[64] = {};
@@ -65,20 +51,16 @@ TEST(CommandLine, FilesNamedAtStartAreListed) {
   ScopedKernelHandle process(pi.hProcess), thread(pi.hThread);
   ::WaitForInputIdle(process.get(), 20000);
 
-  Search search{pi.dwProcessId};
-  for (int i = 0; i < 200 && !search.found; ++i) {
-    ::EnumWindows(&FindMain, reinterpret_cast<LPARAM>(&search));
-    if (!search.found) ::Sleep(50);
-  }
-  ASSERT_NE(search.found, nullptr);
+  const HWND window = testing::WaitForProcessWindow(pi.dwProcessId, MainWindowCaption());
+  ASSERT_NE(window, nullptr);
   HWND list = nullptr;
-  ::EnumChildWindows(search.found, &FindList, reinterpret_cast<LPARAM>(&list));
+  ::EnumChildWindows(window, &FindList, reinterpret_cast<LPARAM>(&list));
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2);
   EXPECT_EQ(RemoteItemText(process.get(), list, 0), "C:\\影片\\a b.rmvb");
   EXPECT_EQ(RemoteItemText(process.get(), list, 1), "D:song.RA");
 
-  ::PostMessageA(search.found, WM_CLOSE, 0, 0);
+  ::PostMessageA(window, WM_CLOSE, 0, 0);
   EXPECT_EQ(::WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0);
   DWORD code = 1;
   ::GetExitCodeProcess(process.get(), &code);

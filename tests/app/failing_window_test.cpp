@@ -14,6 +14,7 @@
 
 #include "app/main_form.h"
 #include "runtime/scoped_handle.h"
+#include "tests/support/window_test_support.h"
 
 namespace pelloran {
 namespace {
@@ -80,21 +81,6 @@ bool HasField(const std::string& log, const std::string& field, const std::strin
 
 std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/") + 1); }
 
-struct Search {
-  DWORD process;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK FindMain(HWND window, LPARAM lParam) {
-  auto* s = reinterpret_cast<Search*>(lParam);
-  DWORD pid = 0;
-  ::GetWindowThreadProcessId(window, &pid);
-  char caption[256] = {};
-  ::GetWindowTextA(window, caption, sizeof caption);
-  if (pid == s->process && MainWindowCaption() == caption) s->found = window;
-  return s->found == nullptr;
-}
-
 struct ChildSearch {
   const char* className;
   HWND found = nullptr;
@@ -151,13 +137,8 @@ TEST(FailingWindow, ReportedInTheLogBesideTheProgramAndTheWindowGoesOn) {
                                &si, &started));
   TProgram program{ScopedKernelHandle(started.hProcess), ScopedKernelHandle(started.hThread), started.dwProcessId};
   ::WaitForInputIdle(program.process.get(), 20000);
-  Search search{program.id};
-  for (int i = 0; i < 400 && !search.found; ++i) {
-    ::EnumWindows(&FindMain, reinterpret_cast<LPARAM>(&search));
-    if (!search.found) ::Sleep(50);
-  }
-  ASSERT_NE(search.found, nullptr);
-  const HWND window = search.found;
+  const HWND window = testing::WaitForProcessWindow(program.id, MainWindowCaption());
+  ASSERT_NE(window, nullptr);
   const HWND list = Child(window, WC_LISTVIEWA);
   const HWND tabs = Child(window, WC_TABCONTROLA);
   ASSERT_NE(list, nullptr);

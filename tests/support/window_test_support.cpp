@@ -90,6 +90,57 @@ void ClickAt(HWND window, POINT client) {
   ::SendMessageA(window, WM_LBUTTONUP, 0, at);
 }
 
+void ClickControl(HWND dialog, int id) {
+  HWND control = ::GetDlgItem(dialog, id);
+  RECT r{};
+  ::GetClientRect(control, &r);
+  ClickAt(control, {r.right / 2, r.bottom / 2});
+}
+
+HWND WaitForDialog(const char* caption) {
+  for (int i = 0; i < 1500; ++i) {
+    // The caption is matched without a message to the dialog's thread.
+    if (HWND window = ::FindWindowA("#32770", caption)) {
+      RECT pending{};
+      if (::IsWindowVisible(window) && !::GetUpdateRect(window, &pending, FALSE)) return window;
+    }
+    ::Sleep(20);
+  }
+  return nullptr;
+}
+
+void WaitUntilGone(HWND window) {
+  for (int i = 0; i < 1500 && ::IsWindow(window); ++i) ::Sleep(20);
+}
+
+namespace {
+
+struct TProcessWindowSearch {
+  DWORD process;
+  const std::string& caption;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchProcessWindow(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<TProcessWindowSearch*>(lParam);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  if (pid == search->process && WindowText(window) == search->caption) search->found = window;
+  return search->found == nullptr;
+}
+
+}  // namespace
+
+HWND WaitForProcessWindow(DWORD process, const std::string& caption, std::chrono::milliseconds timeout) {
+  TProcessWindowSearch search{process, caption};
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    ::EnumWindows(&MatchProcessWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found || std::chrono::steady_clock::now() >= until) return search.found;
+    ::Sleep(50);
+  }
+}
+
 void DoubleClickAt(HWND window, POINT client) {
   LPARAM at = MAKELPARAM(client.x, client.y);
   ::SendMessageA(window, WM_LBUTTONDBLCLK, MK_LBUTTON, at);

@@ -72,6 +72,17 @@ void DoubleClickAt(HWND window, POINT client);
 // The items of a combo box (for example a file dialog's type list).
 std::vector<std::string> ComboItems(HWND combo);
 
+// For a "user" thread inside a program whose dialogs it drives: the dialog of this caption once
+// it is visible and has painted, or nullptr after 30 s. Nothing is sent to the dialog's thread
+// before it is ready, so the user cannot deadlock it.
+HWND WaitForDialog(const char* caption);
+void WaitUntilGone(HWND window);
+// Clicks in the middle of a dialog's control.
+void ClickControl(HWND dialog, int id);
+// The top-level window of that process with that caption, or nullptr after `timeout`.
+HWND WaitForProcessWindow(DWORD process, const std::string& caption,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
 // A folder of its own under the temporary folder, removed with everything in it.
 class TempFolder {
  public:

@@ -31,6 +31,10 @@ foreach(source IN LISTS crash_sources)
   endif()
 endforeach()
 
+# The programs whose "user" thread drives the reporter's dialogs.
+target_link_libraries(crash_dialog_shown PRIVATE pelloran_test_support)
+target_link_libraries(crash_freeze_reported PRIVATE pelloran_test_support)
+
 # The framework package stand-in that crash_package_fallback loads from its own folder.
 add_library(crash_vcl70_package SHARED ${CMAKE_CURRENT_LIST_DIR}/packages/vcl70.cpp ${CMAKE_CURRENT_LIST_DIR}/packages/vcl70.def)
 set_target_properties(crash_vcl70_package PROPERTIES PREFIX "" OUTPUT_NAME "VCL70" SUFFIX ".BPL"

@@ -32,7 +32,7 @@ endif()
 # Not a test: Pelloran's window with an error shown over it, for the README (scripts/screenshots.sh).
 add_executable(pelloran_error_tour WIN32 ${CMAKE_CURRENT_LIST_DIR}/pelloran_error_tour.cpp ${PELLORAN_RESOURCES})
 target_include_directories(pelloran_error_tour PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources)
-target_link_libraries(pelloran_error_tour PRIVATE pelloran_options pelloran_app crashlog_pipeline)
+target_link_libraries(pelloran_error_tour PRIVATE pelloran_options pelloran_app crashlog_pipeline pelloran_test_support)
 set_target_properties(pelloran_error_tour PROPERTIES EXCLUDE_FROM_ALL ON
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tours/pelloran_error)
 pelloran_add_eldata(pelloran_error_tour OPTIONS ${PROJECT_SOURCE_DIR}/app/crashlog.options)

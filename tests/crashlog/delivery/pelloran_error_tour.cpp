@@ -16,7 +16,7 @@
 #include "crashlog/capture/install.h"
 #include "crashlog/delivery/error_dialog_window.h"
 #include "runtime/application.h"
-#include "tests/support/dialog_driving.h"
+#include "tests/support/window_test_support.h"
 #include "tests/support/window_picture.h"
 
 namespace {

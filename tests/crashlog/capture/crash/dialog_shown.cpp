@@ -18,7 +18,7 @@
 #include "base/exceptions.h"
 #include "crashlog/delivery/error_dialog_window.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
-#include "tests/support/dialog_driving.h"
+#include "tests/support/window_test_support.h"
 
 using namespace pelloran;
 using namespace pelloran::testing;

@@ -21,7 +21,7 @@
 
 #include "crashlog/delivery/error_dialog_window.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
-#include "tests/support/dialog_driving.h"
+#include "tests/support/window_test_support.h"
 
 using namespace pelloran;
 using namespace pelloran::testing;
