@@ -5,6 +5,8 @@
 namespace pelloran {
 
 JobColumnWidths FitJobColumns(int available, int needInput, int needOutput, int needResult) {
+  needInput = std::max(needInput, kMinPathColumnWidth);
+  needOutput = std::max(needOutput, kMinPathColumnWidth);
   JobColumnWidths w{};
   w.Result = needResult;
   const int rest = std::max(available - needResult, 2 * kMinPathColumnWidth);
