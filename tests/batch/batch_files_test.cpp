@@ -78,5 +78,28 @@ TEST_F(BatchWindow, InputsThatCannotBeOpenedAndOutputFoldersThatCannotBeWrittenF
   EXPECT_NE(memo.find(L"input: " + AnsiToWide(dir / "next.rm")), std::wstring::npos);
 }
 
+TEST_F(BatchWindow, AnOutputThatCannotTakeItsNameFailsWithTheReasonAndLeavesNoTemporaryFile) {
+  BoxWatcher boxes;
+  AddWideJob(kHangulName + L".rm", "shrink=1");
+  AddJob("next.rm", "shrink=2");
+  // Another program holds the old output open and shares it with nobody.
+  const std::wstring output = Root() + L"Fix_" + kHangulName + L".rm";
+  ASSERT_TRUE(testing::WriteBytesW(output, "old"));
+  ScopedFileHandle holder(::CreateFileW(output.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
+  RunBatch();
+  EXPECT_EQ(Status(0), kStatusFailed);
+  EXPECT_EQ(Status(1), kDone + "2");
+  ASSERT_EQ(boxes.Count(), 1u);
+  const std::wstring memo = MemoTextW();
+  const size_t at = memo.find(L"处理失败：无法把临时文件“" + Root() + L"~Fix_");
+  ASSERT_NE(at, std::wstring::npos) << WideToAnsi(memo);
+  EXPECT_NE(memo.find(L".rm”改名为“" + output + L"”（系统错误 ", at), std::wstring::npos) << WideToAnsi(memo);
+  holder.reset();
+  EXPECT_EQ(testing::ReadBytesW(output), "old");
+  std::vector<std::wstring> files = testing::FileNamesIn(Root());
+  EXPECT_EQ(files.size(), 4u) << "the two inputs, the held output and next.rm's output";
+}
+
 }  // namespace
 }  // namespace pelloran
