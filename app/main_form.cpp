@@ -189,7 +189,8 @@ void TForm1::BitBtn3Click() {
 
 bool TForm1::AddFile(const std::string& path) {
   // An ANSI name that is a file keeps the code page's own rules for naming its output.
-  if (FolderExists(AnsiToWide(path))) return AddFolder(AnsiToWide(path));
+  const std::wstring wide = AnsiToWide(path);
+  if (FolderExists(wide)) return AddFolder(wide);
   return Jobs->AddFile(path);
 }
 
