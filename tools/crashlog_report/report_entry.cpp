@@ -133,6 +133,7 @@ bool ReadReportEntry(std::string_view entry, TReportEntry& report, std::string& 
   report.Stack.clear();
   while (pos < entry.size()) {
     const std::string_view line = LineAt(entry, pos, next);
+    if (pos + line.size() == entry.size()) break;  // the text ends inside the table
     pos = next;
     if (IsRule(line)) {
       closed = true;
@@ -141,7 +142,9 @@ bool ReadReportEntry(std::string_view entry, TReportEntry& report, std::string& 
     if (!line.starts_with('|')) break;
     TStackRow row;
     if (!SplitRow(line, headerBars, row)) {
-      problem = "a call stack row that does not split into its six columns";
+      // The last line of the text is a row cut short rather than a row of other columns.
+      problem = pos >= entry.size() ? "a report cut short in its call stack table"
+                                    : "a call stack row that does not split into its six columns";
       return false;
     }
     if (!row.Unit.empty() && report.Stack.size() < kStackRowsKept) report.Stack.push_back(std::move(row));

@@ -84,7 +84,8 @@ std::string JsonString(std::string_view text) {
 void WriteTextReport(std::ostream& out, const TReportSummary& summary, const TTextConverter& converter) {
   out << summary.Entries << (summary.Entries == 1 ? " report" : " reports") << " in " << summary.Groups.size()
       << (summary.Groups.size() == 1 ? " group" : " groups");
-  if (summary.Repeated > 0) out << " (" << summary.Repeated << " repeated copies not counted again)";
+  if (summary.Repeated > 0)
+    out << " (" << summary.Repeated << (summary.Repeated == 1 ? " copy" : " copies") << " of a report read again, not counted)";
   out << "\n";
   std::size_t number = 0;
   for (const TReportGroup& group : summary.Groups) {
