@@ -15,6 +15,14 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 constexpr std::array<std::string_view, 4> kKeyNames = {"Address", "Module", "Type", "Message"};
 constexpr std::array<std::string_view, 4> kJsonKeyNames = {"address", "module", "type", "message"};
 
+// Text from a log for a terminal: control characters (an escape sequence in a damaged or
+// forged log) become "?".
+std::string Printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+  return text;
+}
+
 bool IsAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
@@ -82,6 +90,10 @@ std::string JsonString(std::string_view text) {
 }
 
 void WriteTextReport(std::ostream& out, const TReportSummary& summary, const TTextConverter& converter) {
+  const auto text = [&](std::string_view value) { return Printable(converter.ToUtf8(value)); };
+  const auto optional = [&](const std::optional<std::string>& value, const char* missing) {
+    return value ? text(*value) : std::string(missing);
+  };
   out << summary.Entries << (summary.Entries == 1 ? " report" : " reports") << " in " << summary.Groups.size()
       << (summary.Groups.size() == 1 ? " group" : " groups");
   if (summary.Repeated > 0)
@@ -90,24 +102,23 @@ void WriteTextReport(std::ostream& out, const TReportSummary& summary, const TTe
   std::size_t number = 0;
   for (const TReportGroup& group : summary.Groups) {
     out << "\n#" << ++number << "  " << group.Count << (group.Count == 1 ? " report" : " reports") << "\n";
-    for (std::size_t k = 0; k < kKeyItems.size(); ++k) {
-      out << "  " << kKeyItems[k] << " " << kKeyNames[k] << std::string(8 - kKeyNames[k].size(), ' ') << ": ";
-      out << (group.Key[k] ? converter.ToUtf8(*group.Key[k]) : "(not in the reports)") << "\n";
-    }
-    out << "  first       : " << (group.FirstDate ? converter.ToUtf8(*group.FirstDate) : "(no date)") << "\n";
-    out << "  last        : " << (group.LastDate ? converter.ToUtf8(*group.LastDate) : "(no date)") << "\n";
+    for (std::size_t k = 0; k < kKeyItems.size(); ++k)
+      out << "  " << kKeyItems[k] << " " << kKeyNames[k] << std::string(8 - kKeyNames[k].size(), ' ') << ": "
+          << optional(group.Key[k], "(not in the reports)") << "\n";
+    out << "  first       : " << optional(group.FirstDate, "(no date)") << "\n";
+    out << "  last        : " << optional(group.LastDate, "(no date)") << "\n";
     out << "  versions    : ";
     if (group.Versions.empty()) out << "(not in the reports)";
     for (std::size_t v = 0; v < group.Versions.size(); ++v)
-      out << (v ? ", " : "") << (group.Versions[v].empty() ? "(none)" : converter.ToUtf8(group.Versions[v]));
+      out << (v ? ", " : "") << (group.Versions[v].empty() ? std::string("(none)") : text(group.Versions[v]));
     out << "\n";
     for (std::size_t r = 0; r < group.Stack.size(); ++r) {
       const TStackRow& row = group.Stack[r];
-      out << (r == 0 ? "  stack       : " : "                ") << converter.ToUtf8(row.Unit);
-      if (!row.Line.empty()) out << ":" << converter.ToUtf8(row.Line);
+      out << (r == 0 ? "  stack       : " : "                ") << text(row.Unit);
+      if (!row.Line.empty()) out << ":" << text(row.Line);
       out << "  ";
-      if (!row.Class.empty()) out << converter.ToUtf8(row.Class) << ".";
-      out << converter.ToUtf8(row.Procedure) << "  (" << converter.ToUtf8(row.Module) << " " << row.Address << ")\n";
+      if (!row.Class.empty()) out << text(row.Class) << ".";
+      out << text(row.Procedure) << "  (" << text(row.Module) << " " << text(row.Address) << ")\n";
     }
     if (group.Stack.empty()) out << "  stack       : (no row with a unit)\n";
   }

@@ -69,6 +69,14 @@ bool ReadWholeFile(const fs::path& path, std::string& content, std::string& prob
 
 }  // namespace
 
+TReportReader::TReportReader(TReportGroups& groups, TProblemSink problem)
+    : groups_(groups), problem_([sink = std::move(problem)](const std::string& text) {
+        std::string line = text;
+        for (char& c : line)
+          if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+        sink(line);
+      }) {}
+
 std::size_t TReportReader::ReadLogText(std::string_view text, const std::string& origin) {
   // A log whose line ends were turned into LF (copied through a Unix tool) reads as well.
   std::string converted;

@@ -20,7 +20,9 @@ inline constexpr std::uintmax_t kMaxInputBytes = 1ull << 30;
 class TReportReader {
  public:
   using TProblemSink = std::function<void(const std::string&)>;
-  TReportReader(TReportGroups& groups, TProblemSink problem) : groups_(groups), problem_(std::move(problem)) {}
+  // Each problem reaches `problem` as one line: control characters from file names or mail
+  // headers become "?".
+  TReportReader(TReportGroups& groups, TProblemSink problem);
 
   // False when the path cannot be read at all (missing, unreadable, too big).
   bool ReadPath(const std::filesystem::path& path);

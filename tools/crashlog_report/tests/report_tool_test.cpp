@@ -234,6 +234,11 @@ TEST(ReportReader, MailsLogsAndDamageEachOnOneLine) {
   EXPECT_EQ(problems[2], "cut.elf: report 1: a report cut short in its call stack table, skipped");
   EXPECT_EQ(groups.Entries(), 2u);
   EXPECT_EQ(groups.Repeated(), 1u);
+
+  // A file name with a line break in it (an encoded word) still gives one line.
+  EXPECT_EQ(reader.ReadMailText("Content-Type: text/plain; name=\"=?utf-8?Q?a=0D=0Ab.elf?=\"\r\n\r\nx\r\n", "m4"), 0u);
+  ASSERT_EQ(problems.size(), 4u);
+  EXPECT_EQ(problems[3], "m4: attachment \"a??b.elf\": no report in it, skipped");
 }
 
 TEST(ReportOutput, JsonInUtf8FromTheReportsCodePage) {
@@ -254,6 +259,13 @@ TEST(ReportOutput, JsonInUtf8FromTheReportsCodePage) {
             "\"last_date\": \"Tue, 8 Dec 2026 03:37:29 +0000\", \"versions\": [\"\"], \"stack\": [{\"address\": "
             "\"0049B522\", \"module\": \"a.exe\", \"unit\": \"a.cpp\", \"class\": \"\", \"procedure\": \"Run\", "
             "\"line\": \"7\"}]}\n]}\n");
+  // For a terminal, control characters in a report (an escape sequence) are shown as "?".
+  std::ostringstream text;
+  TReportSummary forged = summary;
+  forged.Groups[0].Key[2] = "E\x1B[2JError";
+  WriteTextReport(text, forged, converter);
+  EXPECT_NE(text.str().find("  2.4 Type    : E?[2JError\n"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("  2.2 Address : (not in the reports)\n"), std::string::npos) << text.str();
   // A byte that is no GBK character becomes U+FFFD, and the rest converts.
   EXPECT_EQ(converter.ToUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
 }
