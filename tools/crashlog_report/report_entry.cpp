@@ -11,6 +11,8 @@ namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::size_t kStackColumns = 6;
+// The first register line, the same whatever the texts of the options.
+constexpr std::string_view kRegistersLine = "\r\nEAX: ";
 
 struct TLine {
   std::size_t Start;
@@ -69,7 +71,9 @@ std::size_t NextEntryStart(std::string_view content, std::size_t from) {
 }
 
 // An entry whose report was cut short runs on into the next one: its first line (the reporter's
-// "CrashLog <version>" heading) comes again at a line start, followed by the empty line.
+// "CrashLog <version>" heading) comes again at a line start, followed by the empty line. A report
+// that got as far as its registers is whole, and a heading after them is text of its own (a
+// report pasted into the reproduce steps).
 void SplitCutEntries(std::string_view entry, TLogSplit& split) {
   for (;;) {
     const std::size_t headingEnd = entry.find(kCrLf);
@@ -77,7 +81,7 @@ void SplitCutEntries(std::string_view entry, TLogSplit& split) {
     std::string again;
     again.append(kCrLf).append(entry.substr(0, headingEnd)).append(kCrLf).append(kCrLf);
     const std::size_t at = entry.find(again, headingEnd);
-    if (at == std::string_view::npos) break;
+    if (at == std::string_view::npos || entry.substr(0, at).find(kRegistersLine) != std::string_view::npos) break;
     split.Problems.push_back("a report cut short");
     entry.remove_prefix(at + kCrLf.size());
   }

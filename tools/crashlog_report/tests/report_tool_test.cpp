@@ -166,6 +166,18 @@ TEST(LogSplit, WholeEntriesAMailedCopyAndACutReport) {
   EXPECT_EQ(split.Entries[2], b);
 }
 
+TEST(LogSplit, AReportPastedIntoTheReproduceStepsStaysInItsEntry) {
+  const std::string pasted = Report({.Type = "EConvertError"});
+  const std::string outer = Report({.Request = "It said:\r\n" + pasted});
+  const TLogSplit split = SplitLogEntries(LogOf({outer}));
+  ASSERT_EQ(split.Entries.size(), 1u);
+  EXPECT_TRUE(split.Problems.empty());
+  TReportEntry entry;
+  std::string problem;
+  ASSERT_TRUE(ReadReportEntry(split.Entries[0], entry, problem)) << problem;
+  EXPECT_EQ(entry.Key[2], "EInOutError");
+}
+
 TEST(ReportGroups, CountsDatesVersionsAndRepeats) {
   TReportGroups groups;
   const auto add = [&](const std::string& text) {
