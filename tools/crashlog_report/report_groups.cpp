@@ -58,10 +58,13 @@ bool VersionBefore(std::string_view a, std::string_view b) {
 
 bool TReportGroups::Add(std::string_view entryText, const TReportEntry& entry) {
   const std::string_view text = WithoutFinalLineEnds(entryText);
-  if (!seen_.insert({std::hash<std::string_view>{}(text), text.size()}).second) {
+  const TTextIdentity id{std::hash<std::string_view>{}(text), text.size()};
+  std::size_t& counted = counted_[id];
+  if (++inLog_[id] <= counted) {
     ++repeated_;
     return false;
   }
+  counted = inLog_[id];
   ++entries_;
   TReportGroup& group = groups_[KeyText(entry.Key)];
   if (group.Count++ == 0) group.Key = entry.Key;

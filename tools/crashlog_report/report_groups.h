@@ -1,7 +1,8 @@
 #pragma once
 // Reports grouped by the items that identify their error, most frequent first. The same report
-// read twice (from a log and again from a mailed copy of it, or from two mails of a whole log)
-// counts once.
+// read again from another log text (a mailed copy of a log, or two mails of a whole log) counts
+// once; within one log every entry counts, since the reporter appended each one for an error of
+// its own (two crashes of one program in the same second give the same text).
 
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +10,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "tools/crashlog_report/report_entry.h"
@@ -32,7 +32,9 @@ bool VersionBefore(std::string_view a, std::string_view b);
 
 class TReportGroups {
  public:
-  // False when this very report text was added before: it is not counted again.
+  // Starts a new log text: the copies of a report counted are the most any one log text held.
+  void BeginLog() { inLog_.clear(); }
+  // False when this report text is a copy of one counted from another log text.
   bool Add(std::string_view entryText, const TReportEntry& entry);
   // Most reports first; then the latest report first; then by key.
   std::vector<TReportGroup> Sorted() const;
@@ -48,7 +50,8 @@ class TReportGroups {
     std::size_t operator()(const TTextIdentity& id) const { return id.Hash ^ (id.Size * 0x9E3779B97F4A7C15ull); }
   };
   std::unordered_map<std::string, TReportGroup> groups_;
-  std::unordered_set<TTextIdentity, TIdentityHash> seen_;
+  // Per report text: the most copies any log text held so far, and how many this one has held.
+  std::unordered_map<TTextIdentity, std::size_t, TIdentityHash> counted_, inLog_;
   std::size_t entries_ = 0, repeated_ = 0;
 };
 

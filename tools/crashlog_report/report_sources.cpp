@@ -85,6 +85,7 @@ std::size_t TReportReader::ReadLogText(std::string_view text, const std::string&
     text = converted;
   }
   const TLogSplit split = SplitLogEntries(text);
+  groups_.BeginLog();
   for (const std::string& problem : split.Problems) problem_(origin + ": " + problem + ", skipped");
   std::size_t found = 0, number = 0;
   for (const std::string& entryText : split.Entries) {

@@ -190,6 +190,7 @@ TEST(ReportGroups, CountsDatesVersionsAndRepeats) {
   EXPECT_TRUE(add(first));
   EXPECT_TRUE(add(Report({.Version = "2.10.0.0", .Date = "Mon, 7 Dec 2026 02:00:00 +0000"})));
   EXPECT_TRUE(add(Report({.Version = "2.9.1.0", .Date = "Sun, 6 Dec 2026 20:30:00 -0500"})));
+  groups.BeginLog();
   EXPECT_FALSE(add(first + "\r\n\r\n")) << "the same report from a mailed copy counts once";
   EXPECT_TRUE(add(Report({.Date = "Wed, 9 Dec 2026 00:00:00 +0000", .Type = "EConvertError"})));
   EXPECT_TRUE(add(Report({.WithAddress = false})));
@@ -206,6 +207,29 @@ TEST(ReportGroups, CountsDatesVersionsAndRepeats) {
   // Ties by their latest report, the latest first.
   EXPECT_EQ(sorted[1].Key[2], "EConvertError");
   EXPECT_EQ(sorted[1].Count, 1u);
+}
+
+// Two crashes of one program in the same second write the same text twice into one log: both
+// count. A mailed copy of that log adds nothing; a log holding it three times adds one.
+TEST(ReportGroups, EntriesOfOneLogAllCountCopiesElsewhereDoNot) {
+  TReportGroups groups;
+  const std::string text = Report({});
+  TReportEntry entry;
+  std::string problem;
+  ASSERT_TRUE(ReadReportEntry(text, entry, problem)) << problem;
+  groups.BeginLog();
+  EXPECT_TRUE(groups.Add(text, entry));
+  EXPECT_TRUE(groups.Add(text, entry));
+  groups.BeginLog();
+  EXPECT_FALSE(groups.Add(text, entry));
+  EXPECT_FALSE(groups.Add(text, entry));
+  groups.BeginLog();
+  EXPECT_FALSE(groups.Add(text, entry));
+  EXPECT_FALSE(groups.Add(text, entry));
+  EXPECT_TRUE(groups.Add(text, entry));
+  EXPECT_EQ(groups.Entries(), 3u);
+  EXPECT_EQ(groups.Repeated(), 4u);
+  EXPECT_EQ(groups.Sorted().at(0).Count, 3u);
 }
 
 TEST(ReportReader, MailsLogsAndDamageEachOnOneLine) {
