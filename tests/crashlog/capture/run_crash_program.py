@@ -13,10 +13,13 @@ source, one per comment line:
   // STACK_TOP: <re> ;; <re> ...   each entry's call stack table starts with rows matching these
   // STACK_ROWS: <re> ;; <re> ...  each entry's call stack table has rows matching these, in order
   // STACK_NONE: <regex>           no row of any entry's call stack table matches
-  // NO_REPORTER_ROWS              no row of any call stack table is a frame of the reporter (a unit
-                                   of crashlog/, the trace's thread-local lookup) or of the
-                                   framework's handler (HandleException): nothing pushed after the
-                                   error was caught
+  // NO_REPORTER_ROWS: <regex>     no row of any call stack table, above the first row matching
+                                   the regex (the frame that dispatched the failing code), is a frame
+                                   of the reporter (a unit of crashlog/, the trace's thread-local
+                                   lookup) or of the framework's handler (HandleException): nothing
+                                   pushed after the error was caught. (Further up, the raw stack scan
+                                   may find values left in the dispatcher's and the system's frames
+                                   from before the error.)
 
 In patterns, {@name} stands for the number of the source line that ends in the comment "// @name",
 and {line:<path>:<text>} for the number of the first line of the repository's file <path> that
@@ -45,10 +48,7 @@ def expectations(source):
         if m:
             marks[m.group(1)] = str(number)
     for line in lines:
-        if re.match(r"\s*// NO_REPORTER_ROWS\s*$", line):
-            found["NO_REPORTER_ROWS"] = [""]
-            continue
-        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|STACK_TOP|STACK_ROWS|STACK_NONE|STDOUT|ARGS|ENV): ?(.*)$",
+        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|STACK_TOP|STACK_ROWS|STACK_NONE|NO_REPORTER_ROWS|STDOUT|ARGS|ENV): ?(.*)$",
                      line)
         if m:
             value = re.sub(r"\{(@\w+)\}", lambda mark: marks[mark.group(1)], m.group(2))
@@ -176,10 +176,13 @@ def main():
         for n, entry in enumerate(entries):
             for row in stack_rows(entry):
                 check(not re.search(pattern.encode("gbk"), row), f"entry {n + 1}: stack row {row!r} matches /{pattern}/")
-    if "NO_REPORTER_ROWS" in expect:
+    for boundary in expect.get("NO_REPORTER_ROWS", []):
         units = reporter_units()
         for n, entry in enumerate(entries):
-            for row in stack_rows(entry):
+            rows = stack_rows(entry)
+            ends = [i for i, row in enumerate(rows) if re.search(boundary.encode("gbk"), row)]
+            check(ends, f"entry {n + 1}: no stack row /{boundary}/")
+            for row in rows[:ends[0] if ends else len(rows)]:
                 cells = row_cells(row)
                 if len(cells) < 6:
                     continue

@@ -11,7 +11,7 @@
 // LOG_FIRST_STACK_ROW: \|crash_ole_exception\.exe *\|safecall\.cpp *\| *\|[^|]*CheckSafeCallResult *\|
 // STACK_ROWS: [|:]CheckSafeCallResult *\| ;; \|UpdateStore *\| *{@check} *\| ;; [|:]DispatchEventHandler *\|
 // STACK_NONE: [|:]SafeCallInvoke *\|
-// NO_REPORTER_ROWS
+// NO_REPORTER_ROWS: TTimer *\|Fire *\|
 // STDOUT: ^code 80040201 source Pelloran\.Store help store\.hlp$
 // WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include <cstdio>

@@ -11,7 +11,7 @@
 // LOG_FIRST_STACK_ROW: \|crash_pelloran_tick_error\.exe *\|batch_io\.cpp *\|[^|]*\|[^|]*RaiseInOutError *\| *{line:batch/batch_io.cpp:throw EInOutError(message, code);} *\|
 // STACK_ROWS: [|:]RaiseInOutError *\| ;; [|:]WriteWholeFile *\| ;; [|:]WriteEventsFile *\| ;; \|ProcessNext *\| ;; \|Tick *\| ;; \|Timer1Timer *\|
 // STACK_NONE: \|ProcessNext *\| *{line:batch/batch_runner.cpp:      throw;} *\|
-// NO_REPORTER_ROWS
+// NO_REPORTER_ROWS: TTimer *\|Fire *\|
 // STDOUT: ^batch ended: 2 rows, the second failed$
 // WINDOWS: Pelloran's main window (the test holds the display lock)
 #include <windows.h>

@@ -6,8 +6,8 @@
 // LOG: ^  2\.4 Type *: EInOutError\r$
 // LOG: ^  2\.5 Message *: Cannot open the store\.\r$
 // LOG_FIRST_STACK_ROW: \|crash_safecall_error\.exe *\|safecall_error\.cpp *\| *\|OpenStore *\| *{@raise} *\|
-// STACK_ROWS: \|OpenStore *\| *{@raise} *\| ;; [|:]SafeCallInvoke *\| ;; \|CallStore *\| *{@call} *\|
-// NO_REPORTER_ROWS
+// STACK_ROWS: \|OpenStore *\| *{@raise} *\| ;; \|operator\(\) *\| *{@call} *\| ;; [|:]SafeCallInvoke *\| ;; SafeCall<CallStore
+// NO_REPORTER_ROWS: TTimer *\|Fire *\|
 // STDOUT: ^the check ended silently$
 // STDOUT: ^the second tick ran$
 // WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)

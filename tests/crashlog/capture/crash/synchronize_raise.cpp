@@ -10,7 +10,7 @@
 // LOG_FIRST_STACK_ROW: \|crash_synchronize_raise\.exe *\|synchronize_raise\.cpp *\| *\|ShowProgress *\| *{@raise} *\|
 // STACK_ROWS: \|ShowProgress *\| *{@raise} *\| ;; [|:]SynchronizeCatchAll *\| ;; \|RunLoader *\| *{@wait} *\|
 // STACK_NONE: [|:]ReRaiseSynchronizeException *\|
-// NO_REPORTER_ROWS
+// NO_REPORTER_ROWS: [|:]RunLoader *\|
 // STDOUT: ^the worker ended with: Cannot show the progress$
 // WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include <cstdio>
