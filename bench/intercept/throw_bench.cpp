@@ -93,7 +93,7 @@ void Measure(TConfiguration* configurations, int count, int batches = 200) {
   }
 }
 
-#ifdef PELLORAN_BENCH_WITH_LAYER
+#if defined(PELLORAN_BENCH_WITH_LAYER) && !defined(PELLORAN_BENCH_WITH_REPORTER)
 volatile bool lastAnswer;
 void AskLikeTheReporter(const pelloran::crashlog::TExceptionObject& object, const void* address, bool) {
   lastAnswer = pelloran::crashlog::IsExceptionHandled(object, address);

@@ -5,6 +5,7 @@ source, one per comment line:
   // ENTRIES: 2                   the number of entries in its .elf log (0: no log at all)
   // LOG: <regex>                 each entry must match (search, multi-line, GBK text)
   // LOG_ANY: <regex>             at least one entry must match
+  // LOG_NONE: <regex>            no entry may match
   // WAIT_ENTRIES: 2              wait up to 60 s for that many entries (programs that restart)
   // LOG_FIRST_STACK_ROW: <regex> the first row of the call stack table of each entry
   // STDOUT: <regex>              standard output must match
@@ -48,7 +49,7 @@ def expectations(source):
         if m:
             marks[m.group(1)] = str(number)
     for line in lines:
-        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|STACK_TOP|STACK_ROWS|STACK_NONE|NO_REPORTER_ROWS|STDOUT|ARGS|ENV): ?(.*)$",
+        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|LOG_NONE|STACK_TOP|STACK_ROWS|STACK_NONE|NO_REPORTER_ROWS|STDOUT|ARGS|ENV): ?(.*)$",
                      line)
         if m:
             value = re.sub(r"\{(@\w+)\}", lambda mark: marks[mark.group(1)], m.group(2))
@@ -151,6 +152,9 @@ def main():
         check(len(entries) == int(count), f"{len(entries)} log entries, expected {count}")
     for pattern in expect.get("LOG_ANY", []):
         check(any(re.search(pattern.encode("gbk"), e, re.M) for e in entries), f"no entry matches /{pattern}/")
+    for pattern in expect.get("LOG_NONE", []):
+        for n, entry in enumerate(entries):
+            check(not re.search(pattern.encode("gbk"), entry, re.M), f"entry {n + 1} matches /{pattern}/")
     for pattern in expect.get("LOG_FIRST_STACK_ROW", []):
         for n, entry in enumerate(entries):
             row = first_stack_row(entry)
