@@ -488,33 +488,6 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
   return result;
 }
 
-void CaptureFocusControl(std::string& className, std::string& text) {
-  className.clear();
-  text.clear();
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  HWND foreground = ::GetForegroundWindow();
-  const DWORD owner = foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
-  if (owner == 0 || !::GetGUIThreadInfo(owner, &info) || info.hwndFocus == nullptr) return;
-  char name[257] = {};
-  ::GetClassNameA(info.hwndFocus, name, sizeof name);
-  className = name;
-  char buffer[257] = {};
-  // A window of another thread is asked with a time limit (it may not answer); one of the thread
-  // that a freeze report holds stopped is not asked at all.
-  DWORD_PTR length = 0;
-  if (owner == ::GetCurrentThreadId())
-    length = static_cast<DWORD_PTR>(::GetWindowTextA(info.hwndFocus, buffer, sizeof buffer));
-  else if (BelongsToFrozenThread(info.hwndFocus) ||
-           !::SendMessageTimeoutA(info.hwndFocus, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
-                                  SMTO_BLOCK | SMTO_ABORTIFHUNG, 200, &length))
-    length = 0;
-  text.assign(buffer, std::strlen(buffer));
-  const bool password = TrimUpper(className).find("EDIT") != std::string::npos &&
-                        (::GetWindowLongA(info.hwndFocus, GWL_STYLE) & ES_PASSWORD) != 0;
-  if (password) text.assign(text.size(), '*');
-}
-
 bool CopyTextToClipboard(const std::string& text) {
   return CopyReportToClipboard(text, FindMainWindow(::GetCurrentProcessId()));
 }
