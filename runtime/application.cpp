@@ -1,5 +1,7 @@
 #include "runtime/application.h"
 
+#include <atomic>
+
 #include <commctrl.h>
 
 #include "base/exceptions.h"
@@ -20,7 +22,16 @@ TApplication::~TApplication() {
   if (handle_ && ::IsWindow(handle_)) ::DestroyWindow(handle_);
 }
 
+namespace {
+std::atomic<TInitProc> initProc{nullptr};
+std::atomic<bool> initProcRan{false};
+}  // namespace
+
+TInitProc SetInitProc(TInitProc proc) noexcept { return initProc.exchange(proc); }
+
 void TApplication::Initialize() {
+  if (!initProcRan.exchange(true))
+    if (TInitProc proc = initProc.load()) proc();
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_TAB_CLASSES |
                                             ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&icc);

@@ -73,6 +73,12 @@ class TApplication : public TObject {
   bool terminated_ = false;
 };
 
+// The start-up slot: the first Initialize calls the procedure in it before anything else. Units
+// that need to act at the application's start-up (the COM support's safecall error procedure,
+// the crash reporter after it) chain themselves in: each calls the procedure it replaced first.
+using TInitProc = void (*)();
+TInitProc SetInitProc(TInitProc proc) noexcept;
+
 // The one application object of the process.
 TApplication& Application();
 

@@ -1,7 +1,8 @@
 // What the interception layer adds to a C++ throw: a throw caught one frame up and twenty frames
 // up, timed in the plain program (built without the layer) and with the layer linked in: not
 // installed, installed without a notification, and installed with a notification that asks
-// IsExceptionHandled, as the reporter does at every raise. Every throw is timed on its own with
+// IsExceptionHandled, as the reporter does at every raise (the layer then also keeps the stack
+// between the raise and the catching frame). A third build installs the whole reporter. Every throw is timed on its own with
 // the processor's time-stamp counter and the median is printed: on a machine shared with other
 // work a preempted throw only moves the slow end of the distribution.
 
@@ -18,6 +19,10 @@
 #ifdef PELLORAN_BENCH_WITH_LAYER
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept.h"
+#endif
+#ifdef PELLORAN_BENCH_WITH_REPORTER
+#include "crashlog/capture/install.h"
+#include "crashlog/capture/pipeline.h"
 #endif
 
 namespace {
@@ -59,10 +64,11 @@ struct TConfiguration {
 
 // The configurations take turns in batches of 100 throws, so that whatever else the machine does
 // slows all of them alike; each throw is timed on its own and the medians are compared.
-void Measure(TConfiguration* configurations, int count) {
+void Measure(TConfiguration* configurations, int count, int batches = 200) {
   double ticksPerUs = TicksPerMicrosecond();
   CatchAt(20);  // the unwinder sorts its tables on the first throw
-  constexpr int kBatches = 200, kBatch = 100;
+  const int kBatches = batches;
+  constexpr int kBatch = 100;
   const int depths[2] = {1, 20};
   for (int batch = 0; batch < kBatches; ++batch) {
     for (int c = 0; c < count; ++c) {
@@ -87,7 +93,7 @@ void Measure(TConfiguration* configurations, int count) {
   }
 }
 
-#ifdef PELLORAN_BENCH_WITH_LAYER
+#if defined(PELLORAN_BENCH_WITH_LAYER) && !defined(PELLORAN_BENCH_WITH_REPORTER)
 volatile bool lastAnswer;
 void AskLikeTheReporter(const pelloran::crashlog::TExceptionObject& object, const void* address, bool) {
   lastAnswer = pelloran::crashlog::IsExceptionHandled(object, address);
@@ -97,7 +103,21 @@ void AskLikeTheReporter(const pelloran::crashlog::TExceptionObject& object, cons
 }  // namespace
 
 int main() {
-#ifdef PELLORAN_BENCH_WITH_LAYER
+#if defined(PELLORAN_BENCH_WITH_REPORTER)
+  // The whole reporter installed (its own debug information, the program's options): every raise
+  // goes through GoNotify, which rewrites the EXCEPT channel and asks IsExceptionHandled. Against
+  // the layer uninstalled in the same process.
+  using namespace pelloran::crashlog;
+  if (!InstallReporter()) std::printf("the reporter did not install\n");
+  TConfiguration configurations[] = {
+      {"not-installed", [] { SetRaiseNotify(nullptr); UninstallInterception(); }, {}},
+      {"reporter", [] { InstallInterception(); SetRaiseNotify(&OnRaise); }, {}},
+  };
+  // Each of its raises waits for the Wine server several times (the EXCEPT channel is made anew):
+  // fewer batches.
+  Measure(configurations, 2, 20);
+  UninstallReporter();
+#elif defined(PELLORAN_BENCH_WITH_LAYER)
   using namespace pelloran::crashlog;
   TConfiguration configurations[] = {
       {"not-installed", [] { UninstallInterception(); }, {}},

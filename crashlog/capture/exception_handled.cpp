@@ -1,4 +1,5 @@
 #include "crashlog/capture/exception_handled.h"
+#include "base/ansi_path.h"
 
 #include <atomic>
 #include <mutex>
@@ -77,6 +78,9 @@ bool VisitFrame(const TFrameInfo& frame, void* context) {
     case TFrameVerdict::Unreadable:
       // A table this reader cannot follow is taken as refusing: better a report too many.
       result.End = THandlerSearch::TEnd::Terminates;
+      // std::terminate runs from this frame once the frames below have unwound.
+      result.CatchingIp = frame.Ip;
+      result.CatchingStackPointer = frame.StackPointer;
       return false;
   }
   return true;
@@ -129,6 +133,37 @@ bool RegisterHandlerMarker(THandlerRole role, const void* address) noexcept {
   return RegisterHandlerMarkerRange(role, reinterpret_cast<const void*>(begin), reinterpret_cast<const void*>(end));
 }
 
+namespace {
+std::atomic<std::uintptr_t> safeCallCheckBegin{0}, safeCallCheckEnd{0};
+
+// An EOleException that the safecall check raised from a returned error code.
+bool IsSafeCallEcho(const TExceptionObject& object, const void* address) {
+  const auto at = reinterpret_cast<std::uintptr_t>(address) - 1;
+  return at >= safeCallCheckBegin.load() && at < safeCallCheckEnd.load() &&
+         AsciiUpper(object.ClassName()) == "EOLEEXCEPTION";
+}
+}  // namespace
+
+namespace {
+std::atomic<DWORD> webWorkerThread{0};
+}  // namespace
+
+void SetWebWorkerThread(DWORD threadId) noexcept { webWorkerThread.store(threadId); }
+
+namespace {
+std::atomic<bool> handledByHost{false};
+}  // namespace
+
+void SetHandledByHost(bool handled) noexcept { handledByHost.store(handled); }
+
+bool RegisterSafeCallCheck(const void* address) noexcept {
+  std::uintptr_t begin = 0, end = 0;
+  if (!FunctionRange(address, begin, end)) return false;
+  safeCallCheckEnd.store(end);
+  safeCallCheckBegin.store(begin);
+  return true;
+}
+
 void UnregisterHandlerMarkers() noexcept {
   std::lock_guard guard(markerLock);
   markerCount.store(0, std::memory_order_release);
@@ -158,7 +193,12 @@ bool IsExceptionHandled(const TExceptionObject& object, const void* address) {
   TraceEnter("IsExceptionHandled", {address});
   const TThreadCapture& capture = CurrentThreadCapture();
   THandlerSearch search;
-  if (capture.Context.ContextFlags != 0) {
+  const intercept::TThreadState& raising = intercept::EffectiveThread();
+  if (raising.RaiseSearchValid && raising.Raise.Object == object) {
+    // Searched at the raise, from where the exception travels now (a rethrow's capture holds the
+    // original raise, whose frames are gone).
+    search = raising.RaiseSearch;
+  } else if (capture.Context.ContextFlags != 0) {
     search = SearchHandlers(capture.Context, capture.Context.Esp, reinterpret_cast<std::uintptr_t>(capture.StackBase),
                             object);
   } else {
@@ -177,14 +217,18 @@ bool IsExceptionHandled(const TExceptionObject& object, const void* address) {
       case THandlerRole::EventHandler: handled = true; break;
       case THandlerRole::Synchronize: handled = false; break;
       case THandlerRole::SafeCall:
-        handled = false;
-        SetSafecallFlag();
+        handled = IsSafeCallEcho(object, address);
+        if (!handled) SetSafecallFlag();
         break;
       case THandlerRole::ThreadWrapper:
-        handled = mainThread && !UnitsInitializing() && !UnitsFinalizing();
+        handled = mainThread ? !UnitsInitializing() && !UnitsFinalizing()
+                             : capture.ThreadId != 0 && capture.ThreadId == webWorkerThread.load();
         break;
     }
   }
+  // In a library whose host carries a reporter of its own, the host's reporter handles it.
+  const bool safecallReport = search.Caught() && search.Role == THandlerRole::SafeCall && !handled;
+  if (!handled && !safecallReport && handledByHost.load()) handled = true;
   RecordVerdict(object, handled);
   lastSearch = search;
   TraceLeave("IsExceptionHandled",

@@ -29,6 +29,16 @@ bool RegisterHandlerMarker(THandlerRole role, const void* address) noexcept;
 // The same for an explicit range [begin, end).
 bool RegisterHandlerMarkerRange(THandlerRole role, const void* begin, const void* end) noexcept;
 void UnregisterHandlerMarkers() noexcept;
+// The runtime's safecall check (the function that raises a failed safecall result again): an
+// EOleException raised from inside it, when a safecall method catches it, is the echo of an error
+// that was reported where it arose, not a new one. False when no unwind information covers it.
+bool RegisterSafeCallCheck(const void* address) noexcept;
+// The reporter runs in a library whose host program carries reporter data of its own: every
+// exception counts as handled (the host's reporter deals with it), except at a safecall wrapper.
+void SetHandledByHost(bool handled) noexcept;
+// The web framework's worker thread (its peer thread): there the thread wrapper's frame counts as
+// handling the exception, as in the main thread; the framework's own handler deals with it. 0: none.
+void SetWebWorkerThread(DWORD threadId) noexcept;
 
 // The first frame, from the start point outward, that takes the exception.
 struct THandlerSearch {
@@ -41,7 +51,9 @@ struct THandlerSearch {
   TEnd End = TEnd::EndOfStack;
   int Kind = 0;  // 1 catch (...), 2 a typed catch that takes the class, 3 the safecall wrapper
   THandlerRole Role = THandlerRole::Program;
-  std::uintptr_t CatchingIp = 0;  // return address into the catching frame
+  // The catching frame (or, for Terminates, the frame that refuses the exception): its return
+  // address and its stack pointer there. Everything below that stack pointer unwinds.
+  std::uintptr_t CatchingIp = 0;
   std::uintptr_t CatchingStackPointer = 0;
   int Frames = 0;  // frames looked at
 
@@ -65,8 +77,10 @@ THandlerSearch SearchHandlers(const CONTEXT& start, const TExceptionObject& obje
 //  - the catch of Synchronize gives false: the exception is reported in the main thread, where it
 //    arose;
 //  - the safecall wrapper gives false and sets the safecall flag, so that the caller's check ends
-//    the failure silently;
-//  - in a thread other than the main thread, the thread wrapper's catch-all does not count: false;
+//    the failure silently; except for an EOleException raised by the runtime's safecall check
+//    (RegisterSafeCallCheck), the echo of a failure already reported, which counts as handled;
+//  - in a thread other than the main thread (and the web framework's worker), the thread
+//    wrapper's catch-all does not count: false;
 //    in the main thread it counts, except while static initialization or destruction runs;
 //  - a frame that refuses the exception (std::terminate) or the end of the frames gives false.
 // `address` is the raise address the notification received; it is recorded with the answer so

@@ -197,10 +197,15 @@ void ContinueFaultThrow(TThreadState& state, const TFaultFacts& fault, const TEx
   if (!quiet) {
     CaptureContext(state, fault.Context);
     state.Raise = TRaiseRecord{object, fault.Address, false, search.Caught(), false};
+    if (Globals().Notify.load(std::memory_order_acquire) != nullptr)
+      KeepRaise(state, object, fault.Context, fault.Address, false, search);
+    state.RaiseSearch = search;
+    state.RaiseSearchValid = true;
     if (overflow)
       NotifyOverflow(state, object, fault.Address);
     else
       Notify(object, fault.Address, false);
+    state.RaiseSearchValid = false;
   }
   if (search.Caught()) {
     if (overflow) state.GuardPending = true;

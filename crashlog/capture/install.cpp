@@ -11,6 +11,9 @@
 #include "crashlog/capture/pipeline.h"
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept.h"
+#include "base/exceptions.h"
+#include "runtime/application.h"
+#include "runtime/safecall.h"
 #include "runtime/scoped_handle.h"
 #include "runtime/thread.h"
 #include "crashlog/delivery/mail_client.h"
@@ -53,6 +56,44 @@ void StartFreezeDetection() {
   StartFreezeWatcher();
 }
 
+// The safecall error procedure, installed from the application's start-up slot: after the slot's
+// previous procedure, which may install the application's own.
+TInitProc previousInitProc = nullptr;
+bool initProcTaken = false;
+TSafeCallErrorProc previousSafeCallError = nullptr;
+bool safeCallHooked = false;
+
+// A failed safecall result whose exception was reported in the method (IsExceptionHandled set the
+// flag) ends silently here: the caller's check would raise it again as a new error.
+void HookedSafeCallError(HRESULT result, const void* callerAddress) {
+  TraceEnter("HookedSafeCallError", {static_cast<int>(result), callerAddress});
+  if (TakeSafecallFlag()) {
+    TraceLeave("HookedSafeCallError", {true});
+    throw EAbort("Operation aborted");
+  }
+  if (previousSafeCallError != nullptr) previousSafeCallError(result, callerAddress);
+  TraceLeave("HookedSafeCallError", {false});
+}
+
+void ReporterInitProc() {
+  if (previousInitProc != nullptr) previousInitProc();
+  if (!Flow().Installed || safeCallHooked) return;
+  previousSafeCallError = SetSafeCallErrorProc(&HookedSafeCallError);
+  safeCallHooked = true;
+}
+
+void TakeInitProc() {
+  previousInitProc = SetInitProc(&ReporterInitProc);
+  initProcTaken = true;
+}
+
+void RestoreSafeCallError() {
+  if (safeCallHooked) SetSafeCallErrorProc(previousSafeCallError);
+  safeCallHooked = false;
+  if (initProcTaken) SetInitProc(previousInitProc);
+  initProcTaken = false;
+}
+
 }  // namespace
 
 bool InstallReporter() {
@@ -77,6 +118,10 @@ bool InstallReporter() {
   }
   // Every module of the process now, so that the first report does not pay for it.
   modules.RegisterModulesNow();
+  // A reporter in a library whose host program is reporter-enabled itself leaves every exception
+  // to the host's reporter.
+  const auto host = reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
+  SetHandledByHost(running->Handle != host && (IsCrashLogModule(host) || IsCrashLogModule_Old(host)));
 
   flow.MainThreadId = ::GetCurrentThreadId();
   flow.MainStackBase = CurrentStackBase();
@@ -90,6 +135,7 @@ bool InstallReporter() {
   SetRaiseNotify(&OnRaise);
   SetLastChanceNotify(&OnLastChance);
   SetReporterInstalled(true);
+  TakeInitProc();
   InstallThreadHooks();
   HookFrameworkHandlers();
   StartFreezeDetection();
@@ -106,6 +152,8 @@ void UninstallReporter() {
   SetRaiseNotify(nullptr);
   SetLastChanceNotify(nullptr);
   UninstallInterception();
+  SetHandledByHost(false);
+  RestoreSafeCallError();
   UninstallThreadHooks();
   SetReporterInstalled(false);
   UnhookAll();

@@ -136,6 +136,7 @@ void InstallInterception() {
   // The runtime's own catching frames.
   RegisterHandlerMarker(THandlerRole::EventHandler, reinterpret_cast<const void*>(&DispatchEventHandler));
   RegisterHandlerMarker(THandlerRole::SafeCall, reinterpret_cast<const void*>(&SafeCallInvoke));
+  RegisterSafeCallCheck(reinterpret_cast<const void*>(&CheckSafeCallResult));
   InstallFaultHandling();
   InstallLastChance();
   Globals().Installed.store(true);

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace pelloran::crashlog {
 
@@ -53,6 +54,22 @@ TRaiseRecord LastRaise() noexcept;
 // is the last one it saw; empty otherwise. What the framework handler needs to name the raise
 // address of the exception it received.
 TRaiseRecord RaiseOfCurrentException() noexcept;
+
+// The stack of an exception as it stood at its original raise, whatever caught it since and
+// however often `throw;` passed it on: the registers of that raise and the stack from its stack
+// pointer up to the thread's stack base. The part that the handlers' frames have overwritten since
+// comes from what was kept at the raise (and at each rethrow), the rest from the live stack.
+struct TRaiseStack {
+  CONTEXT Context{};
+  const void* Address = nullptr;  // as TRaiseRecord::Address
+  bool IsLanguageRaise = false;
+  std::vector<std::uint8_t> Bytes;
+  std::uintptr_t Origin = 0;  // where Bytes[0] lies in the thread's stack
+};
+// The calling thread's kept raise of `object` (on the helper of a stack overflow, the overflowing
+// thread's), joined to the live stack; false when none is kept. Call while the frame that caught
+// it is still running (inside its catch block, or before it is reached).
+bool KeptRaiseStack(const TExceptionObject& object, TRaiseStack& stack);
 
 // GoNotify: called at every raise while the interception is installed and a notification is set.
 // `address` as in TRaiseRecord. Runs on the raising thread with the raising stack intact (a stack

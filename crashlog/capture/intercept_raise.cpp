@@ -1,4 +1,5 @@
-// The C++ runtime's throw entries, wrapped at link time (-Wl,--wrap=__cxa_throw,--wrap=__cxa_rethrow):
+// The C++ runtime's throw entries, wrapped at link time (-Wl,--wrap=__cxa_throw,--wrap=__cxa_rethrow,
+// and std::rethrow_exception, which raises without either):
 // every call to them in the program and in the statically linked C++ library arrives here first.
 // The wrapper records the thrower's registers, lets the layer look at the raise, puts every
 // register back and jumps on to the real entry, so that the unwinder sees the thrower call the
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <typeinfo>
 
 #include "crashlog/capture/intercept_state.h"
@@ -25,6 +27,7 @@ struct TSavedRegisters {
 
 extern "C" void __cdecl pelloran_intercept_throw(const TSavedRegisters* saved);
 extern "C" void __cdecl pelloran_intercept_rethrow(const TSavedRegisters* saved);
+extern "C" void __cdecl pelloran_intercept_rethrow_exception(const TSavedRegisters* saved);
 
 // The entry stubs. The unwind information lets a debugger (or a report's stack walk) step through
 // them while the layer runs; every register is put back before the jump, so the stub leaves no
@@ -53,7 +56,10 @@ extern "C" void __cdecl pelloran_intercept_rethrow(const TSavedRegisters* saved)
   ".cfi_endproc\n"
 
 asm(PELLORAN_THROW_ENTRY("___wrap___cxa_throw", "___real___cxa_throw", "_pelloran_intercept_throw")
-        PELLORAN_THROW_ENTRY("___wrap___cxa_rethrow", "___real___cxa_rethrow", "_pelloran_intercept_rethrow"));
+        PELLORAN_THROW_ENTRY("___wrap___cxa_rethrow", "___real___cxa_rethrow", "_pelloran_intercept_rethrow")
+            PELLORAN_THROW_ENTRY("___wrap__ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE",
+                                 "___real__ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE",
+                                 "_pelloran_intercept_rethrow_exception"));
 
 namespace pelloran::crashlog::intercept {
 
@@ -112,10 +118,34 @@ void OnRaise(const TSavedRegisters& saved, const TExceptionObject& object, bool 
   if (state.NotifyDepth > 0 || state.InLastChance || state.Impersonated != nullptr) return;
   // A stack overflow caught deep down could not put its guard page back then.
   if (state.GuardPending) RestoreStackGuard();
-  CaptureContext(state, ThrowerContext(saved));
-  const void* address = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(saved.CallSlot()[0]));
-  state.Raise = TRaiseRecord{object, address, true, false, rethrow};
-  Notify(object, address, true);
+  const CONTEXT here = ThrowerContext(saved);
+  const auto* returnAddress = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(saved.CallSlot()[0]));
+  // Nobody listening: only the registers are recorded, nothing is searched or kept.
+  if (Globals().Notify.load(std::memory_order_acquire) == nullptr) {
+    CaptureContext(state, here);
+    state.Raise = TRaiseRecord{object, returnAddress, true, false, rethrow};
+    return;
+  }
+  // Where the exception goes from here, searched once: it bounds what is kept, and it is what
+  // IsExceptionHandled answers from.
+  const THandlerSearch search = SearchHandlers(here, here.Esp, reinterpret_cast<std::uintptr_t>(state.Capture.StackBase),
+                                               object);
+  // A rethrow of a raise kept here (`throw;`, or std::rethrow_exception inside the catch block
+  // that holds it) keeps the original raise: its registers, its address, its stack.
+  if (TKeptRaise* kept = rethrow ? FindKeptRaise(state, object) : nullptr; kept != nullptr) {
+    // Caught again below the frame that holds it (a function the catch block called rethrows to
+    // look at its class): it stays inside that catch block, nothing to notify.
+    if (search.Caught() && search.CatchingStackPointer <= kept->High) return;
+    ExtendKeptRaise(state, *kept, search);
+    CaptureContext(state, kept->Context);
+    state.Raise = TRaiseRecord{object, kept->Address, kept->IsLanguageRaise, false, true};
+    NotifyWithSearch(state, search, object, kept->Address, kept->IsLanguageRaise);
+    return;
+  }
+  CaptureContext(state, here);
+  state.Raise = TRaiseRecord{object, returnAddress, true, false, rethrow};
+  KeepRaise(state, object, here, returnAddress, true, search);
+  NotifyWithSearch(state, search, object, returnAddress, true);
 }
 
 }  // namespace
@@ -135,4 +165,17 @@ extern "C" void __cdecl pelloran_intercept_rethrow(const TSavedRegisters* saved)
   TExceptionObject object = TExceptionObject::Current();
   if (object.Empty()) return;
   pelloran::crashlog::intercept::OnRaise(*saved, object, true);
+}
+
+extern "C" void __cdecl pelloran_intercept_rethrow_exception(const TSavedRegisters* saved) {
+  // std::rethrow_exception(exception_ptr): the argument is the address of the caller's copy of
+  // the pointer (a class passed by value). Inside the catch block of that same exception it is
+  // a rethrow; anywhere else (another thread, after the catch block ended) a raise of its own.
+  const auto* pointer = reinterpret_cast<const std::exception_ptr*>(saved->CallSlot()[1]);
+  if (pointer == nullptr || !*pointer) return;
+  TExceptionObject current = TExceptionObject::Current();
+  void* object = *reinterpret_cast<void* const*>(pointer);
+  const std::type_info* type = pointer->__cxa_exception_type();
+  const bool rethrow = !current.Empty() && current.Object() == object;
+  pelloran::crashlog::intercept::OnRaise(*saved, TExceptionObject(object, type), rethrow);
 }

@@ -4,6 +4,7 @@ pelloran_add_library(crashlog_pipeline
     ${CMAKE_CURRENT_LIST_DIR}/flow_state.cpp
     ${CMAKE_CURRENT_LIST_DIR}/exception_thread.cpp
     ${CMAKE_CURRENT_LIST_DIR}/pipeline.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/focus_control_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/install.cpp
     ${CMAKE_CURRENT_LIST_DIR}/framework_hooks.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../delivery/error_dialog.cpp

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -33,6 +32,7 @@
 #include "crashlog/infra/web/intraweb.h"
 #include "crashlog/infra/web/web.h"
 #include "crashlog/infra/web/web_page.h"
+#include "runtime/thread.h"
 
 namespace pelloran::crashlog {
 
@@ -99,6 +99,13 @@ void ReadPeerChannel(TCrashModulesList& modules, TReportCapture& capture, bool r
     const TCrashOptionValues& options = WorkingOptions().Values();
     Report().RebuildReport(options, GatherGeneralInputs(capture, options.ReportFields));
   }
+}
+
+// A raise from the point where a thread raises again the exception of a method that the main
+// thread ran for it (Synchronize): that exception was reported in the main thread, where it arose.
+bool IsSynchronizeReRaise(const void* address, bool isLanguageRaise) {
+  static const TCodeRange reRaise = ProcedureRangeOf(SynchronizeReRaiseProcedure());
+  return isLanguageRaise && reRaise.Contains(reinterpret_cast<std::uintptr_t>(address) - 1);
 }
 
 bool IsLibraryModule() {
@@ -176,46 +183,14 @@ std::string ShortMessageOf(const TExceptionObjectInfo& info, const std::string& 
 
 namespace {
 
-// The stack of an exception that the framework's handler will report: by the time the handler
-// runs, its own calls have overwritten the frames that threw, so their memory is kept at the raise.
-// Kept per thread: the raise of a stack overflow is looked at on a helper thread, while the
-// framework's handler runs on the thread that overflowed.
-struct TKeptStack {
-  const void* Object = nullptr;
-  std::vector<std::uint8_t> Bytes;
-  std::uintptr_t Origin = 0;  // where the first byte lies in the thread's stack
-  CONTEXT Context{};
-};
-std::mutex keptStacksLock;
-std::map<std::uint32_t, TKeptStack> keptStacks;
-// A stack that overflowed fills the whole reserve of its thread.
-constexpr std::size_t kMaxKeptStack = 16u << 20;
-
-void KeepRaiseStack(const TExceptionObject& object) {
-  const TThreadCapture& capture = CurrentThreadCapture();
-  const auto* start = static_cast<const std::uint8_t*>(capture.StackStart);
-  const auto* base = static_cast<const std::uint8_t*>(capture.StackBase);
-  if (start == nullptr || base <= start || static_cast<std::size_t>(base - start) > kMaxKeptStack) return;
-  TKeptStack kept;
-  kept.Object = object.Object();
-  // The raising thread's stack, committed up to its base; on the helper of a stack overflow the
-  // overflowing thread waits meanwhile.
-  kept.Bytes.assign(start, base);
-  kept.Origin = reinterpret_cast<std::uintptr_t>(start);
-  kept.Context = capture.Context;
-  std::lock_guard hold(keptStacksLock);
-  keptStacks[capture.ThreadId != 0 ? capture.ThreadId : ::GetCurrentThreadId()] = std::move(kept);
-}
-
-// The stack kept for the calling thread's exception `object`, taken out; none when another was kept.
-std::optional<TKeptStack> TakeKeptStack(const void* object) {
-  std::lock_guard hold(keptStacksLock);
-  const auto found = keptStacks.find(::GetCurrentThreadId());
-  if (found == keptStacks.end()) return std::nullopt;
-  std::optional<TKeptStack> kept;
-  if (found->second.Object == object) kept = std::move(found->second);
-  keptStacks.erase(found);
-  return kept;
+// Notifies with the stack as it stood at the object's original raise, when the layer kept it:
+// the handlers' frames (and the reporter's own) have overwritten it since.
+bool NotifyWithKeptStack(const TRaisedException& object, const void* address, bool isLanguageRaise) {
+  TRaiseStack kept;
+  if (!KeptRaiseStack(object.Raw, kept)) return ExceptNotify(object, address, isLanguageRaise, 0, 0, nullptr);
+  const auto start = reinterpret_cast<std::uintptr_t>(kept.Bytes.data());
+  return ExceptNotify(object, kept.Address, kept.IsLanguageRaise, start + kept.Bytes.size(), start, &kept.Context,
+                      kept.Origin);
 }
 
 TRaisedException Raised(const TExceptionObject& object) {
@@ -243,7 +218,7 @@ void OnLastChance(const TExceptionObject& object, const void* address, bool isLa
       TRaisedException raised = Raised(object);
       PublishException(raised.Info, address, isLanguageRaise);
       TBusyClaim claim;
-      if (claim.Held()) ExceptNotify(raised, address, isLanguageRaise, 0, 0, nullptr);
+      if (claim.Held()) NotifyWithKeptStack(raised, address, isLanguageRaise);
     }
   } catch (...) {
     HandleInternalError("HookedExceptProc.");
@@ -255,13 +230,10 @@ void GoNotify(const TRaisedException& object, const void* address, bool isLangua
   TLastErrorKeeper keepLastError;
   TraceEnter("GoNotify", {address, isLanguageRaise});
   PublishException(object.Info, address, isLanguageRaise);
-  if (!object.Info.IsAbort && Flow().Installed) {
+  if (!object.Info.IsAbort && Flow().Installed && !IsSynchronizeReRaise(address, isLanguageRaise)) {
     TBusyClaim claim;
     if (claim.Held()) {
-      if (!IsExceptionHandled(object.Raw, address))
-        ExceptNotify(object, address, isLanguageRaise, 0, 0, nullptr);
-      else if (LastHandlerSearch().Role == THandlerRole::EventHandler)
-        KeepRaiseStack(object.Raw);
+      if (!IsExceptionHandled(object.Raw, address)) NotifyWithKeptStack(object, address, isLanguageRaise);
     }
   }
   TraceLeave("GoNotify");
@@ -278,23 +250,27 @@ bool ExceptionManager() noexcept {
       if (claim.Held()) {
         TRaisedException object = Raised(current);
         object.Object = std::current_exception();
-        const TRaiseRecord raise = RaiseOfCurrentException();
-        const void* address = raise.Address;
-        const bool isLanguageRaise = raise.Object.Empty() ? !current.InheritsFrom("EExternal") : raise.IsLanguageRaise;
-        std::uintptr_t stackStart = 0, stackEnd = 0, stackOrigin = 0;
-        const CONTEXT* context = nullptr;
-        std::optional<TKeptStack> kept = TakeKeptStack(current.Object());
-        if (!raise.Object.Empty() && kept) {
-          stackStart = reinterpret_cast<std::uintptr_t>(kept->Bytes.data());
-          stackEnd = stackStart + kept->Bytes.size();
-          stackOrigin = kept->Origin;
-          context = &kept->Context;
-        } else if (raise.Object.Empty()) {
-          // Nothing was captured at the raise: the framework handler's own frame.
-          CurrentThreadCapture().StackStart = static_cast<const std::uint8_t*>(__builtin_frame_address(0)) + 4;
-          CurrentThreadCapture().Context.ContextFlags = 0;
+        TRaiseStack kept;
+        if (WasReportedAtRaise(current)) {
+          // Reported where it arose (the catch of Synchronize, then raised again in the thread
+          // that waited): not again, and the hooked handler does not run either.
+          result = false;
+        } else if (KeptRaiseStack(current, kept)) {
+          // The stack as it stood at the original raise, whatever caught it first.
+          const auto start = reinterpret_cast<std::uintptr_t>(kept.Bytes.data());
+          result = ExceptNotify(object, kept.Address, kept.IsLanguageRaise, start + kept.Bytes.size(), start,
+                                &kept.Context, kept.Origin);
+        } else {
+          const TRaiseRecord raise = RaiseOfCurrentException();
+          const bool isLanguageRaise =
+              raise.Object.Empty() ? !current.InheritsFrom("EExternal") : raise.IsLanguageRaise;
+          if (raise.Object.Empty()) {
+            // Nothing was captured at the raise: the framework handler's own frame.
+            CurrentThreadCapture().StackStart = static_cast<const std::uint8_t*>(__builtin_frame_address(0)) + 4;
+            CurrentThreadCapture().Context.ContextFlags = 0;
+          }
+          result = ExceptNotify(object, raise.Address, isLanguageRaise, 0, 0, nullptr);
         }
-        result = ExceptNotify(object, address, isLanguageRaise, stackEnd, stackStart, context, stackOrigin);
       }
     }
   } catch (...) {
@@ -355,6 +331,10 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
     TReportCapture capture;
     capture.CaptureTime = LocalTimeNow();
     std::uintptr_t address = reinterpret_cast<std::uintptr_t>(rawAddress);
+    if (IsSynchronizeReRaise(rawAddress, isLanguageRaise)) {
+      TraceLeave("InternalExceptNotify", {false});
+      return false;
+    }
     if (isLanguageRaise && address != 0) address -= 5;
     capture.Exception.Object = object.Info;
     capture.Exception.Address = address;
@@ -410,12 +390,6 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
       flow.Handled = handled;
       ReadPeerChannel(*modules, capture, true);
     }
-    // A rebuilt report would lose it: added last.
-    if (options.TerminateAction() == 1 && RestartedRecently()) {
-      report.ReportText += "\r\nRestart: the program failed again within a minute of its restart; it is not restarted.";
-      report.SendText = report.ReportText;
-      currentRecord.LogText = report.ReportText;
-    }
 
     progress = 8;
     if (!flow.Handled) {
@@ -453,7 +427,9 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
             if (!flow.Execute) ReportSectionError(eeShowError, "Console");
           } else {
             flow.Execute = ShowErrorDialog();
-            if (!flow.Execute) ReportSectionError(eeShowError, "GUI");
+            // A dialog that failed says why itself ("Cannot show the DialogBox window."); the
+            // section's general text would only replace that with less.
+            if (!flow.Execute && LastErrorCode() == eeNone) ReportSectionError(eeShowError, "GUI");
           }
           if (flow.Execute) flow.Execute = RunActionHandler(TCrashAction::AfterShow, flow.Execute);
         }
@@ -464,6 +440,13 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
         ShowReproduceDialog();
 
       progress = 15;
+      // Only when a restart was asked for and will be refused (TerminateProcessNow does not
+      // restart a program that failed again within a minute of its restart).
+      if (flow.TerminateRequested && options.TerminateAction() == 1 && RestartedRecently()) {
+        report.ReportText += "\r\nRestart: the program failed again within a minute of its restart; it is not restarted.";
+        report.SendText = report.ReportText;
+        currentRecord.LogText = report.ReportText;
+      }
       if (options.SaveLog()) report.SaveToLogFile(options, ReportEvents());
       if (flow.CopyRequested) CopyTextToClipboard(report.ReportText);
 
@@ -503,33 +486,6 @@ bool InternalExceptNotify(const TRaisedException& object, const void* rawAddress
   }
   TraceLeave("InternalExceptNotify", {result});
   return result;
-}
-
-void CaptureFocusControl(std::string& className, std::string& text) {
-  className.clear();
-  text.clear();
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  HWND foreground = ::GetForegroundWindow();
-  const DWORD owner = foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
-  if (owner == 0 || !::GetGUIThreadInfo(owner, &info) || info.hwndFocus == nullptr) return;
-  char name[257] = {};
-  ::GetClassNameA(info.hwndFocus, name, sizeof name);
-  className = name;
-  char buffer[257] = {};
-  // A window of another thread is asked with a time limit (it may not answer); one of the thread
-  // that a freeze report holds stopped is not asked at all.
-  DWORD_PTR length = 0;
-  if (owner == ::GetCurrentThreadId())
-    length = static_cast<DWORD_PTR>(::GetWindowTextA(info.hwndFocus, buffer, sizeof buffer));
-  else if (BelongsToFrozenThread(info.hwndFocus) ||
-           !::SendMessageTimeoutA(info.hwndFocus, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
-                                  SMTO_BLOCK | SMTO_ABORTIFHUNG, 200, &length))
-    length = 0;
-  text.assign(buffer, std::strlen(buffer));
-  const bool password = TrimUpper(className).find("EDIT") != std::string::npos &&
-                        (::GetWindowLongA(info.hwndFocus, GWL_STYLE) & ES_PASSWORD) != 0;
-  if (password) text.assign(text.size(), '*');
 }
 
 bool CopyTextToClipboard(const std::string& text) {

@@ -4,4 +4,4 @@ pelloran_add_library(crashlog_threads
     ${CMAKE_CURRENT_LIST_DIR}/threads.cpp
     ${CMAKE_CURRENT_LIST_DIR}/threads_hooks.cpp
     ${CMAKE_CURRENT_LIST_DIR}/call_stack.cpp
-  LIBS crashlog_hooks crashlog_modules crashlog_diagnostics pelloran_runtime)
+  LIBS crashlog_intercept crashlog_web crashlog_hooks crashlog_modules crashlog_diagnostics pelloran_runtime)

@@ -7,9 +7,16 @@
 #include <string>
 #include <vector>
 
+#include <cxxabi.h>
 #include <process.h>
 
+#include <cstdlib>
+#include <typeinfo>
+
+#include "base/ansi_path.h"
+#include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/threads.h"
+#include "crashlog/infra/web/intraweb.h"
 #include "crashlog/infra/debuginfo/modules.h"
 #include "crashlog/infra/debuginfo/modules_memory.h"
 #include "crashlog/infra/diagnostics/trace.h"
@@ -105,6 +112,23 @@ void NoteThreadObject(TThread* thread) {
   TThreadsListLock hold(list);
   const int index = list.IndexOfID(::GetCurrentThreadId());
   if (index >= 0) list[index].ReporterThread = reporterThread;
+}
+
+std::atomic<DWORD> peerThreadID{0};
+
+// The web framework's socket-server peer thread: the first thread object of the class
+// TIdPeerThread started while the framework's handler is hooked. Looked at when the thread starts
+// (its class is complete only once its constructor has run, after the creation).
+void NotePeerThread(TThread* thread) {
+  if (!IsIntraWeb() || peerThreadID.load() != 0) return;
+  int status = 0;
+  char* name = abi::__cxa_demangle(typeid(*thread).name(), nullptr, nullptr, &status);
+  std::string className = status == 0 && name != nullptr ? name : typeid(*thread).name();
+  std::free(name);
+  if (const auto colon = className.rfind("::"); colon != std::string::npos) className.erase(0, colon + 2);
+  if (AsciiUpper(className) != "TIDPEERTHREAD") return;
+  DWORD expected = 0;
+  if (peerThreadID.compare_exchange_strong(expected, ::GetCurrentThreadId())) SetWebWorkerThread(::GetCurrentThreadId());
 }
 
 // Removes the calling thread's record when the scope ends, also when an exception leaves it.
@@ -215,6 +239,7 @@ DWORD WINAPI HookedThreadProc(void* parameter) {
 std::uint32_t HookedRTLThreadProc(TThread* thread) {
   TraceEnter("HookedRTLThreadProc", {static_cast<const void*>(thread)});
   NoteThreadObject(thread);
+  NotePeerThread(thread);
   std::uint32_t result;
   {
     TRemoveRecordAtEnd removeRecord;
@@ -298,6 +323,8 @@ int InstallThreadHooks() {
   TraceLeave("InstallThreadHooks", {count});
   return count;
 }
+
+DWORD PeerThreadID() noexcept { return peerThreadID.load(); }
 
 void UninstallThreadHooks() {
   TraceEnter("UninstallThreadHooks");

@@ -36,6 +36,11 @@ DWORD WINAPI HookedThreadProc(void* start);
 // Stands in for the thread procedure of a runtime thread (RuntimeThreadProcs()).
 std::uint32_t HookedRTLThreadProc(TThread* thread);
 
+// The web framework's peer thread (the first runtime thread of the class TIdPeerThread started
+// while the framework's exception handler is hooked), 0 when none. IsExceptionHandled lets its
+// thread wrapper's frame count as handling (SetWebWorkerThread): the framework deals with it.
+DWORD PeerThreadID() noexcept;
+
 // Redirects the imports (see above). Returns how many import hooks were made (procedure and
 // module pairs); modules that do not import a procedure are skipped. Installing twice does
 // nothing more.

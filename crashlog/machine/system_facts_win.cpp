@@ -105,22 +105,28 @@ std::string UserNameFact() {
   });
 }
 
+// Physical memory in bytes: the extended status, whose 64-bit figures are true beyond 2 GB (the
+// plain one caps both at 2 GB for a 32-bit program); the plain one only where the extended fails.
+struct TPhysicalMemory {
+  std::uint64_t Total = 0;
+  std::uint64_t Available = 0;
+};
+TPhysicalMemory PhysicalMemory() {
+  MEMORYSTATUSEX extended{};
+  extended.dwLength = sizeof extended;
+  if (GlobalMemoryStatusEx(&extended)) return {extended.ullTotalPhys, extended.ullAvailPhys};
+  MEMORYSTATUS status{};
+  status.dwLength = sizeof status;
+  GlobalMemoryStatus(&status);
+  return {status.dwTotalPhys, status.dwAvailPhys};
+}
+
 std::string TotalMemoryFact() {
-  return Fact([] {
-    MEMORYSTATUS status{};
-    status.dwLength = sizeof status;
-    GlobalMemoryStatus(&status);
-    return MegabytesText(status.dwTotalPhys);
-  });
+  return Fact([] { return MegabytesText(PhysicalMemory().Total); });
 }
 
 std::string FreeMemoryFact() {
-  return Fact([] {
-    MEMORYSTATUS status{};
-    status.dwLength = sizeof status;
-    GlobalMemoryStatus(&status);
-    return MegabytesText(status.dwAvailPhys);
-  });
+  return Fact([] { return MegabytesText(PhysicalMemory().Available); });
 }
 
 std::string TotalDiskFact() {

@@ -35,6 +35,28 @@ endforeach()
 target_link_libraries(crash_dialog_shown PRIVATE pelloran_test_support)
 target_link_libraries(crash_freeze_reported PRIVATE pelloran_test_support)
 
+# Pelloran's own window and batch runner, with the batch tests' stand-in events tool beside it.
+target_sources(crash_pelloran_tick_error PRIVATE ${PELLORAN_RESOURCES})
+target_include_directories(crash_pelloran_tick_error PRIVATE ${PROJECT_SOURCE_DIR}/resources)
+target_link_libraries(crash_pelloran_tick_error PRIVATE pelloran_app pelloran_test_support)
+add_dependencies(crash_pelloran_tick_error fake_rmevents)
+add_custom_command(TARGET crash_pelloran_tick_error POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:fake_rmevents> ${CMAKE_BINARY_DIR}/crash/pelloran_tick_error/fake_rmevents.exe)
+
+# crash_library_host: a library with a reporter of its own, and a host without reporter data.
+set(library_host_dir ${CMAKE_BINARY_DIR}/crash/library_host)
+add_library(crash_reporter_library SHARED ${CMAKE_CURRENT_LIST_DIR}/packages/reporter_library.cpp)
+target_include_directories(crash_reporter_library PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(crash_reporter_library PRIVATE pelloran_options crashlog_pipeline)
+set_target_properties(crash_reporter_library PROPERTIES PREFIX "" OUTPUT_NAME reporter_library
+  RUNTIME_OUTPUT_DIRECTORY ${library_host_dir})
+pelloran_add_eldata(crash_reporter_library OPTIONS ${CMAKE_CURRENT_LIST_DIR}/crash/default.options)
+add_executable(crash_plain_library_host ${CMAKE_CURRENT_LIST_DIR}/packages/library_host.cpp)
+target_link_libraries(crash_plain_library_host PRIVATE pelloran_options)
+set_target_properties(crash_plain_library_host PROPERTIES OUTPUT_NAME plain_library_host
+  RUNTIME_OUTPUT_DIRECTORY ${library_host_dir})
+add_dependencies(crash_library_host crash_reporter_library crash_plain_library_host)
+
 # The framework package stand-in that crash_package_fallback loads from its own folder.
 add_library(crash_vcl70_package SHARED ${CMAKE_CURRENT_LIST_DIR}/packages/vcl70.cpp ${CMAKE_CURRENT_LIST_DIR}/packages/vcl70.def)
 set_target_properties(crash_vcl70_package PROPERTIES PREFIX "" OUTPUT_NAME "VCL70" SUFFIX ".BPL"

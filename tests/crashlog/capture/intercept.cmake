@@ -19,3 +19,8 @@ target_compile_definitions(crashlog_throw_bench PRIVATE PELLORAN_BENCH_WITH_LAYE
 target_link_libraries(crashlog_throw_bench PRIVATE pelloran_options crashlog_intercept)
 add_executable(crashlog_throw_bench_plain ${PROJECT_SOURCE_DIR}/bench/intercept/throw_bench.cpp)
 target_link_libraries(crashlog_throw_bench_plain PRIVATE pelloran_options)
+# The same with the whole reporter installed (its own ELDATA, the crash programs' options).
+add_executable(crashlog_throw_bench_reporter ${PROJECT_SOURCE_DIR}/bench/intercept/throw_bench.cpp)
+target_compile_definitions(crashlog_throw_bench_reporter PRIVATE PELLORAN_BENCH_WITH_LAYER PELLORAN_BENCH_WITH_REPORTER)
+target_link_libraries(crashlog_throw_bench_reporter PRIVATE pelloran_options crashlog_pipeline)
+pelloran_add_eldata(crashlog_throw_bench_reporter OPTIONS ${CMAKE_CURRENT_LIST_DIR}/crash/default.options)

@@ -263,12 +263,13 @@ TEST(Intercept, TheThreadWrapperAloneDoesNotHandleAWorkersException) {
                            "destroyed writer",
                            "thread wrapper swallowed EAccessViolation",
                            "worker ended with 3",
-                           // The program's catch takes it first; its `throw;` is a raise of its own.
+                           // The program's catch takes it first; its `throw;` is notified again, with
+                           // the registers and the address of the original raise.
                            "notify class=EConvertError language=1 handled=1 thread=worker capture=worker "
                            "at=throw-call | 'x' is not a valid integer value",
                            "cleaning up, passing it on",
                            "notify class=EConvertError language=1 handled=0 thread=worker capture=worker "
-                           "at=rethrow-call | 'x' is not a valid integer value",
+                           "at=throw-call | 'x' is not a valid integer value",
                            "thread wrapper swallowed EConvertError",
                            "worker ended with 3",
                            // In the main thread the same frame counts.

@@ -5,13 +5,26 @@ source, one per comment line:
   // ENTRIES: 2                   the number of entries in its .elf log (0: no log at all)
   // LOG: <regex>                 each entry must match (search, multi-line, GBK text)
   // LOG_ANY: <regex>             at least one entry must match
+  // LOG_NONE: <regex>            no entry may match
   // WAIT_ENTRIES: 2              wait up to 60 s for that many entries (programs that restart)
   // LOG_FIRST_STACK_ROW: <regex> the first row of the call stack table of each entry
   // STDOUT: <regex>              standard output must match
   // ARGS: <words>                command-line arguments
   // ENV: NAME=value              an environment variable for the program
+  // STACK_TOP: <re> ;; <re> ...   each entry's call stack table starts with rows matching these
+  // STACK_ROWS: <re> ;; <re> ...  each entry's call stack table has rows matching these, in order
+  // STACK_NONE: <regex>           no row of any entry's call stack table matches
+  // NO_REPORTER_ROWS: <regex>     no row of any call stack table, above the first row matching
+                                   the regex (the frame that dispatched the failing code), is a frame
+                                   of the reporter (a unit of crashlog/, the trace's thread-local
+                                   lookup) or of the framework's handler (HandleException): nothing
+                                   pushed after the error was caught. (Further up, the raw stack scan
+                                   may find values left in the dispatcher's and the system's frames
+                                   from before the error.)
 
-In patterns, {@name} stands for the number of the source line that ends in the comment "// @name".
+In patterns, {@name} stands for the number of the source line that ends in the comment "// @name",
+and {line:<path>:<text>} for the number of the first line of the repository's file <path> that
+contains <text>.
 
 Usage: run_crash_program.py <program.exe> <source.cpp>
 Environment: PELLORAN_WINE_RUN, PELLORAN_WINE_SESSION.
@@ -36,11 +49,51 @@ def expectations(source):
         if m:
             marks[m.group(1)] = str(number)
     for line in lines:
-        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|STDOUT|ARGS|ENV): ?(.*)$", line)
+        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|LOG_NONE|STACK_TOP|STACK_ROWS|STACK_NONE|NO_REPORTER_ROWS|STDOUT|ARGS|ENV): ?(.*)$",
+                     line)
         if m:
             value = re.sub(r"\{(@\w+)\}", lambda mark: marks[mark.group(1)], m.group(2))
+            value = re.sub(r"\{line:([^:}]+):([^}]+)\}", lambda ref: repository_line(ref.group(1), ref.group(2)), value)
             found.setdefault(m.group(1), []).append(value)
     return found
+
+
+REPOSITORY = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
+
+
+def repository_line(path, text):
+    with open(os.path.join(REPOSITORY, path), encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            if text in line:
+                return str(number)
+    raise SystemExit(f"{path}: no line contains {text!r}")
+
+
+def reporter_units():
+    """The file names of the reporter's own sources: a row in one of them is the reporter's frame."""
+    names = set()
+    for folder, _, files in os.walk(os.path.join(REPOSITORY, "crashlog")):
+        names.update(f for f in files if f.endswith(".cpp"))
+    return names
+
+
+def stack_rows(entry):
+    """The cells of every data row of the call stack table (after the header's rule, up to the
+    closing rule)."""
+    lines = entry.split(b"\r\n")
+    for i, line in enumerate(lines):
+        if line.startswith(b"Call Stack Information:"):
+            rows = []
+            for row in lines[i + 4:]:
+                if not row.startswith(b"|"):
+                    break
+                rows.append(row)
+            return rows
+    return []
+
+
+def row_cells(row):
+    return [c.strip().decode("gbk", "replace") for c in row.split(b"|")[1:-1]]
 
 
 def log_entries(path):
@@ -99,10 +152,47 @@ def main():
         check(len(entries) == int(count), f"{len(entries)} log entries, expected {count}")
     for pattern in expect.get("LOG_ANY", []):
         check(any(re.search(pattern.encode("gbk"), e, re.M) for e in entries), f"no entry matches /{pattern}/")
+    for pattern in expect.get("LOG_NONE", []):
+        for n, entry in enumerate(entries):
+            check(not re.search(pattern.encode("gbk"), entry, re.M), f"entry {n + 1} matches /{pattern}/")
     for pattern in expect.get("LOG_FIRST_STACK_ROW", []):
         for n, entry in enumerate(entries):
             row = first_stack_row(entry)
             check(re.search(pattern.encode("gbk"), row), f"entry {n + 1}: first stack row {row!r} does not match /{pattern}/")
+    for spec in expect.get("STACK_TOP", []):
+        patterns = [p.strip() for p in spec.split(";;")]
+        for n, entry in enumerate(entries):
+            rows = stack_rows(entry)
+            for at, pattern in enumerate(patterns):
+                row = rows[at] if at < len(rows) else b""
+                check(re.search(pattern.encode("gbk"), row), f"entry {n + 1}: stack row {at + 1} {row!r} does not match /{pattern}/")
+    for spec in expect.get("STACK_ROWS", []):
+        patterns = [p.strip() for p in spec.split(";;")]
+        for n, entry in enumerate(entries):
+            rows = stack_rows(entry)
+            at = 0
+            for pattern in patterns:
+                while at < len(rows) and not re.search(pattern.encode("gbk"), rows[at]):
+                    at += 1
+                check(at < len(rows), f"entry {n + 1}: no stack row /{pattern}/ after the rows before it")
+                at += 1
+    for pattern in expect.get("STACK_NONE", []):
+        for n, entry in enumerate(entries):
+            for row in stack_rows(entry):
+                check(not re.search(pattern.encode("gbk"), row), f"entry {n + 1}: stack row {row!r} matches /{pattern}/")
+    for boundary in expect.get("NO_REPORTER_ROWS", []):
+        units = reporter_units()
+        for n, entry in enumerate(entries):
+            rows = stack_rows(entry)
+            ends = [i for i, row in enumerate(rows) if re.search(boundary.encode("gbk"), row)]
+            check(ends, f"entry {n + 1}: no stack row /{boundary}/")
+            for row in rows[:ends[0] if ends else len(rows)]:
+                cells = row_cells(row)
+                if len(cells) < 6:
+                    continue
+                unit, procedure = cells[2], cells[4]
+                check(unit not in units and not re.search(r"HandleException|pthread_getspecific", procedure),
+                      f"entry {n + 1}: stack row {row!r} is a frame of the reporter or the framework's handler")
     for pattern in expect.get("STDOUT", []):
         check(re.search(pattern, stdout, re.M), f"standard output does not match /{pattern}/")
 
