@@ -38,7 +38,9 @@ std::string_view TTlsRecordQueue::WholeRecords() const {
   std::size_t length = 0;
   for (;;) {
     const TTlsRecordScan scan = ScanTlsRecord(rest.substr(length));
-    if (scan.State == TTlsRecordState::Malformed) throw ECrashSocketError("The server did not answer in TLS.");
+    // Whole records before a bad one are still handed out; the next call refuses.
+    if (scan.State == TTlsRecordState::Malformed && length == 0)
+      throw ECrashSocketError("The server did not answer in TLS.");
     if (scan.State != TTlsRecordState::Complete) break;
     length += scan.Length;
   }

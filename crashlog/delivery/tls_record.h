@@ -35,7 +35,8 @@ class TTlsRecordQueue {
   // The whole record at the front; empty while it is still incomplete. Raises ECrashSocketError
   // when the front is not a TLS record.
   std::string_view Front() const;
-  // The whole records at the front, as many as have arrived; empty when none has.
+  // The whole records at the front, as many as have arrived; empty when none has. Raises as
+  // Front does.
   std::string_view WholeRecords() const;
   // Drops `count` bytes from the front.
   void Consume(std::size_t count);
