@@ -178,7 +178,7 @@ class Recorder:
 
 
 @contextlib.contextmanager
-def aiosmtpd_server(login=None, starttls=None, implicit_tls=None, port=None):
+def aiosmtpd_server(login=None, starttls=None, implicit_tls=None, port=None, address="127.0.0.1"):
     """starttls: an SSL context for STARTTLS, then required for mail and login; implicit_tls: an
     SSL context for TLS from the first byte."""
     from aiosmtpd.controller import Controller
@@ -196,7 +196,7 @@ def aiosmtpd_server(login=None, starttls=None, implicit_tls=None, port=None):
         kwargs.update(tls_context=starttls, require_starttls=True)
     if implicit_tls:
         kwargs.update(ssl_context=implicit_tls)
-    controller = Controller(recorder, hostname="127.0.0.1", port=port, **kwargs)
+    controller = Controller(recorder, hostname=address, port=port, **kwargs)
     controller.start()
     try:
         yield recorder, port
@@ -698,6 +698,8 @@ class MailClient(unittest.TestCase):
 
 # --- DNS ------------------------------------------------------------------------------------
 
+# A benchmarking network's address: not private, so no password goes there in clear.
+PUBLIC_ADDRESS = "198.18.0.1"
 DNSMASQ_CONFIG = """no-resolv
 no-hosts
 local=/test/
@@ -731,6 +733,8 @@ class DnsInNamespace(SmtpCase):
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="pelloran-dns-")
         subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        # An address that is neither loopback nor private, on this namespace's own loopback.
+        subprocess.run(["ip", "addr", "add", PUBLIC_ADDRESS + "/32", "dev", "lo"], check=True)
         cls.resolver = os.path.join(cls.root, "resolv.conf")
         cls.name_servers("127.0.0.9", "127.0.0.1")  # a server that does not answer, then dnsmasq
         subprocess.run(["mount", "--bind", cls.resolver, "/etc/resolv.conf"], check=True)
@@ -782,6 +786,15 @@ class DnsInNamespace(SmtpCase):
                             exit_code=1)
         self.assertEqual(len(server.messages), 1)
         self.check_message(server.messages[0], "boss@mx.test", "Body\r\n\r\n\r\n" + report_of(out), [])
+
+    def test_no_password_in_clear_to_a_public_address(self):
+        with aiosmtpd_server(login=("reporter", "s3cret"), address=PUBLIC_ADDRESS) as (server, port):
+            out = run_crash(mode=2, host=PUBLIC_ADDRESS, port=port, to="a@e.test", user="reporter",
+                            password="s3cret", retries=0)
+        self.assertEqual((out["code"], out["message"]),
+                         ("eeEmailSMTPError", '[SMTP] "%s" offers no TLS: the password is not sent in clear.'
+                          % PUBLIC_ADDRESS), out["_all"])
+        self.assertEqual((server.messages, server.logins), ([], []))
 
     def test_no_exchanger_ends_the_delivery(self):
         # dnsmasq alone: the server that does not answer costs its whole timeout.
