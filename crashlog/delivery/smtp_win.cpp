@@ -73,26 +73,26 @@ std::string Greet(TCrashClientSMTP& client, const std::string& localName) {
   return {};
 }
 
-// STARTTLS on a plain connection; the plain reply must end the plain talk: bytes behind it would
-// be taken as if they came through TLS.
-void StartTlsCommand(TCrashClientSMTP& client) {
+// STARTTLS on a plain connection; false when the server refuses it (the talk goes on in plain
+// text). The plain reply must end the plain talk: bytes behind it would be taken as if they came
+// through TLS.
+bool StartTlsCommand(TCrashClientSMTP& client) {
   const std::string reply = client.Exchange("STARTTLS");
-  if (!ReplyMatches(reply, {220})) throw ECrashSocketError(client.Transcript());
+  if (!ReplyMatches(reply, {220})) return false;
   if (SmtpReplyLength(reply) != reply.size() || client.BytesWaiting() != 0)
     throw ECrashSocketError("The server sent plain text behind its STARTTLS reply.");
   client.StartTls();
+  return true;
 }
 
 // After the greeting: TLS when the server offers it (or from the first byte), with the
 // certificate judged. A password travels only through TLS to a verified server, or in clear to
 // a loopback or private address; otherwise the attempt ends here, before anything is sent.
-void SecureSession(TCrashClientSMTP& client, const std::string& localName, std::string ehloReply,
+void SecureSession(TCrashClientSMTP& client, const std::string& localName, const std::string& ehloReply,
                    bool withPassword) {
   const std::string& host = client.Host();
-  if (!client.TlsActive() && EhloOffers(ehloReply, "STARTTLS")) {
-    StartTlsCommand(client);
-    ehloReply = Greet(client, localName);
-  }
+  if (!client.TlsActive() && EhloOffers(ehloReply, "STARTTLS") && StartTlsCommand(client))
+    Greet(client, localName);
   if (client.TlsActive()) {
     const TTlsPeerCheck check = client.CheckTlsPeer();
     if (check.Trusted) {

@@ -245,12 +245,17 @@ def read_line(connection):
     return line
 
 
-def plain_smtp(connection, received, stop):
-    """A minimal well-behaved server that keeps the DATA text as sent."""
+def plain_smtp(connection, received, stop, replies=None):
+    """A minimal well-behaved server that keeps the DATA text as sent; `replies` gives other
+    replies to commands by their first word, and records those commands."""
     connection.sendall(b"220 scripted\r\n")
     while True:
         line = read_line(connection)
-        if line.upper().startswith(b"DATA"):
+        word = line.split(b" ")[0].strip().upper()
+        if replies and word in replies:
+            received.append(word)
+            connection.sendall(replies[word])
+        elif line.upper().startswith(b"DATA"):
             connection.sendall(b"354 go\r\n")
             data = b""
             while not data.endswith(b"\r\n.\r\n"):
@@ -527,6 +532,28 @@ class SmtpTls(SmtpCase):
             out = self.crash_with_login(port)
         self.delivered_over_tls(server, out)
         self.assertEqual(tls_trace(out), ["SmtpTls('localhost', 'verified')"])
+
+    def test_starttls_refused_goes_on_in_plain_text_without_a_login(self):
+        def refusing(connection, received, stop):
+            plain_smtp(connection, received, stop, {b"EHLO": b"250-scripted\r\n250 STARTTLS\r\n",
+                                                    b"STARTTLS": b"454 TLS not available\r\n"})
+        with scripted_server([refusing]) as (port, received):
+            out = run_crash(mode=2, port=port, to="x@d.test", inline=1)
+        self.assertEqual(out["code"], "eeNone", out["_all"])
+        self.assertEqual(received[:2], [b"EHLO", b"STARTTLS"])
+        self.assertTrue(received[2].endswith(b"\r\n.\r\n"))
+
+    def test_plain_text_behind_the_starttls_reply_ends_the_attempt(self):
+        # Text injected behind "220" would otherwise be read as the first reply through TLS.
+        def injecting(connection, received, stop):
+            plain_smtp(connection, received, stop, {b"EHLO": b"250-scripted\r\n250 STARTTLS\r\n",
+                                                    b"STARTTLS": b"220 go ahead\r\n250 injected\r\n"})
+        with scripted_server([injecting]) as (port, received):
+            out = run_crash(mode=2, port=port, to="x@d.test", retries=0)
+        self.assertEqual((out["code"], out["message"]),
+                         ("eeEmailSMTPError", "[SMTP] The server sent plain text behind its STARTTLS reply."),
+                         out["_all"])
+        self.assertEqual(received, [b"EHLO", b"STARTTLS"])
 
     def test_plain_server_on_the_tls_port_is_told_apart(self):
         with implicit_tls_port() as port, scripted_server([plain_smtp], port=port) as (_, received):
