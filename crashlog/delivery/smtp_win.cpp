@@ -85,30 +85,36 @@ bool StartTlsCommand(TCrashClientSMTP& client) {
   return true;
 }
 
-// After the greeting: TLS when the server offers it (or from the first byte), with the
-// certificate judged. A password travels only through TLS to a verified server, or in clear to
-// a loopback or private address; otherwise the attempt ends here, before anything is sent.
-void SecureSession(TCrashClientSMTP& client, const std::string& localName, const std::string& ehloReply,
-                   bool withPassword) {
+// The server's certificate, judged as soon as TLS is up and before anything else is said: a
+// password goes only to a verified server; without one the mail goes anyway, as between mail
+// servers.
+void JudgeServer(TCrashClientSMTP& client, bool withPassword) {
   const std::string& host = client.Host();
-  if (!client.TlsActive() && EhloOffers(ehloReply, "STARTTLS") && StartTlsCommand(client))
-    Greet(client, localName);
-  if (client.TlsActive()) {
-    const TTlsPeerCheck check = client.CheckTlsPeer();
-    if (check.Trusted) {
-      Trace("SmtpTls", {host, "verified"});
-    } else {
-      Trace("SmtpTls", {host, "not verified", check.Problem});
-      if (withPassword)
-        throw ECrashSocketError("The certificate of \"" + host + "\" does not verify: " + check.Problem +
-                                ". Nothing was sent.");
-    }
+  const TTlsPeerCheck check = client.CheckTlsPeer();
+  if (check.Trusted) {
+    Trace("SmtpTls", {host, "verified"});
     return;
   }
-  if (!withPassword) return;
+  Trace("SmtpTls", {host, "not verified", check.Problem});
+  if (withPassword)
+    throw ECrashSocketError("The certificate of \"" + host + "\" does not verify: " + check.Problem +
+                            ". Nothing was sent.");
+}
+
+// The greeting, with TLS when the server offers it (or from the first byte). Without TLS a
+// password travels only in clear to a loopback or private address; otherwise the attempt ends
+// here, before it is sent.
+void GreetSecurely(TCrashClientSMTP& client, const std::string& localName, bool withPassword) {
+  if (client.TlsActive()) JudgeServer(client, withPassword);
+  const std::string ehloReply = Greet(client, localName);
+  if (!client.TlsActive() && EhloOffers(ehloReply, "STARTTLS") && StartTlsCommand(client)) {
+    JudgeServer(client, withPassword);
+    Greet(client, localName);
+  }
+  if (client.TlsActive() || !withPassword) return;
   if (!IsPrivateNetworkAddress(client.RemoteAddress()))
-    throw ECrashSocketError("\"" + host + "\" offers no TLS: the password is not sent in clear.");
-  Trace("SmtpTls", {host, "password in clear to a private address"});
+    throw ECrashSocketError("\"" + client.Host() + "\" offers no TLS: the password is not sent in clear.");
+  Trace("SmtpTls", {client.Host(), "password in clear to a private address"});
 }
 
 }  // namespace
@@ -151,7 +157,7 @@ bool SendOneMessage(const TSmtpMail& mail, const std::string& host, const std::s
     SetSmtpStatus(texts.LoggingIn);
     // EHLO whatever the credentials: only its reply tells whether the server offers STARTTLS.
     const bool withPassword = !mail.User.empty() || !mail.Password.empty();
-    SecureSession(client, localName, Greet(client, localName), withPassword);
+    GreetSecurely(client, localName, withPassword);
     client.SendCommand("RSET", {250});
     if (withPassword) {
       client.SendCommand("AUTH LOGIN", {334});
