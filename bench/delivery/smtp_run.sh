@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One crash report mailed by SMTP to one recipient against a local aiosmtpd server: the time from
-# the client's connection to the stored message (smtp_bench.py), in a Wine session of its own.
+# the client's connection until it closes after the accepted message (smtp_bench.py), in a Wine
+# session of its own.
 #   bench/delivery/smtp_run.sh [BUILD_DIR] [RUNS]     (default: build/win32, the tests' build; 5)
 # Another tree's build (an older revision, say) is measured by naming its build folder.
 set -euo pipefail
