@@ -11,7 +11,7 @@ packages=(
   xvfb x11-apps imagemagick xdotool fonts-wqy-microhei
   ffmpeg locales tzdata python3
   lighttpd
-  python3-aiosmtpd dnsmasq-base pngcheck iproute2
+  python3-aiosmtpd dnsmasq-base pngcheck iproute2 openssl
 )
 
 sudo_cmd=()

@@ -1,14 +1,17 @@
 #pragma once
 // The reporter's small socket wrapper (Windows Sockets 1.1), used by the SMTP client and the DNS
 // MX query. Every failure raises ECrashSocketError. The object owns its socket and its start of
-// the socket library: both are released when it is destroyed.
+// the socket library: both are released when it is destroyed. Once TLS has started on the
+// connection, everything sent and received goes through it.
 
 #include "crashlog/delivery/smtp_reply.h"
+#include "crashlog/delivery/tls_channel.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -35,8 +38,17 @@ class TCrashClientSocket : public TReplySource {
   // `size` -1: the bytes waiting (0 when not connected); otherwise one receive call.
   int Receive(char* buffer, int size);
 
-  void ReadAvailable(std::string& text);
-  void ReadReply(std::string& text);
+  void ReadAvailable(std::string& text, TReplyEnd end = nullptr);
+  void ReadReply(std::string& text, TReplyEnd end = nullptr);
+
+  // The TLS handshake on the connection, with the host name as the name the server's
+  // certificate must carry; from then on every byte goes through TLS.
+  void StartTls();
+  bool TlsActive() const noexcept { return tls_ != nullptr; }
+  // The server's certificate against the trusted roots and the host name (TLS only).
+  TTlsPeerCheck CheckTlsPeer() const;
+  // The address connected to, in network byte order.
+  std::uint32_t RemoteAddress() const noexcept { return remoteAddress_; }
 
   bool Connected() const noexcept { return connected_; }
   const std::string& Host() const noexcept { return host_; }
@@ -67,19 +79,29 @@ class TCrashClientSocket : public TReplySource {
   std::uintptr_t socket_;
   bool libraryStarted_ = false;
   std::string transcript_;
+  std::unique_ptr<TTlsChannel> tls_;
 };
 
 class TCrashClientSMTP : public TCrashClientSocket {
  public:
   using TCrashClientSocket::TCrashClientSocket;
 
-  // Connects and expects the greeting 220; otherwise raises with the transcript.
+  // Connects (with TLS from the first byte when ImplicitTls is set) and expects the greeting
+  // 220; otherwise raises with the transcript.
   void Connect() override;
   // Reads a reply; true when its number is one of `codes`.
   bool CheckReply(std::initializer_list<int> codes);
+  // Sends the command and returns the server's whole reply, whatever its code.
+  std::string Exchange(std::string command);
   // Sends the command (with CR LF added when missing) and checks the reply; false without
   // sending for an empty command; raises with the transcript when the reply does not match.
   bool SendCommand(std::string command, std::initializer_list<int> codes);
+
+  bool ImplicitTls = false;
+
+ private:
+  // Sends the command with CR LF, appended to the transcript; false when not all of it went.
+  bool SendLine(std::string& command);
 };
 
 }  // namespace pelloran::crashlog

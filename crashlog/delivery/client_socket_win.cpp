@@ -56,6 +56,7 @@ TCrashClientSocket::~TCrashClientSocket() {
 }
 
 void TCrashClientSocket::CloseSocket() noexcept {
+  tls_.reset();
   if (socket_ != kNoSocket) ::closesocket(AsSocket(socket_));
   socket_ = kNoSocket;
   remoteAddress_ = 0;
@@ -105,6 +106,15 @@ void TCrashClientSocket::Disconnect() {
 
 int TCrashClientSocket::SendBuffer(const char* data, std::size_t length) {
   if (!connected_) return 0;
+  if (tls_) {
+    try {
+      tls_->Send({data, length});
+    } catch (...) {
+      CloseSocket();
+      throw;
+    }
+    return static_cast<int>(length);
+  }
   const int sent = ::send(AsSocket(socket_), data, static_cast<int>(length), 0);
   if (sent == SOCKET_ERROR) {
     const int code = ::WSAGetLastError();
@@ -144,11 +154,20 @@ int TCrashClientSocket::Receive(char* buffer, int size) {
 }
 
 std::size_t TCrashClientSocket::BytesWaiting() {
+  if (tls_) {
+    try {
+      return tls_->PlainWaiting();
+    } catch (...) {
+      CloseSocket();
+      throw;
+    }
+  }
   const int waiting = Receive(nullptr, -1);
   return waiting > 0 ? static_cast<std::size_t>(waiting) : 0;
 }
 
 std::string TCrashClientSocket::ReceiveBytes(std::size_t count) {
+  if (tls_) return tls_->TakePlain(count);
   std::string bytes(count, '\0');
   const int received = Receive(bytes.data(), static_cast<int>(count));
   bytes.resize(received > 0 ? static_cast<std::size_t>(received) : 0);
@@ -159,29 +178,60 @@ std::uint32_t TCrashClientSocket::Ticks() { return ::GetTickCount(); }
 
 void TCrashClientSocket::Pause(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-void TCrashClientSocket::ReadAvailable(std::string& text) {
-  crashlog::ReadAvailable(*this, text, transcript_, Ticks() + timeout_);
+void TCrashClientSocket::ReadAvailable(std::string& text, TReplyEnd end) {
+  crashlog::ReadAvailable(*this, text, transcript_, Ticks() + timeout_, end);
 }
 
-void TCrashClientSocket::ReadReply(std::string& text) { crashlog::ReadReply(*this, text, transcript_, timeout_); }
+void TCrashClientSocket::ReadReply(std::string& text, TReplyEnd end) {
+  crashlog::ReadReply(*this, text, transcript_, timeout_, end);
+}
+
+void TCrashClientSocket::StartTls() {
+  if (!connected_) throw ECrashSocketError("Not connected.");
+  auto channel = std::make_unique<TTlsChannel>(socket_, host_, timeout_);
+  try {
+    channel->Handshake();
+  } catch (...) {
+    CloseSocket();
+    throw;
+  }
+  tls_ = std::move(channel);
+}
+
+TTlsPeerCheck TCrashClientSocket::CheckTlsPeer() const {
+  if (!tls_) return {false, "the connection is not encrypted"};
+  return tls_->CheckServerCertificate();
+}
 
 void TCrashClientSMTP::Connect() {
   TCrashClientSocket::Connect();
+  if (ImplicitTls) StartTls();
   if (!CheckReply({220})) throw ECrashSocketError(Transcript());
 }
 
 bool TCrashClientSMTP::CheckReply(std::initializer_list<int> codes) {
   std::string reply;
-  ReadReply(reply);
+  ReadReply(reply, SmtpReplyComplete);
   return ReplyMatches(reply, codes);
+}
+
+bool TCrashClientSMTP::SendLine(std::string& command) {
+  if (command.size() < 2 || command.compare(command.size() - 2, 2, "\r\n") != 0) command += "\r\n";
+  const bool allSent = SendText(command) == static_cast<long long>(command.size());
+  if (allSent) AppendTranscript(command);
+  return allSent;
+}
+
+std::string TCrashClientSMTP::Exchange(std::string command) {
+  if (!SendLine(command)) throw ECrashSocketError(Transcript());
+  std::string reply;
+  ReadReply(reply, SmtpReplyComplete);
+  return reply;
 }
 
 bool TCrashClientSMTP::SendCommand(std::string command, std::initializer_list<int> codes) {
   if (command.empty()) return false;
-  if (command.size() < 2 || command.compare(command.size() - 2, 2, "\r\n") != 0) command += "\r\n";
-  const bool allSent = SendText(command) == static_cast<long long>(command.size());
-  if (allSent) AppendTranscript(command);
-  if (!allSent || !CheckReply(codes)) throw ECrashSocketError(Transcript());
+  if (!SendLine(command) || !CheckReply(codes)) throw ECrashSocketError(Transcript());
   return true;
 }
 

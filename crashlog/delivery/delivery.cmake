@@ -1,12 +1,15 @@
 # Report delivery: the screenshot, the mail texts, the mail-client paths, SMTP and the MX lookup.
 
-# The pure part: PNG chunks, base64 and MIME texts, the DNS query and answer, SMTP replies. No
+# The pure part: PNG chunks, base64 and MIME texts, the DNS query and answer, SMTP replies and
+# session rules, TLS record framing. No
 # platform headers, so that the fuzz targets and the benchmark build it natively as well.
 set(crashlog_delivery_text_sources
   ${CMAKE_CURRENT_LIST_DIR}/png_writer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mail_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dns_message.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/smtp_reply.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/smtp_reply.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/smtp_session_rules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tls_record.cpp)
 set_property(GLOBAL PROPERTY CRASHLOG_DELIVERY_TEXT_SOURCES ${crashlog_delivery_text_sources})
 pelloran_add_library(crashlog_delivery_text
   SOURCES ${crashlog_delivery_text_sources}
@@ -16,9 +19,11 @@ pelloran_add_library(crashlog_delivery
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/screenshot_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/client_socket_win.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tls_channel_win.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tls_certificate_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/smtp_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/smtp_progress_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mail_client_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/send_report_win.cpp
   LIBS crashlog_delivery_text crashlog_dialog crashlog_threads crashlog_options crashlog_machine crashlog_diagnostics pelloran_runtime
-       wsock32 iphlpapi comctl32 gdi32 user32 advapi32)
+       wsock32 iphlpapi secur32 crypt32 comctl32 gdi32 user32 advapi32)

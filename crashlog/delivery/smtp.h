@@ -1,7 +1,9 @@
 #pragma once
 // Report mail straight over SMTP: to the configured server, or to each recipient's mail exchanger
 // found by a DNS MX query. One transmission per recipient; a failing recipient does not stop the
-// others. Failures are recorded as eeEmailSMTPError warnings, never raised.
+// others. Failures are recorded as eeEmailSMTPError warnings, never raised. The talk goes over TLS
+// whenever the server offers STARTTLS, and from the first byte on port 465; a password is sent only
+// through TLS to a server whose certificate verifies, or in clear to a loopback or private address.
 
 #include <cstdint>
 #include <string>

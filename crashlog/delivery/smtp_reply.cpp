@@ -13,7 +13,8 @@ bool Reached(std::uint32_t now, std::uint32_t deadline) { return static_cast<std
 
 }  // namespace
 
-void ReadAvailable(TReplySource& source, std::string& text, std::string& transcript, std::uint32_t deadline) {
+void ReadAvailable(TReplySource& source, std::string& text, std::string& transcript, std::uint32_t deadline,
+                   TReplyEnd end) {
   text.clear();
   std::size_t waiting = source.BytesWaiting();
   while (waiting != 0) {
@@ -22,6 +23,7 @@ void ReadAvailable(TReplySource& source, std::string& text, std::string& transcr
     const std::string piece = source.ReceiveBytes(waiting);
     text += piece;
     transcript += piece;
+    if (end && end(text)) return;
     // Wait for more until the peer has been quiet for a second.
     const std::uint32_t lastData = source.Ticks();
     for (;;) {
@@ -35,16 +37,33 @@ void ReadAvailable(TReplySource& source, std::string& text, std::string& transcr
   }
 }
 
-void ReadReply(TReplySource& source, std::string& text, std::string& transcript, std::uint32_t timeout) {
+void ReadReply(TReplySource& source, std::string& text, std::string& transcript, std::uint32_t timeout,
+               TReplyEnd end) {
   const std::uint32_t start = source.Ticks();
   const std::uint32_t deadline = start + timeout;
   for (;;) {
-    ReadAvailable(source, text, transcript, deadline);
+    ReadAvailable(source, text, transcript, deadline, end);
     if (!text.empty() || source.Ticks() - start >= timeout) break;
     source.Pause(1);
   }
   if (text.empty()) throw ECrashSocketError("Socket timeout.");
 }
+
+std::size_t SmtpReplyLength(std::string_view text) {
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t lineEnd = text.find('\n', start);
+    if (lineEnd == std::string_view::npos) break;
+    const std::string_view line = text.substr(start, lineEnd - start);
+    if (line.size() >= 3 && digit(line[0]) && digit(line[1]) && digit(line[2]) &&
+        (line.size() == 3 || line[3] == ' ' || line[3] == '\r'))
+      return lineEnd + 1;
+    start = lineEnd + 1;
+  }
+  return std::string_view::npos;
+}
+
+bool SmtpReplyComplete(std::string_view text) { return SmtpReplyLength(text) != std::string_view::npos; }
 
 int ReplyNumber(std::string_view reply) {
   std::size_t digits = 0;

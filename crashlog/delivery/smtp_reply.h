@@ -1,9 +1,10 @@
 #pragma once
 // Reading the replies of a peer (an SMTP server, a DNS server) and checking their codes, on any
 // source of bytes: the socket class is one, the tests and the fuzz target bring others. A reply
-// is what arrives until the peer has been quiet for a second. A peer cannot make the reader read
-// without end: a reply is cut off at kMaxReplyBytes and must be complete within the timeout
-// (plus the quiet second). No platform headers.
+// ends where its end rule says (an SMTP reply at its final line); without one, or from a peer
+// that never completes it, a reply is what arrives until the peer has been quiet for a second.
+// A peer cannot make the reader read without end: a reply is cut off at kMaxReplyBytes and must
+// be complete within the timeout (plus the quiet second). No platform headers.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,12 +32,25 @@ class TReplySource {
   virtual void Pause(std::uint32_t milliseconds) = 0;
 };
 
-// Collects what the peer sends until it has been quiet for kReplyQuietMs; `text` is cleared first
-// and what arrives is also appended to `transcript`. Raises ECrashSocketError when the reply grows
-// beyond kMaxReplyBytes, and "Socket timeout." when bytes still arrive at `deadline` (a tick).
-void ReadAvailable(TReplySource& source, std::string& text, std::string& transcript, std::uint32_t deadline);
+// Says whether the text read so far is a whole reply.
+using TReplyEnd = bool (*)(std::string_view text);
+
+// Collects what the peer sends until `end` (when given) says the text is whole, or else until the
+// peer has been quiet for kReplyQuietMs; `text` is cleared first and what arrives is also
+// appended to `transcript`. Raises ECrashSocketError when the reply grows beyond kMaxReplyBytes,
+// and "Socket timeout." when bytes still arrive at `deadline` (a tick).
+void ReadAvailable(TReplySource& source, std::string& text, std::string& transcript, std::uint32_t deadline,
+                   TReplyEnd end = nullptr);
 // Waits up to `timeout` ms for a reply and reads it; raises "Socket timeout." when none came.
-void ReadReply(TReplySource& source, std::string& text, std::string& transcript, std::uint32_t timeout);
+void ReadReply(TReplySource& source, std::string& text, std::string& transcript, std::uint32_t timeout,
+               TReplyEnd end = nullptr);
+
+// The length of the SMTP reply at the start of `text`, up to and including the line end of its
+// final line (a code of three digits followed by a space or by the line end); npos while no
+// final line has arrived whole.
+std::size_t SmtpReplyLength(std::string_view text);
+// The end rule of SMTP replies.
+bool SmtpReplyComplete(std::string_view text);
 
 // The decimal number at the start of a reply (of a multi-line reply, the first line's). A reply
 // without one raises EConvertError, as converting its empty digit text to a number would.

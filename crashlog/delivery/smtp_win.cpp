@@ -4,6 +4,7 @@
 #include "crashlog/delivery/dns_message.h"
 #include "crashlog/delivery/mail_text.h"
 #include "crashlog/delivery/smtp_progress.h"
+#include "crashlog/delivery/smtp_session_rules.h"
 #include "crashlog/delivery/socket_error.h"
 #include "crashlog/infra/diagnostics/error_code.h"
 #include "crashlog/infra/diagnostics/trace.h"
@@ -57,8 +58,63 @@ std::string AskDnsServer(const std::string& server, const std::string& domain) {
   const std::string query = BuildMxQuery(domain);
   if (socket.SendText(query) != static_cast<long long>(query.size())) return {};
   std::string reply;
-  socket.ReadReply(reply);
+  // One datagram is the whole answer.
+  socket.ReadReply(reply, [](std::string_view text) { return !text.empty(); });
   return ParseMxResponse({reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()});
+}
+
+// EHLO, or HELO when the server refuses EHLO; the EHLO reply ("" after HELO).
+std::string Greet(TCrashClientSMTP& client, const std::string& localName) {
+  const std::string reply = client.Exchange("EHLO " + localName);
+  const int number = ReplyNumber(reply);
+  if (number == 250) return reply;
+  if (!EhloRefused(number)) throw ECrashSocketError(client.Transcript());
+  client.SendCommand("HELO " + localName, {250});
+  return {};
+}
+
+// STARTTLS on a plain connection; false when the server refuses it (the talk goes on in plain
+// text). The plain reply must end the plain talk: bytes behind it would be taken as if they came
+// through TLS.
+bool StartTlsCommand(TCrashClientSMTP& client) {
+  const std::string reply = client.Exchange("STARTTLS");
+  if (!ReplyMatches(reply, {220})) return false;
+  if (SmtpReplyLength(reply) != reply.size() || client.BytesWaiting() != 0)
+    throw ECrashSocketError("The server sent plain text behind its STARTTLS reply.");
+  client.StartTls();
+  return true;
+}
+
+// The server's certificate, judged as soon as TLS is up and before anything else is said: a
+// password goes only to a verified server; without one the mail goes anyway, as between mail
+// servers.
+void JudgeServer(TCrashClientSMTP& client, bool withPassword) {
+  const std::string& host = client.Host();
+  const TTlsPeerCheck check = client.CheckTlsPeer();
+  if (check.Trusted) {
+    Trace("SmtpTls", {host, "verified"});
+    return;
+  }
+  Trace("SmtpTls", {host, "not verified", check.Problem});
+  if (withPassword)
+    throw ECrashSocketError("The certificate of \"" + host + "\" does not verify: " + check.Problem +
+                            ". Nothing was sent.");
+}
+
+// The greeting, with TLS when the server offers it (or from the first byte). Without TLS a
+// password travels only in clear to a loopback or private address; otherwise the attempt ends
+// here, before it is sent.
+void GreetSecurely(TCrashClientSMTP& client, const std::string& localName, bool withPassword) {
+  if (client.TlsActive()) JudgeServer(client, withPassword);
+  const std::string ehloReply = Greet(client, localName);
+  if (!client.TlsActive() && EhloOffers(ehloReply, "STARTTLS") && StartTlsCommand(client)) {
+    JudgeServer(client, withPassword);
+    Greet(client, localName);
+  }
+  if (client.TlsActive() || !withPassword) return;
+  if (!IsPrivateNetworkAddress(client.RemoteAddress()))
+    throw ECrashSocketError("\"" + client.Host() + "\" offers no TLS: the password is not sent in clear.");
+  Trace("SmtpTls", {client.Host(), "password in clear to a private address"});
 }
 
 }  // namespace
@@ -95,20 +151,20 @@ bool SendOneMessage(const TSmtpMail& mail, const std::string& host, const std::s
   try {
     SetSmtpStatus(texts.Connecting);
     TCrashClientSMTP client(host, kSmtpTimeoutMs, true, mail.Port);
+    client.ImplicitTls = mail.Port == kImplicitTlsPort;
     client.Connect();
     const std::string localName = LocalHostName();
     SetSmtpStatus(texts.LoggingIn);
-    if (!mail.User.empty() || !mail.Password.empty()) {
-      client.SendCommand("EHLO " + localName, {250});
-      client.SendCommand("RSET", {250});
+    // EHLO whatever the credentials: only its reply tells whether the server offers STARTTLS.
+    const bool withPassword = !mail.User.empty() || !mail.Password.empty();
+    GreetSecurely(client, localName, withPassword);
+    client.SendCommand("RSET", {250});
+    if (withPassword) {
       client.SendCommand("AUTH LOGIN", {334});
       // An empty name encodes to an empty command, which is not sent: this recipient then ends
       // here, without a warning.
       if (!client.SendCommand(Base64EncodeText(mail.User), {334})) return false;
       if (!client.SendCommand(Base64EncodeText(mail.Password), {235})) return false;
-    } else {
-      client.SendCommand("HELO " + localName, {250});
-      client.SendCommand("RSET", {250});
     }
     client.SendCommand("MAIL FROM:<" + mail.Sender + ">", {250});
     SetSmtpStatus(texts.Sending);

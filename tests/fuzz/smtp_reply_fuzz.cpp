@@ -1,9 +1,11 @@
 // Any bytes as what an SMTP server sends: the first byte of each piece says after how many
 // milliseconds the piece arrives (pieces of up to 64 bytes), the reply reader collects replies on
-// the test clock and checks their codes. It must end, stay within its size limit and raise only
-// its own errors.
+// the test clock and checks their codes, once to the quiet second and once to the final line of
+// each reply. It must end, stay within its size limit, raise only its own errors and read exactly
+// what was sent, in order.
 
 #include "crashlog/delivery/smtp_reply.h"
+#include "crashlog/delivery/smtp_session_rules.h"
 #include "crashlog/delivery/socket_error.h"
 #include "tests/fuzz/fuzz_checks.h"
 
@@ -51,19 +53,29 @@ class FuzzedPeer : public TReplySource {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Sixteen replies of pieces up to 64 bytes: a longer input adds only clock time to poll through.
-  if (size > 2048) return 0;
+namespace {
+
+bool ContainsUpper(std::string_view text, std::string_view word) {
+  std::string upper(text);
+  for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  return upper.find(word) != std::string::npos;
+}
+
+void ReadAll(const std::uint8_t* data, std::size_t size, TReplyEnd end) {
   FuzzedPeer peer(data, size);
-  std::string transcript;
-  for (int replies = 0; replies < 16 && !peer.Done(); ++replies) {
+  std::string transcript, replies;
+  for (int count = 0; count < 16 && !peer.Done(); ++count) {
     std::string reply;
     try {
-      ReadReply(peer, reply, transcript, 5000);
+      ReadReply(peer, reply, transcript, 5000, end);
     } catch (const ECrashSocketError&) {
       break;
     }
     FUZZ_CHECK(!reply.empty() && reply.size() <= kMaxReplyBytes);
+    replies += reply;
+    // A reply ended by its final line holds one, whole.
+    if (end && SmtpReplyComplete(reply)) FUZZ_CHECK(SmtpReplyLength(reply) <= reply.size());
+    if (EhloOffers(reply, "STARTTLS")) FUZZ_CHECK(ContainsUpper(reply, "STARTTLS"));
     try {
       const int code = ReplyNumber(reply);
       FUZZ_CHECK(code >= 0 && reply[0] >= '0' && reply[0] <= '9');
@@ -72,5 +84,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   FUZZ_CHECK(transcript.size() <= size);
+  FUZZ_CHECK(transcript.compare(0, replies.size(), replies) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Sixteen replies of pieces up to 64 bytes: a longer input adds only clock time to poll through.
+  if (size > 2048) return 0;
+  ReadAll(data, size, nullptr);
+  ReadAll(data, size, SmtpReplyComplete);
   return 0;
 }

@@ -6,6 +6,7 @@ pelloran_add_test(crashlog_delivery_text_tests
     ${CMAKE_CURRENT_LIST_DIR}/mail_text_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/dns_message_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/smtp_reply_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tls_record_test.cpp
   LIBS crashlog_delivery_text crashlog_test_child_process ZLIB::ZLIB)
 
 # The program the end-to-end tests run: it installs the reporter and fails for real, and the
@@ -27,14 +28,19 @@ set_target_properties(crashlog_mapi_standin PROPERTIES PREFIX "")
 add_executable(crashlog_mailto_standin WIN32 ${CMAKE_CURRENT_LIST_DIR}/mailto_standin.cpp)
 target_link_libraries(crashlog_mailto_standin PRIVATE pelloran_options)
 
+# Puts the TLS tests' authority into the prefix's ROOT store and takes it out again.
+add_executable(crashlog_trust_root ${CMAKE_CURRENT_LIST_DIR}/trust_root.cpp)
+target_link_libraries(crashlog_trust_root PRIVATE pelloran_options crypt32)
+
 # Debian's Python: the SMTP server (python3-aiosmtpd) is installed for it.
 find_program(PELLORAN_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 set(delivery_peer_args
   $<TARGET_FILE:crashlog_mail_crash> $<TARGET_FILE:crashlog_mapi_standin>
-  $<TARGET_FILE:crashlog_mailto_standin> ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+  $<TARGET_FILE:crashlog_mailto_standin> ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh
+  $<TARGET_FILE:crashlog_trust_root>)
 # One ctest entry per kind of peer, so that each stays well within the test timeout. The crash
 # program, the progress window and the mailto handler open windows: the display lock.
-foreach(group Smtp SmtpFailures MailClient Dns)
+foreach(group Smtp SmtpFailures SmtpTls MailClient Dns)
   string(TOLOWER ${group} suffix)
   add_test(NAME crashlog_delivery_${suffix}_tests
     COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1

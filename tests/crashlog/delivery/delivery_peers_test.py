@@ -6,20 +6,21 @@ registered as the default mail client, a mailto handler stand-in). What arrives 
 the program's .elf log entry and the screenshot; expected mail texts are built here from the rules
 of the message format.
 
-Usage: delivery_peers_test.py CRASH.exe MAPI.dll MAILTO.exe WINE-RUN.sh GROUP
-GROUP: Smtp, SmtpFailures, MailClient or Dns. The Dns group runs itself again inside private mount
+Usage: delivery_peers_test.py CRASH.exe MAPI.dll MAILTO.exe WINE-RUN.sh TRUST-ROOT.exe GROUP
+GROUP: Smtp, SmtpFailures, SmtpTls, MailClient or Dns. The Dns group runs itself again inside private mount
 and network namespaces, whose resolver file names the test's dnsmasq, with a Wine server of its
 own there (Wine creates sockets in its server process) on an overlay of the session's prefix."""
 
 import base64, contextlib, datetime, os, re, shutil, socket, subprocess, sys, tempfile
-import threading, time, unittest, urllib.parse, zlib
+import ssl, threading, time, unittest, urllib.parse, zlib
 
-CRASH, MAPI_DLL, MAILTO_EXE, WINE_RUN = (os.path.abspath(a) for a in sys.argv[1:5])
-GROUP = sys.argv[5]
-IN_NAMESPACE = len(sys.argv) > 6 and sys.argv[6] == "--in-namespace"
+CRASH, MAPI_DLL, MAILTO_EXE, WINE_RUN, TRUST_ROOT = (os.path.abspath(a) for a in sys.argv[1:6])
+GROUP = sys.argv[6]
+IN_NAMESPACE = len(sys.argv) > 7 and sys.argv[7] == "--in-namespace"
 BOUNDARY = "=_xcjvnxkbhvfkxzhfdbvzldjhfv"
 LOG_NAME = os.path.splitext(os.path.basename(CRASH))[0] + ".elf"
 LOG_FILE = os.path.splitext(CRASH)[0] + ".elf"
+TRACE_FILE = os.path.splitext(CRASH)[0] + ".log"
 # One entry of the .elf log: the report text, its end (three more line ends) and a line end.
 ENTRY = re.compile(rb"(?:\A|(?<=\r\n))(CrashLog .*?)\r\n\r\n\r\n\r\n\r\n", re.S)
 DOTTED_BODY = ".starts with a dot\r\n.\r\n..two dots\r\nend"
@@ -39,11 +40,15 @@ def escaped(text):
     return text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n")
 
 
-def run_crash(timeout=240, env=None, exit_code=0, **options):
-    """Runs the crash program with its options; its output lines as a dict, its log's entries."""
-    if os.path.exists(LOG_FILE):
-        os.remove(LOG_FILE)
+def run_crash(timeout=240, env=None, exit_code=0, trace=False, **options):
+    """Runs the crash program with its options; its output lines as a dict, its log's entries.
+    With trace, the reporter's trace is saved and returned as "_trace"."""
+    for name in (LOG_FILE, TRACE_FILE):
+        if os.path.exists(name):
+            os.remove(name)
     args = [WINE_RUN, CRASH] + ["%s=%s" % (k, escaped(str(v))) for k, v in options.items()]
+    if trace:
+        args.append("DEBUG+SAVE")
     result = subprocess.run(args, env=dict(os.environ, **(env or {})), stdin=subprocess.DEVNULL,
                             capture_output=True, timeout=timeout, cwd=os.path.dirname(CRASH))
     out = result.stdout.decode("gbk", "replace").replace("\r\n", "\n")
@@ -59,6 +64,9 @@ def run_crash(timeout=240, env=None, exit_code=0, **options):
             log = f.read()
     entries = ENTRY.findall(log)
     values["_log"] = log.decode("latin-1")
+    if trace and os.path.exists(TRACE_FILE):
+        with open(TRACE_FILE, "rb") as f:
+            values["_trace"] = f.read().decode("latin-1")
     if "action" not in options:
         # The report was logged once, and the program carried on or ended as the pipeline says.
         assert len(entries) == 1, out + "\n%d log entries" % len(entries)
@@ -66,6 +74,11 @@ def run_crash(timeout=240, env=None, exit_code=0, **options):
         if exit_code == 0:
             assert values.get("errors") == "1", out
     return values
+
+
+def tls_trace(out):
+    """The TLS lines of the reporter's trace."""
+    return re.findall(r"SmtpTls\(.*\)", out.get("_trace", ""))
 
 
 def report_of(out):
@@ -156,24 +169,34 @@ class Recorder:
         self.messages = []
 
     async def handle_DATA(self, server, session, envelope):
+        tls = server.transport.get_extra_info("ssl_object")
         self.messages.append({"from": envelope.mail_from, "to": list(envelope.rcpt_tos),
                               "content": envelope.original_content, "ehlo": session.extended_smtp,
-                              "login": getattr(session, "pelloran_login", None)})
+                              "login": getattr(session, "pelloran_login", None),
+                              "tls": tls.version() if tls else None})
         return "250 OK"
 
 
 @contextlib.contextmanager
-def aiosmtpd_server(login=None):
+def aiosmtpd_server(login=None, starttls=None, implicit_tls=None, port=None, address="127.0.0.1"):
+    """starttls: an SSL context for STARTTLS, then required for mail and login; implicit_tls: an
+    SSL context for TLS from the first byte."""
     from aiosmtpd.controller import Controller
     from aiosmtpd.smtp import AuthResult
-    recorder, port = Recorder(), free_port()
+    recorder, port = Recorder(), port or free_port()
+    recorder.logins = []
     kwargs = {}
     if login:
         def authenticate(server, session, envelope, mechanism, data):
             session.pelloran_login = (mechanism, data.login.decode(), data.password.decode())
+            recorder.logins.append(session.pelloran_login)
             return AuthResult(success=(data.login.decode(), data.password.decode()) == login)
-        kwargs = dict(auth_required=True, auth_require_tls=False, authenticator=authenticate)
-    controller = Controller(recorder, hostname="127.0.0.1", port=port, **kwargs)
+        kwargs = dict(auth_required=True, auth_require_tls=bool(starttls), authenticator=authenticate)
+    if starttls:
+        kwargs.update(tls_context=starttls, require_starttls=True)
+    if implicit_tls:
+        kwargs.update(ssl_context=implicit_tls)
+    controller = Controller(recorder, hostname=address, port=port, **kwargs)
     controller.start()
     try:
         yield recorder, port
@@ -182,10 +205,11 @@ def aiosmtpd_server(login=None):
 
 
 @contextlib.contextmanager
-def scripted_server(conversations):
+def scripted_server(conversations, port=0):
     """A raw TCP server; each accepted connection is handed to the next function of the list."""
     listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
     listener.listen(8)
     port, stop, received = listener.getsockname()[1], threading.Event(), []
 
@@ -221,12 +245,17 @@ def read_line(connection):
     return line
 
 
-def plain_smtp(connection, received, stop):
-    """A minimal well-behaved server that keeps the DATA text as sent."""
+def plain_smtp(connection, received, stop, replies=None):
+    """A minimal well-behaved server that keeps the DATA text as sent; `replies` gives other
+    replies to commands by their first word, and records those commands."""
     connection.sendall(b"220 scripted\r\n")
     while True:
         line = read_line(connection)
-        if line.upper().startswith(b"DATA"):
+        word = line.split(b" ")[0].strip().upper()
+        if replies and word in replies:
+            received.append(word)
+            connection.sendall(replies[word])
+        elif line.upper().startswith(b"DATA"):
             connection.sendall(b"354 go\r\n")
             data = b""
             while not data.endswith(b"\r\n.\r\n"):
@@ -298,15 +327,17 @@ class Smtp(SmtpCase):
         width, height = map(int, out["screen"].split("x"))
         check_png(self, png, width, height)
         for message, recipient in zip(server.messages, ["first@a.test", "second@b.test"]):
-            self.assertFalse(message["ehlo"])  # HELO without a login
+            self.assertTrue(message["ehlo"])  # EHLO without a login too
             self.assertEqual(message["from"], "crash@pelloran.test")
             self.check_message(message, recipient, DOTTED_BODY, [(LOG_NAME, log_copy), ("Screenshot.png", png)])
 
     def test_login_and_the_report_in_the_body(self):
         server, port = self.login, self.login_port
         out = run_crash(mode=2, port=port, to="dev@c.test", user="reporter", password="s3cret", inline=1,
-                        progress=1)
+                        progress=1, trace=True)
         self.assertEqual(out["code"], "eeNone", out["_all"])
+        # A server without TLS on a loopback address gets the password in clear, and the trace says so.
+        self.assertEqual(tls_trace(out), ["SmtpTls('127.0.0.1', 'password in clear to a private address')"])
         # The progress window's label: Texts[54], the recipient's number, Texts[58]; the window is
         # closed at the end.
         self.assertEqual((out["label"], out["window_left"]), ("Message 1/1: Sending message...", "0"))
@@ -373,6 +404,163 @@ class SmtpFailures(SmtpCase):
         out = run_crash(mode=2, port=port, to="a@e.test", progress=1, retries=0)
         self.failed(out, "[SMTP] Connection error:")
         self.assertIn("box=Error.|[SMTP] Connection error:", out["_all"])
+
+
+# --- SMTP over TLS --------------------------------------------------------------------------
+
+def openssl(*args, cwd):
+    subprocess.run(["openssl"] + list(args), cwd=cwd, check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+def make_authority(folder, name):
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".pem",
+            "-days", "2", "-subj", "/CN=Pelloran test authority " + name,
+            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
+            cwd=folder)
+    openssl("x509", "-in", name + ".pem", "-outform", "DER", "-out", name + ".der", cwd=folder)
+
+
+def make_server_certificate(folder, name, authority, dns_name):
+    """A server certificate for dns_name signed by the authority; its server-side SSL context."""
+    with open(os.path.join(folder, name + ".ext"), "w") as f:
+        f.write("subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n" % dns_name)
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
+            "-subj", "/CN=" + dns_name, cwd=folder)
+    openssl("x509", "-req", "-in", name + ".csr", "-CA", authority + ".pem", "-CAkey", authority + ".key",
+            "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out", name + ".pem", cwd=folder)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key"))
+    return context
+
+
+def trust_root(action, der):
+    subprocess.run([WINE_RUN, TRUST_ROOT, action, windows_path(der)], check=True, stdin=subprocess.DEVNULL,
+                   capture_output=True, timeout=120)
+
+
+@contextlib.contextmanager
+def implicit_tls_port():
+    """Port 465 on 127.0.0.1 (implicit TLS is chosen by the port number): waits while another
+    run holds it."""
+    deadline = time.time() + 120
+    while True:
+        with socket.socket() as probe:
+            probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                probe.bind(("127.0.0.1", 465))
+                break
+            except PermissionError:
+                raise unittest.SkipTest("port 465 needs root")
+            except OSError:
+                if time.time() > deadline:
+                    raise
+        time.sleep(1)
+    yield 465
+
+
+class SmtpTls(SmtpCase):
+    """Servers that require STARTTLS before mail and login, with certificates made here: one from
+    an authority put into the prefix's ROOT store, one from an authority nobody trusts, one for
+    another host name; the client names the server "localhost"."""
+    LOGIN = ("reporter", "s3cret")
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="pelloran-tls-")
+        make_authority(cls.folder, "trusted")
+        make_authority(cls.folder, "stranger")
+        cls.good = make_server_certificate(cls.folder, "good", "trusted", "localhost")
+        cls.untrusted = make_server_certificate(cls.folder, "untrusted", "stranger", "localhost")
+        cls.other_name = make_server_certificate(cls.folder, "other", "trusted", "mail.elsewhere.test")
+        trust_root("add", os.path.join(cls.folder, "trusted.der"))
+
+    @classmethod
+    def tearDownClass(cls):
+        trust_root("remove", os.path.join(cls.folder, "trusted.der"))
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def crash_with_login(self, port, **options):
+        return run_crash(mode=2, host="localhost", port=port, to="dev@c.test", user=self.LOGIN[0],
+                         password=self.LOGIN[1], inline=1, trace=True, **options)
+
+    def delivered_over_tls(self, server, out, login=True):
+        self.assertEqual(out["code"], "eeNone", out["_all"])
+        self.assertEqual(len(server.messages), 1, out["_all"])
+        message = server.messages[0]
+        self.assertIsNotNone(message["tls"])
+        self.assertTrue(message["ehlo"])
+        if login:
+            self.assertEqual(message["login"], ("LOGIN",) + self.LOGIN)
+        self.check_message(message, "dev@c.test", "Body\r\n\r\n\r\n" + report_of(out), [])
+
+    def refused(self, server, out, problem):
+        self.assertEqual(out["code"], "eeEmailSMTPError", out["_all"])
+        self.assertEqual(out["message"], '[SMTP] The certificate of "localhost" does not verify: %s. '
+                                         "Nothing was sent." % problem)
+        self.assertEqual((server.messages, server.logins), ([], []))  # no password, no mail
+        self.assertEqual(tls_trace(out), ["SmtpTls('localhost', 'not verified', '%s')" % problem])
+
+    def test_starttls_to_a_trusted_server_then_login_and_mail(self):
+        with aiosmtpd_server(login=self.LOGIN, starttls=self.good) as (server, port):
+            out = self.crash_with_login(port)
+        self.delivered_over_tls(server, out)
+        self.assertEqual(tls_trace(out), ["SmtpTls('localhost', 'verified')"])
+
+    def test_untrusted_authority_gets_nothing(self):
+        with aiosmtpd_server(login=self.LOGIN, starttls=self.untrusted) as (server, port):
+            out = self.crash_with_login(port)
+        self.refused(server, out, "its authority is not trusted")
+
+    def test_wrong_host_name_gets_nothing(self):
+        with aiosmtpd_server(login=self.LOGIN, starttls=self.other_name) as (server, port):
+            out = self.crash_with_login(port)
+        self.assertTrue(out["message"].startswith('[SMTP] The certificate of "localhost" does not verify: '),
+                        out["_all"])
+        self.assertNotIn("authority", out["message"])
+        self.assertEqual((server.messages, server.logins), ([], []))
+
+    def test_without_a_login_an_unverified_server_still_gets_the_mail_over_tls(self):
+        with aiosmtpd_server(starttls=self.untrusted) as (server, port):
+            out = run_crash(mode=2, host="localhost", port=port, to="dev@c.test", inline=1, trace=True)
+        self.delivered_over_tls(server, out, login=False)
+        self.assertEqual(tls_trace(out), ["SmtpTls('localhost', 'not verified', 'its authority is not trusted')"])
+
+    def test_port_465_speaks_tls_from_the_first_byte(self):
+        with implicit_tls_port() as port, aiosmtpd_server(login=self.LOGIN, implicit_tls=self.good,
+                                                          port=port) as (server, _):
+            out = self.crash_with_login(port)
+        self.delivered_over_tls(server, out)
+        self.assertEqual(tls_trace(out), ["SmtpTls('localhost', 'verified')"])
+
+    def test_starttls_refused_goes_on_in_plain_text_without_a_login(self):
+        def refusing(connection, received, stop):
+            plain_smtp(connection, received, stop, {b"EHLO": b"250-scripted\r\n250 STARTTLS\r\n",
+                                                    b"STARTTLS": b"454 TLS not available\r\n"})
+        with scripted_server([refusing]) as (port, received):
+            out = run_crash(mode=2, port=port, to="x@d.test", inline=1)
+        self.assertEqual(out["code"], "eeNone", out["_all"])
+        self.assertEqual(received[:2], [b"EHLO", b"STARTTLS"])
+        self.assertTrue(received[2].endswith(b"\r\n.\r\n"))
+
+    def test_plain_text_behind_the_starttls_reply_ends_the_attempt(self):
+        # Text injected behind "220" would otherwise be read as the first reply through TLS.
+        def injecting(connection, received, stop):
+            plain_smtp(connection, received, stop, {b"EHLO": b"250-scripted\r\n250 STARTTLS\r\n",
+                                                    b"STARTTLS": b"220 go ahead\r\n250 injected\r\n"})
+        with scripted_server([injecting]) as (port, received):
+            out = run_crash(mode=2, port=port, to="x@d.test", retries=0)
+        self.assertEqual((out["code"], out["message"]),
+                         ("eeEmailSMTPError", "[SMTP] The server sent plain text behind its STARTTLS reply."),
+                         out["_all"])
+        self.assertEqual(received, [b"EHLO", b"STARTTLS"])
+
+    def test_plain_server_on_the_tls_port_is_told_apart(self):
+        with implicit_tls_port() as port, scripted_server([plain_smtp], port=port) as (_, received):
+            out = run_crash(mode=2, host="localhost", port=port, to="dev@c.test", retries=0)
+        self.assertEqual((out["code"], out["message"]), ("eeEmailSMTPError", "[SMTP] The server did not answer in TLS."),
+                         out["_all"])
+        self.assertEqual(received, [])
 
 
 # --- mail client ----------------------------------------------------------------------------
@@ -537,6 +725,8 @@ class MailClient(unittest.TestCase):
 
 # --- DNS ------------------------------------------------------------------------------------
 
+# A benchmarking network's address: not private, so no password goes there in clear.
+PUBLIC_ADDRESS = "198.18.0.1"
 DNSMASQ_CONFIG = """no-resolv
 no-hosts
 local=/test/
@@ -558,7 +748,7 @@ class Dns(unittest.TestCase):
         if os.geteuid() != 0:
             unshare[1:1] = ["--user", "--map-root-user"]
         result = subprocess.run(unshare + ["--", sys.executable, os.path.abspath(__file__), CRASH, MAPI_DLL,
-                                           MAILTO_EXE, WINE_RUN, "DnsInNamespace", "--in-namespace"],
+                                           MAILTO_EXE, WINE_RUN, TRUST_ROOT, "DnsInNamespace", "--in-namespace"],
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=280)
         sys.stderr.write(result.stderr)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
@@ -570,6 +760,8 @@ class DnsInNamespace(SmtpCase):
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="pelloran-dns-")
         subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        # An address that is neither loopback nor private, on this namespace's own loopback.
+        subprocess.run(["ip", "addr", "add", PUBLIC_ADDRESS + "/32", "dev", "lo"], check=True)
         cls.resolver = os.path.join(cls.root, "resolv.conf")
         cls.name_servers("127.0.0.9", "127.0.0.1")  # a server that does not answer, then dnsmasq
         subprocess.run(["mount", "--bind", cls.resolver, "/etc/resolv.conf"], check=True)
@@ -621,6 +813,15 @@ class DnsInNamespace(SmtpCase):
                             exit_code=1)
         self.assertEqual(len(server.messages), 1)
         self.check_message(server.messages[0], "boss@mx.test", "Body\r\n\r\n\r\n" + report_of(out), [])
+
+    def test_no_password_in_clear_to_a_public_address(self):
+        with aiosmtpd_server(login=("reporter", "s3cret"), address=PUBLIC_ADDRESS) as (server, port):
+            out = run_crash(mode=2, host=PUBLIC_ADDRESS, port=port, to="a@e.test", user="reporter",
+                            password="s3cret", retries=0)
+        self.assertEqual((out["code"], out["message"]),
+                         ("eeEmailSMTPError", '[SMTP] "%s" offers no TLS: the password is not sent in clear.'
+                          % PUBLIC_ADDRESS), out["_all"])
+        self.assertEqual((server.messages, server.logins), ([], []))
 
     def test_no_exchanger_ends_the_delivery(self):
         # dnsmasq alone: the server that does not answer costs its whole timeout.

@@ -66,6 +66,45 @@ TEST(SmtpReply, TwoLinesWithinTheQuietSecondAreOneReply) {
   EXPECT_EQ(transcript, "Connected\r\n250-mail.example.org\r\n250 AUTH LOGIN\r\n354 go ahead\r\n");
 }
 
+TEST(SmtpReply, AReplyEndsAtItsFinalLine) {
+  ScriptedPeer peer;
+  peer.At(5, "250-mail.example.org\r\n250-STAR");
+  peer.At(40, "TTLS\r\n250 AUTH LOGIN\r\n");
+  peer.At(3000, "354 go ahead\r\n");
+  std::string reply, transcript;
+  ReadReply(peer, reply, transcript, 30000, SmtpReplyComplete);
+  EXPECT_EQ(reply, "250-mail.example.org\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n");
+  EXPECT_EQ(peer.Now(), 40u);  // at once, not after a quiet second
+  ReadReply(peer, reply, transcript, 30000, SmtpReplyComplete);
+  EXPECT_EQ(reply, "354 go ahead\r\n");
+  EXPECT_EQ(peer.Now(), 3000u);
+
+  // A final line whose line end has not come yet is not the end; a server that never sends a
+  // final line is still read to its quiet second.
+  ScriptedPeer slow;
+  slow.At(0, "220 ready");
+  slow.At(500, "\r\n");
+  ReadReply(slow, reply, transcript, 30000, SmtpReplyComplete);
+  EXPECT_EQ(reply, "220 ready\r\n");
+  EXPECT_EQ(slow.Now(), 500u);
+  ScriptedPeer chatty;
+  chatty.At(0, "hello there\r\n");
+  ReadReply(chatty, reply, transcript, 30000, SmtpReplyComplete);
+  EXPECT_EQ(reply, "hello there\r\n");
+  EXPECT_GT(chatty.Now(), kReplyQuietMs);
+}
+
+TEST(SmtpReply, WhereTheFinalLineEnds) {
+  EXPECT_EQ(SmtpReplyLength("250 ok\r\n"), 8u);
+  EXPECT_EQ(SmtpReplyLength("250\r\n"), 5u);
+  EXPECT_EQ(SmtpReplyLength("250-a\r\n250 b\r\n220 next\r\n"), 14u);
+  EXPECT_EQ(SmtpReplyLength("250-a\r\n"), std::string_view::npos);
+  EXPECT_EQ(SmtpReplyLength("250 no line end"), std::string_view::npos);
+  EXPECT_EQ(SmtpReplyLength("25 short\r\n"), std::string_view::npos);
+  EXPECT_EQ(SmtpReplyLength("2500 long\r\n"), std::string_view::npos);
+  EXPECT_EQ(SmtpReplyLength("text 250 x\r\n"), std::string_view::npos);
+}
+
 TEST(SmtpReply, NothingWithinTheTimeout) {
   ScriptedPeer peer;
   peer.At(40000, "220 late\r\n");
