@@ -1,6 +1,6 @@
 # Tests of the report text and the error log. crashlog_log_writer writes logs from another process.
 pelloran_add_test(crashlog_report_text_tests
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/report_text_test.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/report_text_test.cpp ${CMAKE_CURRENT_LIST_DIR}/call_stack_text_test.cpp
   LIBS crashlog_report)
 
 add_executable(crashlog_log_writer ${CMAKE_CURRENT_LIST_DIR}/log_writer_child.cpp)
