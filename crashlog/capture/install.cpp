@@ -4,6 +4,7 @@
 
 #include "crashlog/capture/flow_state.h"
 #include "crashlog/capture/freeze.h"
+#include "crashlog/capture/log_file_pending.h"
 #include "crashlog/capture/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
 #include "crashlog/capture/threads.h"
@@ -19,6 +20,7 @@
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "crashlog/infra/hooks/hook.h"
+#include "crashlog/infra/options/options.h"
 #include "crashlog/infra/options/options_channel.h"
 #include "crashlog/machine/machine.h"
 
@@ -93,6 +95,9 @@ bool InstallReporter() {
   InstallThreadHooks();
   HookFrameworkHandlers();
   StartFreezeDetection();
+  // Reports that an earlier run could not write to the log.
+  if (const TCrashModuleOptionsEx* own = FindCurrentCrashLogOptions(); own != nullptr && own->SaveLog())
+    MovePendingReportsToLog(own->OutputLogFile(), own->MaxLoggedErrors());
   TraceLeave("InstallReporter", {true});
   return true;
 }
