@@ -31,13 +31,14 @@ namespace {
 // A real handle of the main thread, for the freeze watcher to stop and read it.
 ScopedKernelHandle mainThread;
 
-// The watcher reports a freeze as an EFrozenApplication raised where the main thread stands.
-void ReportFreeze(const EFrozenApplication& error, const CONTEXT& context, std::uintptr_t stackEnd) {
+// The watcher reports a freeze as an EFrozenApplication raised where the main thread stood, from
+// the copy of its stack taken then.
+void ReportFreeze(const EFrozenApplication& error, const TFrozenThreadSnapshot& snapshot) {
   TRaisedException raised;
   raised.Raw = TExceptionObject::Of(error);
   raised.Info = raised.Raw.Describe();
-  ExceptNotify(raised, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(context.Eip)), false, stackEnd,
-               context.Esp, &context);
+  ExceptNotify(raised, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(snapshot.Context.Eip)), false,
+               snapshot.StackEnd, snapshot.StackStart, &snapshot.Context, snapshot.StackOrigin);
 }
 
 void StartFreezeDetection() {
