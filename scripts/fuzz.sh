@@ -64,6 +64,12 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   for f in "$build"/replay/*.cmake; do targets+=("$(basename "$f" .cmake)"); done
 fi
+for target in "${targets[@]}"; do
+  if [ ! -x "$fast/fuzz_$target" ]; then
+    echo "fuzz.sh: no fuzz target named $target (known: $(cd "$build/replay" && ls *.cmake | sed 's/\.cmake$//' | tr '\n' ' '))" >&2
+    exit 2
+  fi
+done
 
 executed() {  # executions logged so far for a target
   grep -o 'stat::number_of_executed_units: [0-9]*' "$campaign/$1/log" 2>/dev/null | awk '{s += $2} END {print s + 0}'
@@ -74,25 +80,36 @@ run_one() {
   mkdir -p "$dir/corpus" "$dir/findings"
   local inputs=("$dir/corpus" "$root/tests/fuzz/corpus/$target")
   [ -d "$root/tests/fuzz/regressions/$target" ] && inputs+=("$root/tests/fuzz/regressions/$target")
-  local start=$SECONDS left
+  local start=$SECONDS left failed=0
   # A campaign continues where the last one stopped, up to RUNS executions in all (the corpus
   # replay at each start counts). A finding ends the target's run (its input is in findings/):
   # fix it and run again. A run stopped by a signal from outside is started again.
   for attempt in 1 2 3 4 5 6 7 8 9 10; do
     left=$((runs - $(executed "$target")))
     [ "$left" -gt 0 ] || break
+    local status=0
     nice "$fast/fuzz_$target" -runs="$left" -max_total_time="$seconds_limit" -print_final_stats=1 \
-      -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || true
-    tail -n 8 "$dir/log" | grep -q 'run interrupted' || break
+      -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || status=$?
+    if tail -n 8 "$dir/log" | grep -q 'run interrupted'; then continue; fi
+    if [ "$status" -ne 0 ]; then
+      echo "$target: the fuzzer failed (exit status $status), see $dir/log and $dir/findings/" >&2
+      failed=1
+    fi
+    break
   done
   echo $(($(cat "$dir/seconds" 2>/dev/null || echo 0) + SECONDS - start)) >"$dir/seconds"
   # What the campaign kept, through AddressSanitizer: a failing input is a finding too.
-  nice "$build/fuzz_$target" -runs=0 -artifact_prefix="$dir/findings/asan-" "$dir/corpus" >"$dir/asan-replay.log" 2>&1 ||
+  if ! nice "$build/fuzz_$target" -runs=0 -artifact_prefix="$dir/findings/asan-" "$dir/corpus" >"$dir/asan-replay.log" 2>&1; then
     echo "$target: the AddressSanitizer replay failed, see $dir/asan-replay.log" >&2
+    failed=1
+  fi
+  return "$failed"
 }
 export -f run_one executed
 export build fast campaign root runs seconds_limit
-printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}'
+# A target that failed still lets the others run and the summary print; the script then fails.
+status=0
+printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}' || status=1
 
 printf '%-16s %12s %8s %8s %10s %9s %8s\n' target executions cov ft corpus findings seconds
 for target in "${targets[@]}"; do
@@ -106,3 +123,4 @@ for target in "${targets[@]}"; do
   findings=$(find "$dir/findings" -type f | wc -l)
   printf '%-16s %12s %8s %8s %10s %9s %8s\n' "$target" "$execs" "${cov:-?}" "${ft:-?}" "$corpus" "$findings" "$(cat "$dir/seconds")"
 done
+exit "$status"

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "crashlog/infra/debuginfo/debug_info_format.h"
@@ -82,14 +83,16 @@ crashlog::TBuildTime BuildTimeOf(const TPeImage& image) {
   return time;
 }
 
-// Every described range must decode to what DWARF gave it; a writer fault must never ship.
+// Every described range must decode to what DWARF gave it, through the same unit index the
+// reporter looks addresses up with; a writer fault must never ship.
 void CheckDecoding(const TBuiltModel& built, const std::vector<std::uint8_t>& debugInfo, std::uint16_t version) {
   const std::uint64_t base = 0x10000000;  // any image base: lookups work on offsets
   const auto codeBase = base + crashlog::kCodeSectionRva;
+  const auto index = crashlog::TDebugUnitIndex::Build(debugInfo, version);
   std::size_t failures = 0;
   for (const auto& e : built.Expected) {
     for (std::uint64_t offset : {std::uint64_t{e.Begin}, std::uint64_t{e.End} - 1}) {
-      const auto found = crashlog::FindDebugLocation(debugInfo, version, base, codeBase + offset);
+      const auto found = index.Find(debugInfo, version, base, codeBase + offset);
       const crashlog::TDebugProcedure none;
       const auto& proc = e.Procedure == crashlog::kNoProcedure ? none : built.Model.Procedures[e.Procedure];
       if (found && found->UnitName == e.UnitName && found->Line == e.Line && found->ClassName == proc.ClassName &&
@@ -103,11 +106,17 @@ void CheckDecoding(const TBuiltModel& built, const std::vector<std::uint8_t>& de
                   << ", expected " << e.UnitName << ":" << e.Line << " " << proc.ClassName << "." << proc.Name << "\n";
     }
   }
-  std::map<std::string, std::uint32_t> firstOffset;
-  for (const auto& n : built.Model.Names) firstOffset.emplace(n.FullName, n.CodeOffset);
-  for (const auto& [name, offset] : firstOffset) {
-    const auto found = crashlog::FindNameTableOffset(debugInfo, version, name);
-    if ((!found || *found != offset) && ++failures <= 10) std::cerr << "pelloran-eldata: name " << name << " not found\n";
+  // A name lookup gives the first entry of that name: read the table once and compare the first
+  // offset of every name with what was meant.
+  std::unordered_map<std::string, std::uint32_t> meant, stored;
+  for (const auto& n : built.Model.Names) meant.emplace(n.FullName, n.CodeOffset);
+  const auto table = crashlog::ReadNameTable(debugInfo, version);
+  if (!table) throw std::runtime_error("the written name table does not read back");
+  for (const auto& entry : *table) stored.emplace(entry.FullName, entry.CodeOffset);
+  for (const auto& [name, offset] : meant) {
+    const auto it = stored.find(name);
+    if ((it == stored.end() || it->second != offset) && ++failures <= 10)
+      std::cerr << "pelloran-eldata: name " << name << " not found\n";
   }
   if (failures) throw std::runtime_error(std::to_string(failures) + " ranges or names do not decode as written");
 }

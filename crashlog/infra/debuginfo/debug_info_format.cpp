@@ -237,26 +237,51 @@ std::optional<TDebugLocation> TDebugUnitIndex::Find(std::span<const std::uint8_t
   return std::nullopt;
 }
 
-std::optional<std::uint32_t> FindNameTableOffset(std::span<const std::uint8_t> debugData,
-                                                 std::uint16_t dataVersion, std::string_view fullName) {
-  if (dataVersion < kNameTableVersion) return std::nullopt;
+namespace {
+
+// Calls `visit(name, offset, size)` for each entry, the name still scrambled, until it returns
+// true. False when the table is damaged before that.
+template <class Visit>
+bool VisitNameTable(std::span<const std::uint8_t> debugData, std::uint16_t dataVersion, Visit&& visit) {
+  if (dataVersion < kNameTableVersion) return false;
   TByteReader reader(debugData);
   std::uint32_t size = 0;
   std::span<const std::uint8_t> table;
-  if (!reader.ReadU32(size) || !reader.ReadBytes(size, table)) return std::nullopt;
+  if (!reader.ReadU32(size) || !reader.ReadBytes(size, table)) return false;
   TByteReader entries(table);
   while (entries.Remaining() > 0) {
     std::span<const std::uint8_t> name;
-    std::uint32_t offset = 0, unused = 0;
-    if (!ReadScrambledView(entries, name) || !entries.ReadU32(offset) || !entries.ReadU32(unused))
-      return std::nullopt;
-    if (name.size() != fullName.size()) continue;
-    bool equal = true;
-    for (std::size_t i = 0; i < name.size() && equal; ++i)
-      equal = static_cast<char>(name[i] ^ kDebugNameKey) == fullName[i];
-    if (equal) return offset;
+    std::uint32_t offset = 0, entrySize = 0;
+    if (!ReadScrambledView(entries, name) || !entries.ReadU32(offset) || !entries.ReadU32(entrySize)) return false;
+    if (visit(name, offset, entrySize)) return true;
   }
-  return std::nullopt;
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<TNameTableEntry>> ReadNameTable(std::span<const std::uint8_t> debugData,
+                                                          std::uint16_t dataVersion) {
+  std::vector<TNameTableEntry> table;
+  const bool whole = VisitNameTable(debugData, dataVersion, [&](auto name, std::uint32_t offset, std::uint32_t size) {
+    table.push_back({Unscramble(name), offset, size});
+    return false;
+  });
+  if (!whole) return std::nullopt;
+  return table;
+}
+
+std::optional<std::uint32_t> FindNameTableOffset(std::span<const std::uint8_t> debugData,
+                                                 std::uint16_t dataVersion, std::string_view fullName) {
+  std::optional<std::uint32_t> found;
+  VisitNameTable(debugData, dataVersion, [&](std::span<const std::uint8_t> name, std::uint32_t offset, std::uint32_t) {
+    if (name.size() != fullName.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+      if (static_cast<char>(name[i] ^ kDebugNameKey) != fullName[i]) return false;
+    found = offset;
+    return true;
+  });
+  return found;
 }
 
 }  // namespace pelloran::crashlog

@@ -99,7 +99,19 @@ class TDebugUnitIndex {
   bool sortedAndDisjoint_ = true;  // then a binary search finds the one unit holding an address
 };
 
-// Code offset of the NameTable entry whose name equals `fullName` exactly, or nothing.
+// One NameTable entry as stored (name unscrambled).
+struct TNameTableEntry {
+  std::string FullName;
+  std::uint32_t CodeOffset = 0;
+  std::uint32_t Size = 0;
+};
+
+// Every NameTable entry in stream order; nothing when the table is damaged (the lookups below then
+// find nothing either).
+std::optional<std::vector<TNameTableEntry>> ReadNameTable(std::span<const std::uint8_t> debugData,
+                                                          std::uint16_t dataVersion);
+
+// Code offset of the first NameTable entry whose name equals `fullName` exactly, or nothing.
 std::optional<std::uint32_t> FindNameTableOffset(std::span<const std::uint8_t> debugData,
                                                  std::uint16_t dataVersion, std::string_view fullName);
 

@@ -298,6 +298,20 @@ TEST(NameTable, FindsExactNamesOnly) {
   EXPECT_EQ(FindNameTableOffset(data.bytes, 454, "Unit1.Baz"), 0x200u);  // the first of equal names
   EXPECT_FALSE(FindNameTableOffset(data.bytes, 454, "unit1.baz"));
   EXPECT_FALSE(FindNameTableOffset(data.bytes, 454, "Unit1.TFoo"));
+
+  // The whole table in stream order, as the build tool checks what it wrote.
+  const auto entries = ReadNameTable(data.bytes, 454);
+  ASSERT_TRUE(entries);
+  ASSERT_EQ(entries->size(), 3u);
+  EXPECT_EQ((*entries)[0].FullName, "Unit1.TFoo.Bar");
+  EXPECT_EQ((*entries)[2].CodeOffset, 0x300u);
+  EXPECT_EQ((*entries)[2].Size, 4u);
+  const std::vector<std::uint8_t> cut(data.bytes.begin(), data.bytes.end() - 6);  // inside the last entry
+  TImage cutTable;
+  cutTable.U32(static_cast<std::uint32_t>(table.bytes.size() - 2)).Bytes({table.bytes.begin(), table.bytes.end() - 2});
+  EXPECT_FALSE(ReadNameTable(cutTable.bytes, 454));
+  EXPECT_FALSE(ReadNameTable(cut, 454));
+  EXPECT_FALSE(ReadNameTable(data.bytes, 404));
 }
 
 TEST(UnitNames, ExtensionOnlyWhenTheNameHasNone) {
