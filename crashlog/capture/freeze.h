@@ -1,12 +1,19 @@
 #pragma once
 // Freeze detection: a watcher thread sends the program's main window an empty message every
 // 50 ms; when it has not answered for FreezeTimeout seconds in a row, the watcher stops the main
-// thread, takes its registers and reports an EFrozenApplication at the instruction it was
-// executing, through the normal report pipeline. The main thread stays stopped until the report
-// (dialog, log, mail) is finished, so the report shows where it was stuck.
+// thread, takes its registers and a copy of its stack, lets it run again, and reports an
+// EFrozenApplication at the instruction it was executing, through the normal report pipeline,
+// from that copy: the report shows where it was stuck.
 //
-// While the main thread is stopped, its windows answer nothing: no step of the report may send
-// one of them a message and wait (BelongsToFrozenThread tells the report which windows those are).
+// The main thread may be stopped inside the heap it allocates from, or holding the loader lock;
+// a report made while it stays stopped would wait for it for good. So while it is stopped the
+// watcher allocates nothing, loads nothing and traces nothing (the copy goes into a buffer made
+// beforehand), and it does not take a thread that holds the loader lock, which the report needs:
+// that one runs on, and is looked at again after the next unanswered probe.
+//
+// The frozen main thread answers nothing during the report either: no step of the report may send
+// one of its windows a message and wait (BelongsToFrozenThread tells the report which windows
+// those are).
 
 #include <windows.h>
 
@@ -14,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/exceptions.h"
 #include "crashlog/capture/threads.h"
@@ -23,6 +31,15 @@ namespace pelloran::crashlog {
 // The exception reported for a main thread that stopped answering; its message is FreezeMessage.
 PELLORAN_EXCEPTION_CLASS(EFrozenApplication, Exception);
 
+// The main thread as the watcher found it: its registers, and a copy of its stack from ESP up to
+// its base (the thread runs on meanwhile).
+struct TFrozenThreadSnapshot {
+  CONTEXT Context{};
+  std::uintptr_t StackStart = 0;   // the copy's first byte
+  std::uintptr_t StackEnd = 0;     // one past the copy's last byte
+  std::uintptr_t StackOrigin = 0;  // where the copy's first byte lies in the thread's stack (ESP)
+};
+
 // What the watcher needs of the exception pipeline; the installation hands it over.
 struct TFreezeWatcherSetup {
   HANDLE MainThread = nullptr;      // a real handle of the main thread (suspend, context, resume)
@@ -31,10 +48,10 @@ struct TFreezeWatcherSetup {
   // OwnerThread); false when it cannot be claimed. Release gives it back.
   std::function<bool()> ClaimBusy;
   std::function<void()> ReleaseBusy;
-  // Reports the freeze (ExceptNotify with the object, address = EIP, not a language raise,
-  // stackEnd, stackStart = ESP, the context). Runs on the watcher thread with the main thread
-  // stopped.
-  std::function<void(const EFrozenApplication& error, const CONTEXT& context, std::uintptr_t stackEnd)> Notify;
+  // Reports the freeze (ExceptNotify with the object, address = EIP, not a language raise, the
+  // stack copy and the context). Runs on the watcher thread; FrozenThreadId names the main thread
+  // meanwhile.
+  std::function<void(const EFrozenApplication& error, const TFrozenThreadSnapshot& snapshot)> Notify;
 };
 
 // Stores the setup and lets the option setters start and stop the watcher (SetActive and
@@ -54,10 +71,10 @@ bool FreezeWatcherRunning();
 // The watcher's thread id; 0 when none runs.
 DWORD FreezeWatcherThreadId();
 
-// The thread that the watcher holds stopped for a freeze report; 0 outside one.
+// The thread whose freeze is being reported; 0 outside a freeze report.
 DWORD FrozenThreadId() noexcept;
-// True while a freeze report runs and `window` belongs to the stopped thread: a message sent to
-// it would wait until the report has ended.
+// True while a freeze report runs and `window` belongs to the frozen thread: a message sent to
+// it would wait as long as that thread does not answer.
 bool BelongsToFrozenThread(HWND window) noexcept;
 
 // FreezeTimeout in seconds as the watcher uses it: values below 1 count as 1 (a timeout of 0
@@ -75,12 +92,19 @@ class TFreezeThread : public TReporterThread {
   void Execute() override;
 
  private:
+  enum class TOutcome { Reported, NotFrozen, NotSure };
   // One round of probes; true when the window did not answer for the whole timeout.
   bool WindowStoppedAnswering(HWND window);
-  void ReportFreeze(HWND window);
+  // NotSure: the main thread held a lock the report needs; it was let go without a report.
+  TOutcome ReportFreeze(HWND window);
+  enum class TSnapshotResult { Taken, NoContext, LockHeld };
+  // Stops the main thread, takes its registers and stack into `snapshot` and lets it go.
+  TSnapshotResult TakeSnapshot(TFrozenThreadSnapshot& snapshot);
 
   const TFreezeWatcherSetup& setup_;
   int clampedTimeout_ = 1;  // the last timeout below 1 that the trace was told about
+  std::uintptr_t stackLow_ = 0;        // the lowest address of the main thread's stack reserve
+  std::vector<std::uint8_t> stackCopy_;  // as large as that reserve, made before the first freeze
 };
 
 }  // namespace pelloran::crashlog

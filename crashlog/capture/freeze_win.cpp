@@ -1,5 +1,6 @@
 #include "crashlog/capture/freeze.h"
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -43,19 +44,16 @@ bool WindowAnswers(HWND window) {
   return ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, kProbeTimeoutMs, &answer) != 0;
 }
 
-// While alive, the main thread is stopped and marked as the frozen one.
+// While alive, the main thread is stopped. Nothing done meanwhile may take a lock that thread
+// could hold: no allocation, no loading, no trace.
 class TSuspendedThread {
  public:
   explicit TSuspendedThread(HANDLE thread) noexcept
-      : thread_(thread), suspended_(::SuspendThread(thread) != static_cast<DWORD>(-1)) {
-    if (suspended_) State().FrozenThread.store(::GetThreadId(thread));
-  }
+      : thread_(thread), suspended_(::SuspendThread(thread) != static_cast<DWORD>(-1)) {}
   TSuspendedThread(const TSuspendedThread&) = delete;
   TSuspendedThread& operator=(const TSuspendedThread&) = delete;
   ~TSuspendedThread() {
-    if (!suspended_) return;
-    State().FrozenThread.store(0);
-    ::ResumeThread(thread_);
+    if (suspended_) ::ResumeThread(thread_);
   }
   bool Suspended() const noexcept { return suspended_; }
 
@@ -63,6 +61,60 @@ class TSuspendedThread {
   HANDLE thread_;
   bool suspended_;
 };
+
+// While alive, the thread whose freeze is being reported is named by FrozenThreadId.
+class TFrozenMark {
+ public:
+  explicit TFrozenMark(DWORD thread) noexcept { State().FrozenThread.store(thread); }
+  TFrozenMark(const TFrozenMark&) = delete;
+  TFrozenMark& operator=(const TFrozenMark&) = delete;
+  ~TFrozenMark() { State().FrozenThread.store(0); }
+};
+
+// ntdll's loader lock, tried without waiting.
+using TLdrLockLoaderLock = LONG(NTAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
+using TLdrUnlockLoaderLock = LONG(NTAPI*)(ULONG flags, ULONG_PTR cookie);
+constexpr ULONG kLoaderLockTryOnly = 0x2;
+constexpr ULONG kLoaderLockAcquired = 1;
+
+struct TLoaderLockCalls {
+  TLdrLockLoaderLock Lock = nullptr;
+  TLdrUnlockLoaderLock Unlock = nullptr;
+};
+
+// Resolved once, before any thread is stopped (resolving takes the loader lock itself).
+const TLoaderLockCalls& LoaderLockCalls() {
+  static const TLoaderLockCalls calls = [] {
+    TLoaderLockCalls found;
+    if (HMODULE ntdll = ::GetModuleHandleA("ntdll.dll")) {
+      found.Lock = reinterpret_cast<TLdrLockLoaderLock>(
+          reinterpret_cast<void*>(::GetProcAddress(ntdll, "LdrLockLoaderLock")));
+      found.Unlock = reinterpret_cast<TLdrUnlockLoaderLock>(
+          reinterpret_cast<void*>(::GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+    }
+    return found;
+  }();
+  return calls;
+}
+
+// True when some thread holds the loader lock (or the test fails). Never waits.
+bool LoaderLockHeld(const TLoaderLockCalls& calls) noexcept {
+  if (calls.Lock == nullptr || calls.Unlock == nullptr) return false;  // nothing to test it with
+  ULONG disposition = 0;
+  ULONG_PTR cookie = 0;
+  if (calls.Lock(kLoaderLockTryOnly, &disposition, &cookie) != 0) return true;
+  if (disposition != kLoaderLockAcquired) return true;
+  calls.Unlock(0, cookie);
+  return false;
+}
+
+// The lowest address of the stack reserve whose base is `stackBase`; 0 when unknown.
+std::uintptr_t StackReserveLow(std::uintptr_t stackBase) {
+  MEMORY_BASIC_INFORMATION info{};
+  if (stackBase == 0 || ::VirtualQuery(reinterpret_cast<const void*>(stackBase - 1), &info, sizeof info) == 0)
+    return 0;
+  return reinterpret_cast<std::uintptr_t>(info.AllocationBase);
+}
 
 }  // namespace
 
@@ -72,10 +124,18 @@ void TFreezeThread::Execute() {
   TraceEnter("TFreezeThread.Execute");
   HWND window = nullptr;
   const DWORD process = ::GetCurrentProcessId();
+  LoaderLockCalls();
   while (!Terminated() && (window = FindMainWindow(process)) == nullptr) ::Sleep(50);
   // The window found first is watched until the end, even when it goes away.
   while (!Terminated()) {
-    if (WindowStoppedAnswering(window)) ReportFreeze(window);
+    if (!WindowStoppedAnswering(window)) continue;
+    // A main thread that held a lock the report needs is looked at again after the next probe,
+    // for as long as the window does not answer.
+    bool toldNotSure = false;
+    while (!Terminated() && ReportFreeze(window) == TOutcome::NotSure) {
+      if (!toldNotSure) Trace("TFreezeThread.MainThreadHoldsTheLoaderLock");
+      toldNotSure = true;
+    }
   }
   TraceLeave("TFreezeThread.Execute");
 }
@@ -102,11 +162,11 @@ bool TFreezeThread::WindowStoppedAnswering(HWND window) {
   return !Terminated() && waited >= timeoutMs;
 }
 
-void TFreezeThread::ReportFreeze(HWND window) {
+TFreezeThread::TOutcome TFreezeThread::ReportFreeze(HWND window) {
   // The pipeline is claimed before the main thread is stopped: the report in progress may still
   // need the main thread (a message to one of its windows), and would never end while this thread
   // held it stopped and waited for that report.
-  if (!setup_.ClaimBusy || !setup_.ClaimBusy()) return;
+  if (!setup_.ClaimBusy || !setup_.ClaimBusy()) return TOutcome::NotFrozen;
   struct TRelease {
     const TFreezeWatcherSetup& Setup;
     ~TRelease() {
@@ -114,26 +174,59 @@ void TFreezeThread::ReportFreeze(HWND window) {
     }
   } release{setup_};
   // The wait for the pipeline may have been long: a window that answers now is not frozen.
-  if (WindowAnswers(window) || !::IsWindow(window)) return;
+  if (WindowAnswers(window) || !::IsWindow(window)) return TOutcome::NotFrozen;
 
-  TraceEnter("TFreezeThread.ReportFreeze");
-  {
-    TSuspendedThread suspended(setup_.MainThread);
-    CONTEXT context{};
-    context.ContextFlags = kFullContext;
-    const bool haveContext = suspended.Suspended() && ::GetThreadContext(setup_.MainThread, &context) &&
-                             context.Eip != 0 && context.Esp != 0;
-    if (haveContext && setup_.Notify) {
-      const TCrashModuleOptionsEx* options = FindCurrentCrashLogOptions();
-      try {
-        const EFrozenApplication error(options ? options->FreezeMessage() : std::string(kDefaultFreezeMessage));
-        setup_.Notify(error, context, setup_.MainStackBase);
-      } catch (...) {
-        // the pipeline reports its own failures; the main thread is resumed in any case
-      }
+  // Made before the main thread is stopped: the exception object and the buffer for its stack.
+  const TCrashModuleOptionsEx* options = FindCurrentCrashLogOptions();
+  const EFrozenApplication error(options ? options->FreezeMessage() : std::string(kDefaultFreezeMessage));
+  if (stackCopy_.empty()) {
+    stackLow_ = StackReserveLow(setup_.MainStackBase);
+    if (stackLow_ == 0 || stackLow_ >= setup_.MainStackBase) return TOutcome::NotFrozen;
+    stackCopy_.assign(setup_.MainStackBase - stackLow_, 0);
+  }
+  TFrozenThreadSnapshot snapshot;
+  switch (TakeSnapshot(snapshot)) {
+    case TSnapshotResult::LockHeld:
+      return TOutcome::NotSure;
+    case TSnapshotResult::NoContext:
+      Trace("TFreezeThread.NoContext");
+      return TOutcome::NotFrozen;
+    case TSnapshotResult::Taken:
+      break;
+  }
+
+  TraceEnter("TFreezeThread.ReportFreeze", {reinterpret_cast<const void*>(snapshot.StackOrigin)});
+  if (setup_.Notify) {
+    const TFrozenMark frozen(::GetThreadId(setup_.MainThread));
+    try {
+      setup_.Notify(error, snapshot);
+    } catch (...) {
+      // the pipeline reports its own failures
     }
   }
   TraceLeave("TFreezeThread.ReportFreeze");
+  return TOutcome::Reported;
+}
+
+TFreezeThread::TSnapshotResult TFreezeThread::TakeSnapshot(TFrozenThreadSnapshot& snapshot) {
+  const TLoaderLockCalls& loaderLock = LoaderLockCalls();
+  const TSuspendedThread suspended(setup_.MainThread);
+  if (!suspended.Suspended()) return TSnapshotResult::NoContext;
+  CONTEXT& context = snapshot.Context;
+  context.ContextFlags = kFullContext;
+  // Once the context is read, the thread has really stopped.
+  if (!::GetThreadContext(setup_.MainThread, &context) || context.Eip == 0 || context.Esp == 0)
+    return TSnapshotResult::NoContext;
+  if (LoaderLockHeld(loaderLock)) return TSnapshotResult::LockHeld;
+  const std::uintptr_t esp = context.Esp;
+  if (esp < stackLow_ || esp >= setup_.MainStackBase) return TSnapshotResult::NoContext;
+  // From ESP up to the base, all committed; the buffer is as large as the whole reserve.
+  const std::size_t size = setup_.MainStackBase - esp;
+  std::memcpy(stackCopy_.data(), reinterpret_cast<const void*>(esp), size);
+  snapshot.StackStart = reinterpret_cast<std::uintptr_t>(stackCopy_.data());
+  snapshot.StackEnd = snapshot.StackStart + size;
+  snapshot.StackOrigin = esp;
+  return TSnapshotResult::Taken;
 }
 
 void InstallFreezeWatcher(TFreezeWatcherSetup setup) {

@@ -4,6 +4,7 @@
 
 #include "crashlog/capture/flow_state.h"
 #include "crashlog/capture/freeze.h"
+#include "crashlog/capture/log_file_pending.h"
 #include "crashlog/capture/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
 #include "crashlog/capture/threads.h"
@@ -22,6 +23,7 @@
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "crashlog/infra/hooks/hook.h"
+#include "crashlog/infra/options/options.h"
 #include "crashlog/infra/options/options_channel.h"
 #include "crashlog/machine/machine.h"
 
@@ -32,13 +34,14 @@ namespace {
 // A real handle of the main thread, for the freeze watcher to stop and read it.
 ScopedKernelHandle mainThread;
 
-// The watcher reports a freeze as an EFrozenApplication raised where the main thread stands.
-void ReportFreeze(const EFrozenApplication& error, const CONTEXT& context, std::uintptr_t stackEnd) {
+// The watcher reports a freeze as an EFrozenApplication raised where the main thread stood, from
+// the copy of its stack taken then.
+void ReportFreeze(const EFrozenApplication& error, const TFrozenThreadSnapshot& snapshot) {
   TRaisedException raised;
   raised.Raw = TExceptionObject::Of(error);
   raised.Info = raised.Raw.Describe();
-  ExceptNotify(raised, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(context.Eip)), false, stackEnd,
-               context.Esp, &context);
+  ExceptNotify(raised, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(snapshot.Context.Eip)), false,
+               snapshot.StackEnd, snapshot.StackStart, &snapshot.Context, snapshot.StackOrigin);
 }
 
 void StartFreezeDetection() {
@@ -139,6 +142,9 @@ bool InstallReporter() {
   InstallThreadHooks();
   HookFrameworkHandlers();
   StartFreezeDetection();
+  // Reports that an earlier run could not write to the log.
+  if (const TCrashModuleOptionsEx* own = FindCurrentCrashLogOptions(); own != nullptr && own->SaveLog())
+    MovePendingReportsToLog(own->OutputLogFile(), own->MaxLoggedErrors());
   TraceLeave("InstallReporter", {true});
   return true;
 }

@@ -29,6 +29,10 @@ class TLogFile {
   const std::vector<std::string>& Entries() const noexcept { return entries_; }
 
   void AddEntry(std::string_view text, int maxEntries) { AddLogEntry(entries_, text, maxEntries); }
+  // Entries read from another file of this format (reports that waited): those not held yet.
+  void AddEntries(std::span<const std::string> entries, int maxEntries) {
+    MergeLogEntries(entries_, entries, maxEntries);
+  }
   std::string GetText() const { return LogText(entries_); }
   bool FindEntry(std::span<const std::string_view> keys, std::span<const std::string> values) const {
     return FindLogEntry(entries_, keys, values);

@@ -1,5 +1,8 @@
 #include "crashlog/capture/log_file_format.h"
 
+#include <iterator>
+#include <unordered_set>
+
 namespace pelloran::crashlog {
 
 namespace {
@@ -13,6 +16,13 @@ std::size_t NextEntryStart(std::string_view content, std::size_t from) {
     if (at == 0 || (at >= 2 && content.substr(at - 2, 2) == kCrLf)) return at;
   }
   return std::string_view::npos;
+}
+
+// An entry without the CR LF pairs that end it: the same report reads back with three of them and
+// is added with four.
+std::string_view WithoutFinalLineEnds(std::string_view entry) {
+  while (entry.size() >= 2 && entry.substr(entry.size() - 2) == kCrLf) entry.remove_suffix(2);
+  return entry;
 }
 
 }  // namespace
@@ -49,6 +59,18 @@ void AddLogEntry(std::vector<std::string>& entries, std::string_view text, int m
   }
   entry.append(kLogEntryEnd);
   entries.push_back(std::move(entry));
+}
+
+void MergeLogEntries(std::vector<std::string>& entries, std::span<const std::string> more, int maxEntries) {
+  std::unordered_set<std::string_view> held;
+  for (const std::string& entry : entries) held.insert(WithoutFinalLineEnds(entry));
+  std::vector<std::string> added;
+  for (const std::string& entry : more)
+    if (held.insert(WithoutFinalLineEnds(entry)).second) added.push_back(entry);
+  held.clear();  // its views point into `entries`, which grows next
+  entries.insert(entries.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+  const std::size_t keep = maxEntries > 1 ? static_cast<std::size_t>(maxEntries) : 1;
+  if (entries.size() > keep) entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(keep));
 }
 
 std::string LogText(std::span<const std::string> entries) {

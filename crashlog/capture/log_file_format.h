@@ -26,6 +26,12 @@ std::vector<std::string> ParseLogEntries(std::string_view content);
 // are shortened to three, so that the entry is read back whole instead of being cut there.
 void AddLogEntry(std::vector<std::string>& entries, std::string_view text, int maxEntries);
 
+// Appends the entries of `more` (entries read back from another file of the same format) that
+// neither `entries` nor an earlier one of `more` holds already, compared without their final line
+// ends, oldest first; then removes the oldest until at most `maxEntries` (at least one) remain.
+// A report that reached the log once is never added to it again, however often it is offered.
+void MergeLogEntries(std::vector<std::string>& entries, std::span<const std::string> more, int maxEntries);
+
 // The content to write: every entry followed by CR LF.
 std::string LogText(std::span<const std::string> entries);
 

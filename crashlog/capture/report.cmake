@@ -10,7 +10,9 @@ pelloran_add_library(crashlog_report
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/log_item.cpp
     ${CMAKE_CURRENT_LIST_DIR}/report_text.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/call_stack_text.cpp
     ${CMAKE_CURRENT_LIST_DIR}/report_state.cpp
     ${CMAKE_CURRENT_LIST_DIR}/log_file_win.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/log_file_pending_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/report_gather_win.cpp
   LIBS crashlog_log_format crashlog_machine crashlog_modules crashlog_web crashlog_options crashlog_diagnostics pelloran_base)

@@ -1,6 +1,7 @@
 #include "crashlog/capture/report_state.h"
 
 #include "crashlog/capture/log_file.h"
+#include "crashlog/capture/log_file_pending.h"
 #include "crashlog/infra/diagnostics/error_code.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "crashlog/infra/options/options.h"
@@ -45,14 +46,15 @@ bool TReportState::IsDuplicateError(const TCrashModuleOptions& options) {
   TraceEnter("IsDuplicateError");
   bool found = false;
   if ((options.ReportOptions() & kSkipDuplicates) != 0) {
+    const std::array<std::string, 4> values = {DuplicateValues.Address, DuplicateValues.Module,
+                                               DuplicateValues.Type, DuplicateValues.Message};
     try {
-      const TLogFile log(options.OutputLogFile());
-      const std::array<std::string, 4> values = {DuplicateValues.Address, DuplicateValues.Module,
-                                                 DuplicateValues.Type, DuplicateValues.Message};
-      found = log.FindEntry(kDuplicateKeys, values);
+      found = TLogFile(options.OutputLogFile()).FindEntry(kDuplicateKeys, values);
     } catch (...) {
       // A log that cannot be read holds no duplicate; logging it will report the failure.
     }
+    // A report waiting to be logged is as good as logged.
+    if (!found) found = FindLogEntry(TPendingReports(options.OutputLogFile()).Entries(), kDuplicateKeys, values);
   }
   Duplicate = found;
   TraceLeave("IsDuplicateError", {found});
@@ -77,15 +79,22 @@ void TReportState::SaveToLogFile(const TCrashModuleOptions& options, const TRepo
 
   bool execute = allowed;
   bool retry = false;
+  bool failed = false;
   do {
     ClearLastError();
     execute = allowed;
-    bool failed = false;
+    failed = false;
     try {
       TLogFile log(options.OutputLogFile());
+      // Reports that could not be logged before come first, in their order.
+      const TPendingReports pending(options.OutputLogFile());
+      log.AddEntries(pending.Entries(), values.MaxLoggedErrors);
       if (!Duplicate) log.AddEntry(ReportText, values.MaxLoggedErrors);
       if (values.SendWholeLog) SendText = log.GetText();
-      if (execute && values.SaveLog) log.Save();
+      if (execute && values.SaveLog) {
+        log.Save();
+        pending.Remove();
+      }
     } catch (...) {
       ReportSectionError(eeLogError, "Log");
       execute = false;
@@ -95,6 +104,9 @@ void TReportState::SaveToLogFile(const TCrashModuleOptions& options, const TRepo
     // A skipped save is not a failure: the failure handler hears only of real ones.
     if (values.SaveLog && failed && events.ActionFailedHandler) events.ActionFailedHandler(TCrashAction::AfterLog, retry);
   } while (retry);
+  // Not written, and not vetoed: kept to be logged at the next save or start.
+  if (failed && allowed && values.SaveLog && !Duplicate)
+    KeepPendingReport(options.OutputLogFile(), ReportText, values.MaxLoggedErrors);
 
   if (values.SaveLog && events.ActionHandler) events.ActionHandler(TCrashAction::AfterLog, execute);
   TraceLeave("SaveToLogFile", {execute});

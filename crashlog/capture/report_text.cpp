@@ -1,6 +1,7 @@
 #include "crashlog/capture/report_text.h"
 
 #include "base/ansi_path.h"
+#include "crashlog/capture/call_stack_text.h"
 #include "crashlog/capture/log_item.h"
 #include "crashlog/machine/machine_text.h"
 
@@ -191,11 +192,23 @@ std::string ComposeCpuText(const TCrashOptionValues& options, const TCpuInputs& 
 
 std::string ComposeListsText(const TCrashOptionValues& options, std::span<const TCrashDebugInfo> callStack,
                              std::span<const TModuleRow> modules) {
-  TTable stack(options, kCallStackColumns, 8);
+  std::vector<const TCrashDebugInfo*> shown;
+  std::vector<std::uint32_t> addresses;
   for (const TCrashDebugInfo& entry : callStack) {
     if (!ShowsInCallStack(entry)) continue;
+    shown.push_back(&entry);
+    addresses.push_back(entry.Address);
+  }
+  // Recursions folded and a long stack cut; a fold row says so in the procedure cell.
+  TTable stack(options, kCallStackColumns, 8);
+  for (const TStackTableRow& row : FoldStackRows(addresses)) {
+    if (row.Kind != TStackTableRow::TKind::Frame) {
+      stack.AddRow({"", "", "", "", FoldRowText(row), ""});
+      continue;
+    }
+    const TCrashDebugInfo& entry = *shown[row.Frame];
     stack.AddRow({Hex8(entry.Address), entry.Module ? std::string(AnsiFileNamePart(entry.Module->FileName)) : std::string(),
-                  entry.UnitName, entry.ClassName, entry.ProcedureName,
+                  StackCellText(entry.UnitName), StackCellText(entry.ClassName), StackCellText(entry.ProcedureName),
                   entry.Line != 0 ? std::to_string(entry.Line) : std::string()});
   }
   // The handle column is 8 wide, or as wide as a longer header, so that the rows stay under it.

@@ -70,3 +70,13 @@ target_include_directories(crashlog_fault_report_bench PRIVATE ${PROJECT_SOURCE_
 target_link_libraries(crashlog_fault_report_bench PRIVATE pelloran_options crashlog_pipeline)
 set_target_properties(crashlog_fault_report_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench/fault_report)
 pelloran_add_eldata(crashlog_fault_report_bench OPTIONS ${CMAKE_CURRENT_LIST_DIR}/crash/default.options)
+
+# The reports kept while the log's folder is read-only or full: crash_pending_log in a private
+# mount namespace with a Wine server of its own (its windows take the display lock).
+add_test(NAME crashlog_pending_log_mounts_tests
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/pending_log_test.py
+    $<TARGET_FILE:crash_pending_log> ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+set_tests_properties(crashlog_pending_log_mounts_tests PROPERTIES
+  FIXTURES_REQUIRED wine
+  RESOURCE_LOCK display
+  ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PYTHONDONTWRITEBYTECODE=1")

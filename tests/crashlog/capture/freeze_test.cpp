@@ -1,7 +1,8 @@
 // Freeze detection on this program's own main thread: it stops answering its window inside a
-// known procedure, and the watcher reports it; the report runs (with the error dialog, the
-// report's window facts and the clipboard) while the main thread is stopped, and the main thread
-// goes on afterwards. The program carries its ELDATA, so the call stack names its procedures.
+// known procedure, and the watcher reports it from the registers and the stack copy it took; the
+// report runs (with the error dialog, the report's window facts and the clipboard) while the main
+// thread still answers nothing, and the main thread goes on afterwards. The program carries its
+// ELDATA, so the call stack names its procedures.
 #include "crashlog/capture/freeze.h"
 
 #include <windows.h>
@@ -58,6 +59,7 @@ struct TSeenReport {
   std::string ClassName;
   std::string Message;
   std::string FirstProcedure;  // the first located entry of the frozen thread's stack
+  std::uintptr_t StackOrigin = 0;
   Clock::time_point Started, Finished;
 };
 
@@ -78,12 +80,14 @@ class TFreezeHarness {
       return true;
     };
     setup.ReleaseBusy = [this] { busy_.store(false); };
-    setup.Notify = [this](const EFrozenApplication& error, const CONTEXT& context, std::uintptr_t stackEnd) {
+    setup.Notify = [this](const EFrozenApplication& error, const TFrozenThreadSnapshot& snapshot) {
+      const CONTEXT& context = snapshot.Context;
       TSeenReport seen;
       seen.Started = Clock::now();
       seen.ClassName = std::string(error.ClassName());
       seen.Message = error.Message();
-      stack_ = StackScan(*CrashModules(), context.Eip, context.Esp, stackEnd - 4);
+      seen.StackOrigin = snapshot.StackOrigin;
+      stack_ = StackScan(*CrashModules(), context.Eip, snapshot.StackStart, snapshot.StackEnd - 4);
       for (const TCrashDebugInfo& entry : stack_)
         if (entry.LocationKind == kLocationDebugInfo) {
           seen.FirstProcedure = entry.ProcedureName;

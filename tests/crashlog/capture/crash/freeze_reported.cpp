@@ -1,7 +1,7 @@
 // A main thread that stops answering its window is reported by the freeze watcher through the
-// whole pipeline, with the main thread held where it was: each report's first stack row is the
-// procedure it spins in. The error dialog of each report is shown while the main thread is
-// stopped; a "user" (a thread of the program) reads it and presses OK. A main thread still stuck
+// whole pipeline, with the main thread as the watcher found it: each report's first stack row is
+// the procedure it spins in. The error dialog of each report is shown while the main thread still
+// answers nothing; a "user" (a thread of the program) reads it and presses OK. A main thread still stuck
 // after the first report is reported once more after another timeout; after the second report the
 // user lets it go on, and the program ends normally.
 // EXIT: 0
