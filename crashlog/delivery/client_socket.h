@@ -95,13 +95,15 @@ class TCrashClientSMTP : public TCrashClientSocket {
   std::string Exchange(std::string command);
   // Sends the command (with CR LF added when missing) and checks the reply; false without
   // sending for an empty command; raises with the transcript when the reply does not match.
-  bool SendCommand(std::string command, std::initializer_list<int> codes);
+  // `shownAs` stands in the transcript for a command that must not be shown (a password).
+  bool SendCommand(std::string command, std::initializer_list<int> codes, std::string_view shownAs = {});
 
   bool ImplicitTls = false;
 
  private:
-  // Sends the command with CR LF, appended to the transcript; false when not all of it went.
-  bool SendLine(std::string& command);
+  // Sends the command with CR LF, appended to the transcript (or `shownAs` in its place); false
+  // when not all of it went.
+  bool SendLine(std::string& command, std::string_view shownAs = {});
 };
 
 }  // namespace pelloran::crashlog

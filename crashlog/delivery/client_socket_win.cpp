@@ -215,10 +215,10 @@ bool TCrashClientSMTP::CheckReply(std::initializer_list<int> codes) {
   return ReplyMatches(reply, codes);
 }
 
-bool TCrashClientSMTP::SendLine(std::string& command) {
+bool TCrashClientSMTP::SendLine(std::string& command, std::string_view shownAs) {
   if (command.size() < 2 || command.compare(command.size() - 2, 2, "\r\n") != 0) command += "\r\n";
   const bool allSent = SendText(command) == static_cast<long long>(command.size());
-  if (allSent) AppendTranscript(command);
+  if (allSent) AppendTranscript(shownAs.empty() ? std::string_view(command) : shownAs);
   return allSent;
 }
 
@@ -229,9 +229,9 @@ std::string TCrashClientSMTP::Exchange(std::string command) {
   return reply;
 }
 
-bool TCrashClientSMTP::SendCommand(std::string command, std::initializer_list<int> codes) {
+bool TCrashClientSMTP::SendCommand(std::string command, std::initializer_list<int> codes, std::string_view shownAs) {
   if (command.empty()) return false;
-  if (!SendLine(command) || !CheckReply(codes)) throw ECrashSocketError(Transcript());
+  if (!SendLine(command, shownAs) || !CheckReply(codes)) throw ECrashSocketError(Transcript());
   return true;
 }
 

@@ -164,7 +164,8 @@ bool SendOneMessage(const TSmtpMail& mail, const std::string& host, const std::s
       // An empty name encodes to an empty command, which is not sent: this recipient then ends
       // here, without a warning.
       if (!client.SendCommand(Base64EncodeText(mail.User), {334})) return false;
-      if (!client.SendCommand(Base64EncodeText(mail.Password), {235})) return false;
+      // The transcript becomes the warning's text when the login fails: the password stays out.
+      if (!client.SendCommand(Base64EncodeText(mail.Password), {235}, "(password not shown)\r\n")) return false;
     }
     client.SendCommand("MAIL FROM:<" + mail.Sender + ">", {250});
     SetSmtpStatus(texts.Sending);

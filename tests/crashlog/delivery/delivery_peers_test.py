@@ -355,6 +355,16 @@ class Smtp(SmtpCase):
                          out["_all"])
         self.assertEqual(server.messages, [])
 
+    def test_refused_login_warns_without_the_password(self):
+        # The warning's text is the transcript: the encoded password must not be in it.
+        server, port = self.login, self.login_port
+        out = run_crash(mode=2, port=port, to="dev@c.test", user="reporter", password="wr0ng", retries=0)
+        self.assertEqual(out["code"], "eeEmailSMTPError", out["_all"])
+        self.assertIn("(password not shown)", out["message"])
+        self.assertNotIn(base64.b64encode(b"wr0ng").decode(), out["_all"])
+        self.assertIn(base64.b64encode(b"reporter").decode(), out["message"])  # the rest stays readable
+        self.assertEqual(server.messages, [])
+
     def test_dots_reach_the_server_doubled(self):
         # A scripted server keeps the DATA text as it travels: dots doubled, one end line.
         with scripted_server([plain_smtp]) as (port, received):
