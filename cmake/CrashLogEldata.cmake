@@ -11,12 +11,6 @@
 # CRASHLOG_ELDATA_TOOL_TARGET). This file is installed with the package as it stands.
 include_guard(GLOBAL)
 
-if(CMAKE_STRIP MATCHES "mingw32")
-  set(CRASHLOG_MINGW_STRIP ${CMAKE_STRIP})
-else()
-  find_program(CRASHLOG_MINGW_STRIP NAMES i686-w64-mingw32-strip REQUIRED)
-endif()
-
 function(crashlog_add_eldata target)
   cmake_parse_arguments(arg "" "OPTIONS" "" ${ARGN})
   get_property(tool GLOBAL PROPERTY CRASHLOG_ELDATA_TOOL)
@@ -36,10 +30,17 @@ function(crashlog_add_eldata target)
     # A changed options file relinks the program, which writes the resource anew.
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${options_file})
   endif()
+  # The toolchain's own strip when CMake found it (a cache entry, seen from every folder).
+  if(CMAKE_STRIP MATCHES "mingw32")
+    set(strip ${CMAKE_STRIP})
+  else()
+    find_program(CRASHLOG_MINGW_STRIP NAMES i686-w64-mingw32-strip REQUIRED)
+    set(strip ${CRASHLOG_MINGW_STRIP})
+  endif()
   set(file $<TARGET_FILE:${target}>)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy ${file} ${file}.debug
-    COMMAND ${CRASHLOG_MINGW_STRIP} --strip-debug -o ${file}.stripped ${file}.debug
+    COMMAND ${strip} --strip-debug -o ${file}.stripped ${file}.debug
     COMMAND ${tool} --dwarf ${file}.debug --image ${file}.stripped ${options_args}
             --output ${file} --stats ${file}.eldata.txt
     COMMAND ${CMAKE_COMMAND} -E remove ${file}.stripped
