@@ -73,6 +73,9 @@ add_custom_target(crashlog_package ALL DEPENDS ${archive} crashlog_resources pel
 
 string(REPLACE ";" " " CRASHLOG_SYSTEM_LIBS "${crashlog_system_libs}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/CrashLogConfig.cmake.in ${package_dir}/CrashLogConfig.cmake @ONLY)
+include(CMakePackageConfigHelpers)
+write_basic_package_version_file(${package_dir}/CrashLogConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 
 get_property(eldata_tool GLOBAL PROPERTY PELLORAN_ELDATA_TOOL)
 install(FILES ${archive} DESTINATION lib)
@@ -87,5 +90,6 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/crashlog.rc
         DESTINATION share/CrashLog)
 install(PROGRAMS ${eldata_tool} DESTINATION bin RENAME crashlog-eldata)
 install(FILES ${package_dir}/CrashLogConfig.cmake
+              ${package_dir}/CrashLogConfigVersion.cmake
               ${CMAKE_CURRENT_LIST_DIR}/CrashLogEldata.cmake
         DESTINATION lib/cmake/CrashLog)
