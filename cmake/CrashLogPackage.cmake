@@ -69,7 +69,9 @@ add_custom_command(OUTPUT ${archive}
   DEPENDS ${archive_inputs} ${CRASHLOG_ZLIB_STATIC} ${package_dir}/crashlog.mri
   COMMENT "Merging the CrashLog libraries into libcrashlog.a"
   VERBATIM)
-add_custom_target(crashlog_package ALL DEPENDS ${archive} crashlog_resources pelloran_eldata_host)
+add_custom_target(crashlog_package ALL DEPENDS ${archive})
+# What the install takes besides the archive.
+add_dependencies(crashlog_package crashlog_resources pelloran_eldata_host)
 
 string(REPLACE ";" " " CRASHLOG_SYSTEM_LIBS "${crashlog_system_libs}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/CrashLogConfig.cmake.in ${package_dir}/CrashLogConfig.cmake @ONLY)
