@@ -9,13 +9,22 @@
 # searches one archive again until nothing more resolves). zlib goes in as its static library:
 # the program needs no zlib1.dll.
 
-# The static libraries `target` links, all the way down, and the system libraries they name.
-function(crashlog_collect_links target out_static out_system)
+# The static libraries `target` links, all the way down, the system libraries they name and the
+# link options they hand to their users (the intercept's --wrap list).
+function(crashlog_collect_links target out_static out_system out_link_options)
   set(static ${target})
   set(system)
+  set(link_options)
   set(queue ${target})
   while(queue)
     list(POP_FRONT queue current)
+    get_target_property(options ${current} INTERFACE_LINK_OPTIONS)
+    if(options)
+      if(options MATCHES "\\$<")
+        message(FATAL_ERROR "CrashLog package: cannot carry the link options '${options}' of ${current}")
+      endif()
+      list(APPEND link_options ${options})
+    endif()
     get_target_property(links ${current} INTERFACE_LINK_LIBRARIES)
     if(NOT links)
       continue()
@@ -38,8 +47,10 @@ function(crashlog_collect_links target out_static out_system)
     endforeach()
   endwhile()
   list(REMOVE_DUPLICATES system)
+  list(REMOVE_DUPLICATES link_options)
   set(${out_static} ${static} PARENT_SCOPE)
   set(${out_system} ${system} PARENT_SCOPE)
+  set(${out_link_options} ${link_options} PARENT_SCOPE)
 endfunction()
 
 # The public interface, over the reporter's installation and handler slots.
@@ -50,7 +61,7 @@ add_library(crashlog_resources OBJECT ${PROJECT_SOURCE_DIR}/resources/crashlog.r
 target_include_directories(crashlog_resources PRIVATE ${PROJECT_SOURCE_DIR}/resources)
 
 find_library(CRASHLOG_ZLIB_STATIC NAMES libz.a REQUIRED)
-crashlog_collect_links(crashlog_public crashlog_static crashlog_system_libs)
+crashlog_collect_links(crashlog_public crashlog_static crashlog_system_libs crashlog_link_options)
 
 set(package_dir ${CMAKE_BINARY_DIR}/package)
 set(archive ${package_dir}/libcrashlog.a)
@@ -74,6 +85,7 @@ add_custom_target(crashlog_package ALL DEPENDS ${archive})
 add_dependencies(crashlog_package crashlog_resources pelloran_eldata_host)
 
 string(REPLACE ";" " " CRASHLOG_SYSTEM_LIBS "${crashlog_system_libs}")
+string(REPLACE ";" " " CRASHLOG_LINK_OPTIONS "${crashlog_link_options}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/CrashLogConfig.cmake.in ${package_dir}/CrashLogConfig.cmake @ONLY)
 include(CMakePackageConfigHelpers)
 write_basic_package_version_file(${package_dir}/CrashLogConfigVersion.cmake
