@@ -53,6 +53,10 @@ def main():
     run([args.cmake, "--build", example_build])
 
     exe = os.path.join(example_build, "hello_crash.exe")
+    # The target links everything statically: the program needs no DLL beside it.
+    headers = run(["i686-w64-mingw32-objdump", "-p", exe]).stdout
+    own_dlls = [name for name in re.findall(r"DLL Name: (\S+)", headers)
+                if re.match(r"(?i)(libstdc\+\+|libgcc|libwinpthread|zlib1)", name)]
     log = os.path.join(example_build, "hello_crash.elf")
     if os.path.exists(log):
         os.remove(log)
@@ -66,6 +70,8 @@ def main():
         ("std::runtime_error", "OpenDocument", source_line(source, "throw std::runtime_error")),
     ]
     failures = []
+    if own_dlls:
+        failures.append(f"hello_crash.exe imports {own_dlls}, expected a static link")
     if len(entries) != len(expected):
         failures.append(f"{len(entries)} log entries, expected {len(expected)} (exit code {program.returncode})")
     for n, (entry, (kind, procedure, line)) in enumerate(zip(entries, expected), 1):
