@@ -43,7 +43,8 @@ HFONT BoldOf(HFONT font) {
 
 INT_PTR TFrmedtfile::ShowModal() {
   row_ = owner_.lvFiles->Selected();
-  return ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FRMEDTFILE),
+  // A UTF-16 dialog: its boxes show and take any file name.
+  return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FRMEDTFILE),
                            owner_.Handle(), &TFrmedtfile::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
@@ -59,35 +60,35 @@ void TFrmedtfile::Layout() {
   Place(handle_, IDC_EDT_BITBTN2, L::kEditBitBtn2);
 }
 
-std::string TFrmedtfile::EditText(int id) const {
+std::wstring TFrmedtfile::EditText(int id) const {
   HWND edit = ::GetDlgItem(handle_, id);
-  std::string text(static_cast<size_t>(::GetWindowTextLengthA(edit)) + 1, '\0');
-  int got = ::GetWindowTextA(edit, text.data(), static_cast<int>(text.size()));
+  std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(edit)) + 1, L'\0');
+  int got = ::GetWindowTextW(edit, text.data(), static_cast<int>(text.size()));
   text.resize(static_cast<size_t>(got > 0 ? got : 0));
   return text;
 }
 
 void TFrmedtfile::FormShow() {
-  JobEntry job = owner_.Jobs->Row(row_);
-  ::SetDlgItemTextA(handle_, IDC_EDT_EDIT1, job.Input.c_str());
-  ::SetDlgItemTextA(handle_, IDC_EDT_EDIT2, job.Output.c_str());
+  JobFiles job = owner_.Jobs->Files(row_);
+  ::SetDlgItemTextW(handle_, IDC_EDT_EDIT1, job.Input.c_str());
+  ::SetDlgItemTextW(handle_, IDC_EDT_EDIT2, job.Output.c_str());
 }
 
 void TFrmedtfile::Button2Click() {
-  std::string path;
-  if (ChooseFileToOpen(handle_, kEditFileFilter, path)) ::SetDlgItemTextA(handle_, IDC_EDT_EDIT1, path.c_str());
+  std::wstring path;
+  if (ChooseFileToOpen(handle_, kEditFileFilter, path)) ::SetDlgItemTextW(handle_, IDC_EDT_EDIT1, path.c_str());
 }
 
 void TFrmedtfile::Button3Click() {
-  std::string path;
-  if (ChooseFileToSave(handle_, kEditFileFilter, path)) ::SetDlgItemTextA(handle_, IDC_EDT_EDIT2, path.c_str());
+  std::wstring path;
+  if (ChooseFileToSave(handle_, kEditFileFilter, path)) ::SetDlgItemTextW(handle_, IDC_EDT_EDIT2, path.c_str());
 }
 
 void TFrmedtfile::BitBtn1Click() {
-  const std::string input = EditText(IDC_EDT_EDIT1);
+  const std::wstring input = EditText(IDC_EDT_EDIT1);
   // The row may have gone while the dialog was open (a batch can end and the list change).
   if (FileExists(input)) {
-    if (owner_.Jobs->Exists(row_)) owner_.Jobs->SetPaths(row_, input, EditText(IDC_EDT_EDIT2));
+    if (owner_.Jobs->Exists(row_)) owner_.Jobs->SetFiles(row_, input, EditText(IDC_EDT_EDIT2));
   } else {
     ShowWarning(kMsgInputMissing);
   }

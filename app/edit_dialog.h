@@ -28,7 +28,7 @@ class TFrmedtfile {
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
   void Layout();
   void DrawGlyphButton(const DRAWITEMSTRUCT& item);
-  std::string EditText(int id) const;
+  std::wstring EditText(int id) const;
 
   TForm1& owner_;
   HWND handle_ = nullptr;

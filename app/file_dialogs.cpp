@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include "batch/batch_io.h"
+#include "runtime/wide_text.h"
 
 namespace pelloran {
 
@@ -23,18 +24,18 @@ std::string DialogFilter(const std::string& filter) {
 
 namespace {
 
-bool RunFileDialog(HWND owner, const std::string& filter, std::string& path, bool save) {
-  std::string filterBytes = DialogFilter(filter);
-  char buffer[4096] = {};
-  OPENFILENAMEA ofn{};
+bool RunFileDialog(HWND owner, const std::string& filter, std::wstring& path, bool save) {
+  const std::wstring filterText = AnsiToWide(DialogFilter(filter));
+  wchar_t buffer[4096] = {};
+  OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof(ofn);
   ofn.hwndOwner = owner;
-  ofn.lpstrFilter = filterBytes.c_str();
+  ofn.lpstrFilter = filterText.c_str();
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = buffer;
-  ofn.nMaxFile = sizeof buffer;
+  ofn.nMaxFile = sizeof buffer / sizeof buffer[0];
   ofn.Flags = OFN_HIDEREADONLY | OFN_EXPLORER | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
-  BOOL ok = save ? ::GetSaveFileNameA(&ofn) : ::GetOpenFileNameA(&ofn);
+  BOOL ok = save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
   if (!ok) return false;
   path = buffer;
   return true;
@@ -42,11 +43,11 @@ bool RunFileDialog(HWND owner, const std::string& filter, std::string& path, boo
 
 }  // namespace
 
-bool ChooseFileToOpen(HWND owner, const std::string& filter, std::string& path) {
+bool ChooseFileToOpen(HWND owner, const std::string& filter, std::wstring& path) {
   return RunFileDialog(owner, filter, path, false);
 }
 
-bool ChooseFileToSave(HWND owner, const std::string& filter, std::string& path) {
+bool ChooseFileToSave(HWND owner, const std::string& filter, std::wstring& path) {
   return RunFileDialog(owner, filter, path, true);
 }
 

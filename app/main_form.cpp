@@ -8,9 +8,11 @@
 #include "app/file_dialogs.h"
 #include "app/help_text.h"
 #include "batch/batch_io.h"
+#include "batch/job_messages.h"
 #include "batch/vendor.h"
 #include "resources/main_window_layout.h"
 #include "resources/resource_ids.h"
+#include "runtime/wide_text.h"
 
 namespace pelloran {
 
@@ -181,8 +183,38 @@ void TForm1::FormShow() { PageControl1->SetActivePageIndex(0); }
 void TForm1::FormClose() { Runner->LogText.clear(); }
 
 void TForm1::BitBtn3Click() {
-  std::string path;
+  std::wstring path;
   if (ChooseFileToOpen(Handle(), kAddFileFilter, path)) AddFile(path);
+}
+
+bool TForm1::AddFile(const std::string& path) {
+  // An ANSI name that is a file keeps the code page's own rules for naming its output.
+  const std::wstring wide = AnsiToWide(path);
+  if (FolderExists(wide)) return AddFolder(wide);
+  return Jobs->AddFile(path);
+}
+
+bool TForm1::AddFile(const std::wstring& path) {
+  if (FolderExists(path)) return AddFolder(path);
+  return Jobs->AddFile(path);
+}
+
+void TForm1::AddPaths(const std::vector<std::wstring>& paths) {
+  JobListUpdate update(*Jobs);
+  for (const std::wstring& path : paths) AddFile(path);
+}
+
+bool TForm1::AddFolder(const std::wstring& folder) {
+  FolderAdded added = Jobs->AddFolder(folder);
+  if (added.OtherFiles > 0)
+    AppendLogLine(LogLine(kMsgFolderOthersSkipped, {folder, std::to_wstring(added.OtherFiles)}));
+  return added.Added > 0;
+}
+
+void TForm1::AppendLogLine(const std::wstring& line) {
+  const std::wstring text = Memo2->TextW();
+  if (!text.empty() && text.back() != L'\n') Memo2->Append(std::wstring(L"\r\n"));
+  Memo2->Append(line);
 }
 
 void TForm1::ShowFrmEdt() {
@@ -211,12 +243,17 @@ void TForm1::WMDropFiles(HDROP drop) {
     HDROP handle;
     ~DropOwner() { ::DragFinish(handle); }
   } owner{drop};
-  UINT count = ::DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  // UTF-16 names, each fetched whole: any name and any length the file system allows.
+  std::vector<std::wstring> paths;
+  UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
-    char path[kDropPathBufferSize];
-    if (::DragQueryFileA(drop, i, path, kDropPathBufferSize) == 0) continue;
-    AddFile(path);
+    UINT length = ::DragQueryFileW(drop, i, nullptr, 0);
+    if (length == 0) continue;
+    std::wstring path(length + 1, L'\0');
+    path.resize(::DragQueryFileW(drop, i, path.data(), length + 1));
+    paths.push_back(std::move(path));
   }
+  AddPaths(paths);
 }
 
 bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "batch/batch_runner.h"
 #include "batch/job_list.h"
@@ -34,8 +35,6 @@ enum CommandId : int {
 // The filter of the add-file dialog, "|" between descriptions and patterns.
 inline constexpr char kAddFileFilter[] =
     "所有文件 (*.*)|*.*|RM文件(*.rm)|*.RM|RMVB(*.rmvb)|*.RMVB|RA(*.ra)|*.RA";
-// Room for one dropped path: 511 bytes and the terminating zero.
-inline constexpr UINT kDropPathBufferSize = 512;
 
 std::string MainWindowCaption();
 
@@ -53,7 +52,12 @@ class TForm1 : public TForm {
   void BitBtn2Click();  // delete the selected row
   void N1Click();       // clear the list
   void btnStartClick();
-  bool AddFile(const std::string& path) { return Jobs->AddFile(path); }
+  // A media file becomes a row; a folder adds the media files of its tree, with one line in the
+  // log pane counting the other files left out. True when rows were added.
+  bool AddFile(const std::string& path);
+  bool AddFile(const std::wstring& path);
+  // Several at once (a drop, the command line): the list is drawn and fitted once.
+  void AddPaths(const std::vector<std::wstring>& paths);
 
   // Window events.
   void FormCreate();
@@ -92,6 +96,9 @@ class TForm1 : public TForm {
   void CreateCleaningPage();
   void CreateHelpPage();
   void CreateFonts();
+  bool AddFolder(const std::wstring& folder);
+  // A line of the program's own in the log pane, on a line of its own.
+  void AppendLogLine(const std::wstring& line);
 
   TCommandMap commands_;
   ScopedGdiObject font_;       // MS Sans Serif, 8 point

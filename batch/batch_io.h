@@ -16,10 +16,25 @@ const LeadByteTable& AnsiLeadBytes();
 
 // True when a file (not a folder) exists at the path.
 bool FileExists(const std::string& path);
+bool FileExists(const std::wstring& path);
+// True when a folder exists at the path.
+bool FolderExists(const std::wstring& path);
 // 0 when no file exists at the path; otherwise its size. The file is not opened, so a file that
 // another process holds open for writing is measured all the same. Other failures raise
 // EInOutError.
 int64_t FileSizeOf(const std::string& path);
+int64_t FileSizeOf(const std::wstring& path);
+
+// 0 when the file opens for reading (as the events tool opens its input); the system's error
+// code otherwise.
+unsigned long CheckReadable(const std::wstring& path);
+// 0 when a new file can be made in the folder ("" is the current folder); the system's error
+// code otherwise. The trial file has a name of its own and is gone again at once.
+unsigned long CheckFolderWritable(const std::wstring& folder);
+// Puts a file in place of another (replacing it); the system's error code, 0 on success.
+unsigned long RenameFile(const std::wstring& from, const std::wstring& to);
+// The system's wording of an error code, on one line (empty if it has none).
+std::wstring SystemErrorTextW(unsigned long code);
 
 // Creates or truncates the file and writes the bytes; failures raise EInOutError.
 void WriteWholeFile(const std::string& path, const std::string& bytes);
@@ -27,6 +42,7 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 std::string ReadWholeFile(const std::string& path);
 // Deletes a file; a missing file or a failure is ignored.
 void DeleteFileQuietly(const std::string& path);
+void DeleteFileQuietly(const std::wstring& path);
 
 void WriteEventsFile();     // ExeDir + "blank.txt"
 void WriteImageMapFile();   // ExeDir + "blank2.txt"

@@ -2,6 +2,8 @@
 
 #include "batch/batch_io.h"
 #include "batch/control_files.h"
+#include "batch/job_messages.h"
+#include "batch/job_naming.h"
 
 namespace pelloran {
 
@@ -47,7 +49,8 @@ void TBatchRunner::ProcessNext() {
     LogText.clear();
     pendingEnd_ = PendingEnd::None;
     toolStarted_ = false;
-    JobEntry job = jobs_.Row(CurrentIndex);
+    toolNames_ = {};
+    JobFiles job = jobs_.Files(CurrentIndex);
     bool launched = false;
     try {
       ggProgress_.SetMaxValue(FileSizeOf(job.Input));
@@ -74,7 +77,7 @@ void TBatchRunner::ProcessNext() {
   }
 }
 
-bool TBatchRunner::LaunchEventsTool(const std::string& input, const std::string& output, bool show) {
+bool TBatchRunner::LaunchEventsTool(const std::wstring& input, const std::wstring& output, bool show) {
   launchFailure_ = LaunchFailure::None;
   std::string folder = ExeDir();
   if (!FileExists(folder + kEventsToolName)) {
@@ -87,10 +90,45 @@ bool TBatchRunner::LaunchEventsTool(const std::string& input, const std::string&
     ShowWarning(kMsgInputMissing);
     return false;
   }
+  // What the tool would only fail at, said here with the file and the reason; the batch goes on.
+  auto refuse = [this](const std::wstring& line) {
+    launchFailure_ = LaunchFailure::Refused;
+    Memo2_.Append(line);
+    return false;
+  };
+  if (unsigned long error = CheckReadable(input))
+    return refuse(LogLine(kMsgInputUnreadable, {input, SystemErrorReason(error)}));
+  const std::wstring outputFolder = output.substr(0, WideFileNameStart(output));
+  if (unsigned long error = CheckFolderWritable(outputFolder))
+    return refuse(LogLine(kMsgOutputFolderUnwritable,
+                          {outputFolder.empty() ? output : outputFolder, SystemErrorReason(error)}));
+  std::wstring unnamed;
+  if (MakeToolNames(input, output, toolNames_, unnamed) != ToolNamesResult::Ok)
+    return refuse(LogLine(kMsgNoShortName, {unnamed}));
+  launchOutput_ = output;
   DeleteFileQuietly(output);
+  if (toolNames_.TemporaryOutput) DeleteFileQuietly(toolNames_.WrittenOutput);
   DeleteFileQuietly(folder + kToolLogFileName);
-  StartEventsTool(EventsToolParameters(input, output), show);
+  StartEventsTool(EventsToolParameters(toolNames_.Input, toolNames_.Output), show);
   toolStarted_ = true;
+  return true;
+}
+
+std::wstring TBatchRunner::WatchedOutput() const {
+  // Without a temporary name the tool writes the output as the row holds it at this moment.
+  return toolNames_.TemporaryOutput ? toolNames_.WrittenOutput : jobs_.Files(CurrentIndex).Output;
+}
+
+bool TBatchRunner::PlaceToolOutput() {
+  if (!toolNames_.TemporaryOutput) return true;
+  const std::wstring written = toolNames_.WrittenOutput;
+  toolNames_ = {};
+  if (!FileExists(written)) return true;  // the tool wrote nothing: the job failed anyway
+  if (unsigned long error = RenameFile(written, launchOutput_)) {
+    DeleteFileQuietly(written);
+    Memo2_.Append(LogLine(kMsgOutputNotRenamed, {written, launchOutput_, SystemErrorReason(error)}));
+    return false;
+  }
   return true;
 }
 
@@ -118,18 +156,20 @@ void TBatchRunner::Tick() {
     return;
   }
 
-  const std::string output = jobs_.Row(CurrentIndex).Output;
-  const int64_t size = FileSizeOf(output);
+  const std::wstring watched = WatchedOutput();
+  const int64_t size = FileSizeOf(watched);
   if (size == LastSize) {
     const std::string log = ExeDir() + kToolLogFileName;
     LogText = FileExists(log) ? NormaliseLog(ReadWholeFile(log)) : std::string();
     if (LogMarksFinished(LogText)) {
       ggProgress_.SetProgress(ggProgress_.MaxValue());
-      if (FileExists(output))
+      Memo2_.Append(LogText);
+      const bool temporary = toolNames_.TemporaryOutput;
+      const std::wstring output = temporary ? launchOutput_ : watched;
+      if (PlaceToolOutput() && FileExists(output))
         jobs_.SetStatus(CurrentIndex, kStatusDonePrefix + std::to_string(ggProgress_.MaxValue() - LastSize));
       else
         jobs_.SetStatus(CurrentIndex, kStatusFailed);
-      Memo2_.Append(LogText);
       DeleteFileQuietly(log);
       toolStarted_ = false;
       Timer1_.SetEnabled(false);
@@ -152,7 +192,9 @@ void TBatchRunner::EndAbandonedJob() {
     if (!LogMarksFinished(LogText)) return;
     DeleteFileQuietly(log);
     if (pendingEnd_ == PendingEnd::Failed) Memo2_.Append(LogText);
+    PlaceToolOutput();
   }
+  toolNames_ = {};
   if (pendingEnd_ == PendingEnd::Failed && jobs_.Exists(CurrentIndex))
     jobs_.SetStatus(CurrentIndex, kStatusFailed);
   pendingEnd_ = PendingEnd::None;

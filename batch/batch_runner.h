@@ -7,6 +7,7 @@
 #include <string>
 
 #include "batch/job_list.h"
+#include "batch/tool_names.h"
 #include "runtime/controls.h"
 
 namespace pelloran {
@@ -28,9 +29,10 @@ class TBatchRunner : public TObject {
   void btnStartClick();
   // Starts the job of the next row, or ends the batch after the last one.
   void ProcessNext();
-  // Checks the tool and the input, clears the old output and log, starts the tool. False (after
-  // a warning) when the tool or the input is missing.
-  bool LaunchEventsTool(const std::string& input, const std::string& output, bool show);
+  // Checks the tool, the input and the output's folder, clears the old output and log, starts the
+  // tool. False when the job cannot start: after a warning when the tool or the input is missing,
+  // after a line in the log pane naming the file and the reason otherwise.
+  bool LaunchEventsTool(const std::wstring& input, const std::wstring& output, bool show);
   // The monitor tick.
   void Timer1Timer();
   // Called before rows are removed (row index, or -1 for all rows).
@@ -45,13 +47,18 @@ class TBatchRunner : public TObject {
  private:
   // Why the current job must end at the next tick without a log from the tool.
   enum class PendingEnd { None, Failed, RowGone };
-  enum class LaunchFailure { None, ToolMissing, InputMissing };
+  enum class LaunchFailure { None, ToolMissing, InputMissing, Refused };
 
   void Tick();
   // Ends a job that will not complete normally (failed or row removed), once its tool is done.
   void EndAbandonedJob();
   void EndBatch(bool announce);
   void AttachTick();
+  // Once the tool is done: its temporary output takes the output's real name. False (after a
+  // line in the log pane) when that fails.
+  bool PlaceToolOutput();
+  // The file the running tool writes.
+  std::wstring WatchedOutput() const;
 
   TJobList& jobs_;
   TGauge& ggProgress_;
@@ -62,6 +69,8 @@ class TBatchRunner : public TObject {
   bool toolStarted_ = false;  // the current job's tool was started and has not been seen to end
   PendingEnd pendingEnd_ = PendingEnd::None;
   LaunchFailure launchFailure_ = LaunchFailure::None;
+  ToolNames toolNames_;         // the current job's names for the tool
+  std::wstring launchOutput_;   // the current job's output as it was at the start
 };
 
 }  // namespace pelloran

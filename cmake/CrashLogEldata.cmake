@@ -3,8 +3,8 @@
 # After `target` is linked: keeps the program as linked, with its DWARF, as "<file>.debug";
 # writes the crash reporter's ELDATA resource (the options of `file`, defaults where it says
 # nothing, and debug information packed from the DWARF) into the program; and drops the DWARF
-# sections from the program itself. The tool refuses to write a program whose code section would
-# differ from the linked one.
+# sections and the symbol table from the program itself: at run time the reporter reads only its
+# ELDATA. The tool refuses to write a program whose code section would differ from the linked one.
 #
 # The tool is the one named by the global property CRASHLOG_ELDATA_TOOL: the installed package
 # sets it to its own copy, the source tree to the tool it builds (whose build target it names in
@@ -40,7 +40,7 @@ function(crashlog_add_eldata target)
   set(file $<TARGET_FILE:${target}>)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy ${file} ${file}.debug
-    COMMAND ${strip} --strip-debug -o ${file}.stripped ${file}.debug
+    COMMAND ${strip} --strip-all -o ${file}.stripped ${file}.debug
     COMMAND ${tool} --dwarf ${file}.debug --image ${file}.stripped ${options_args}
             --output ${file} --stats ${file}.eldata.txt
     COMMAND ${CMAKE_COMMAND} -E remove ${file}.stripped

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/exceptions.h"
+#include "runtime/wide_text.h"
 
 namespace pelloran {
 
@@ -44,12 +45,15 @@ const char* FormWindowClass() {
 // ---- TControl ----
 
 TControl::TControl(TForm& owner, HWND parent, const char* windowClass, DWORD style, DWORD exStyle,
-                   const std::string& text)
+                   const std::string& text, bool unicode)
     : owner_(owner) {
   id_ = owner.RegisterControl(this);
-  handle_ = ::CreateWindowExA(exStyle, windowClass, text.c_str(), WS_CHILD | WS_VISIBLE | style, 0,
-                              0, 10, 10, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)),
-                              ::GetModuleHandleA(nullptr), nullptr);
+  HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_));
+  style |= WS_CHILD | WS_VISIBLE;
+  handle_ = unicode ? ::CreateWindowExW(exStyle, AnsiToWide(windowClass).c_str(), AnsiToWide(text).c_str(),
+                                        style, 0, 0, 10, 10, parent, id, ::GetModuleHandleW(nullptr), nullptr)
+                    : ::CreateWindowExA(exStyle, windowClass, text.c_str(), style, 0, 0, 10, 10, parent,
+                                        id, ::GetModuleHandleA(nullptr), nullptr);
   if (!handle_) {
     owner.UnregisterControl(id_);
     throw Exception("Cannot create a window of class " + std::string(windowClass));
@@ -144,7 +148,7 @@ TMemo::TMemo(TForm& owner, HWND parent, DWORD extraStyle)
     : TControl(owner, parent, "EDIT",
                WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN |
                    extraStyle,
-               WS_EX_CLIENTEDGE, "") {
+               WS_EX_CLIENTEDGE, "", /*unicode=*/true) {
   // The default limit of an edit control (32 K characters) is far too small for a batch log.
   ::SendMessageA(Handle(), EM_SETLIMITTEXT, 0, 0);
 }
@@ -155,6 +159,20 @@ void TMemo::Append(const std::string& text) {
   int end = ::GetWindowTextLengthA(Handle());
   ::SendMessageA(Handle(), EM_SETSEL, end, end);
   ::SendMessageA(Handle(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TMemo::Append(const std::wstring& text) {
+  int end = ::GetWindowTextLengthW(Handle());
+  ::SendMessageW(Handle(), EM_SETSEL, end, end);
+  ::SendMessageW(Handle(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::wstring TMemo::TextW() const {
+  int length = ::GetWindowTextLengthW(Handle());
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  int got = ::GetWindowTextW(Handle(), text.data(), length + 1);
+  text.resize(static_cast<size_t>(std::max(got, 0)));
+  return text;
 }
 
 // ---- TGauge ----
@@ -193,108 +211,6 @@ int TGauge::ShownPosition() const {
 
 int TGauge::ShownRange() const {
   return static_cast<int>(::SendMessageA(Handle(), PBM_GETRANGE, FALSE, 0));
-}
-
-// ---- TListView ----
-
-TListView::TListView(TForm& owner, HWND parent, DWORD extraStyle)
-    : TControl(owner, parent, WC_LISTVIEWA,
-               WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | extraStyle,
-               WS_EX_CLIENTEDGE, "") {
-  ListView_SetExtendedListViewStyle(Handle(), LVS_EX_FULLROWSELECT);
-}
-
-void TListView::AddColumn(const Column& column) {
-  LVCOLUMNA c{};
-  c.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
-  c.fmt = column.Format;
-  c.cx = column.Width;
-  std::string title = column.Title;
-  c.pszText = title.data();
-  ::SendMessageA(Handle(), LVM_INSERTCOLUMNA, columns_, reinterpret_cast<LPARAM>(&c));
-  ++columns_;
-}
-
-void TListView::SetColumnWidth(int column, int width) {
-  ::SendMessageA(Handle(), LVM_SETCOLUMNWIDTH, column, width);
-}
-
-int TListView::ColumnWidth(int column) const {
-  return static_cast<int>(::SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, column, 0));
-}
-
-int TListView::Count() const {
-  return static_cast<int>(::SendMessageA(Handle(), LVM_GETITEMCOUNT, 0, 0));
-}
-
-int TListView::AddItem(const std::string& caption, const std::vector<std::string>& subItems) {
-  LVITEMA item{};
-  item.mask = LVIF_TEXT;
-  item.iItem = Count();
-  std::string text = caption;
-  item.pszText = text.data();
-  int row = static_cast<int>(::SendMessageA(Handle(), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-  if (row < 0) throw Exception("Cannot add a row to the list");
-  for (size_t i = 0; i < subItems.size(); ++i) SetItemText(row, static_cast<int>(i) + 1, subItems[i]);
-  return row;
-}
-
-std::string TListView::ItemText(int row, int column) const {
-  // LVM_GETITEMTEXT returns the length copied; grow until the text fits with room to spare.
-  for (int size = 512;; size *= 2) {
-    std::string buffer(static_cast<size_t>(size), '\0');
-    LVITEMA item{};
-    item.iSubItem = column;
-    item.pszText = buffer.data();
-    item.cchTextMax = size;
-    int length = static_cast<int>(
-        ::SendMessageA(Handle(), LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item)));
-    if (length < size - 1 || size >= (1 << 20)) {
-      buffer.resize(static_cast<size_t>(std::max(length, 0)));
-      return buffer;
-    }
-  }
-}
-
-void TListView::SetItemText(int row, int column, const std::string& text) {
-  LVITEMA item{};
-  item.iSubItem = column;
-  std::string copy = text;
-  item.pszText = copy.data();
-  ::SendMessageA(Handle(), LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-}
-
-void TListView::Delete(int row) { ::SendMessageA(Handle(), LVM_DELETEITEM, row, 0); }
-void TListView::Clear() { ::SendMessageA(Handle(), LVM_DELETEALLITEMS, 0, 0); }
-
-int TListView::Selected() const {
-  return static_cast<int>(::SendMessageA(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-}
-
-void TListView::Select(int row) {
-  LVITEMA item{};
-  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  item.state = LVIS_SELECTED | LVIS_FOCUSED;
-  ::SendMessageA(Handle(), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
-}
-
-bool TListView::OnNotify(NMHDR* header, LRESULT& result) {
-  switch (header->code) {
-    case NM_DBLCLK:
-      if (OnDblClick) CallEventHandler(this, [this] { OnDblClick(); });
-      result = 0;
-      return true;
-    case NM_RCLICK:
-      if (OnContextPopup) {
-        POINT p;
-        ::GetCursorPos(&p);
-        CallEventHandler(this, [this, p] { OnContextPopup(p); });
-      }
-      result = 0;
-      return true;
-    default:
-      return false;
-  }
 }
 
 // ---- TTimer ----

@@ -49,8 +49,10 @@ class TControl : public TObject {
   virtual bool OnDrawItem(const DRAWITEMSTRUCT& /*item*/) { return false; }
 
  protected:
+  // A control made with `unicode` is a UTF-16 window: text sent to it in UTF-16 keeps every
+  // character (an ANSI window gets such text through the ANSI code page).
   TControl(TForm& owner, HWND parent, const char* windowClass, DWORD style, DWORD exStyle,
-           const std::string& text);
+           const std::string& text, bool unicode = false);
 
  private:
   TForm& owner_;
@@ -82,13 +84,15 @@ class TButton : public TControl {
   bool OnDrawItem(const DRAWITEMSTRUCT& item) override;
 };
 
-// Multi-line text pane.
+// Multi-line text pane; a UTF-16 window, so that it can show any file name.
 class TMemo : public TControl {
  public:
   TMemo(TForm& owner, HWND parent, DWORD extraStyle = 0);
   void Clear();
   // Appends text at the end (line ends are the caller's).
   void Append(const std::string& text);
+  void Append(const std::wstring& text);
+  std::wstring TextW() const;
 };
 
 // Progress gauge. MaxValue and Progress are exact 64-bit byte counts; the bar shows them scaled
@@ -124,9 +128,17 @@ class TListView : public TControl {
   void SetColumnWidth(int column, int width);
   int ColumnWidth(int column) const;
   int Count() const;
+  // Texts in the ANSI code page, or in UTF-16 (the control keeps UTF-16: any file name).
   int AddItem(const std::string& caption, const std::vector<std::string>& subItems);
+  int AddItem(const std::wstring& caption, const std::vector<std::wstring>& subItems);
   std::string ItemText(int row, int column) const;  // column 0 is the caption
+  std::wstring ItemTextW(int row, int column) const;
   void SetItemText(int row, int column, const std::string& text);
+  void SetItemText(int row, int column, const std::wstring& text);
+  // Width in pixels of a text in the list's font.
+  int StringWidth(const std::wstring& text) const;
+  // Off while many rows change at once.
+  void SetRedraw(bool redraw);
   void Delete(int row);
   void Clear();
   int Selected() const;  // -1 when no row is selected

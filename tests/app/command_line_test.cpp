@@ -10,6 +10,7 @@
 
 #include "app/main_form.h"
 #include "runtime/scoped_handle.h"
+#include "tests/support/wide_files.h"
 #include "tests/support/window_test_support.h"
 
 namespace pelloran {
@@ -43,6 +44,25 @@ std::string RemoteItemText(HANDLE process, HWND list, int row) {
   return local.text;
 }
 
+// The same in UTF-16: what the list holds, whatever the name.
+std::wstring RemoteItemTextW(HANDLE process, HWND list, int row, int column) {
+  struct Block {
+    LVITEMW item;
+    wchar_t text[1024];
+  };
+  void* remote = ::VirtualAllocEx(process, nullptr, sizeof(Block), MEM_COMMIT, PAGE_READWRITE);
+  Block local{};
+  local.item.iSubItem = column;
+  local.item.pszText = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(remote) + offsetof(Block, text));
+  local.item.cchTextMax = 1024;
+  ::WriteProcessMemory(process, remote, &local, sizeof local, nullptr);
+  ::SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote));
+  ::ReadProcessMemory(process, remote, &local, sizeof local, nullptr);
+  ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  local.text[1023] = 0;
+  return local.text;
+}
+
 TEST(CommandLine, FilesNamedAtStartAreListed) {
   std::string command = "\"" PELLORAN_EXE "\" \"C:\\影片\\a b.rmvb\" C:\\x\\clip.avi D:song.RA";
   STARTUPINFOA si{sizeof si};
@@ -65,6 +85,36 @@ TEST(CommandLine, FilesNamedAtStartAreListed) {
   DWORD code = 1;
   ::GetExitCodeProcess(process.get(), &code);
   EXPECT_EQ(code, 0u);
+}
+
+TEST(CommandLine, NamesOutsideTheCodePageAndFoldersArriveWhole) {
+  testing::TempFolder dir;
+  const std::wstring root = AnsiToWide(dir.Path());
+  const std::wstring hangul = root + testing::kHangulName + L".rm";
+  const std::wstring folder = root + testing::kEmojiName;
+  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(testing::WriteBytesW(folder + L"\\b.RA", "x"));
+  ASSERT_TRUE(testing::WriteBytesW(folder + L"\\a.rmvb", "x"));
+  std::wstring command = L"\"" + AnsiToWide(PELLORAN_EXE) + L"\" \"" + hangul + L"\" \"" + folder + L"\"";
+  STARTUPINFOW si{sizeof si};
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  ScopedKernelHandle process(pi.hProcess), thread(pi.hThread);
+  ::WaitForInputIdle(process.get(), 20000);
+
+  const HWND window = testing::WaitForProcessWindow(pi.dwProcessId, MainWindowCaption());
+  ASSERT_NE(window, nullptr);
+  HWND list = nullptr;
+  ::EnumChildWindows(window, &FindList, reinterpret_cast<LPARAM>(&list));
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 3);
+  EXPECT_EQ(RemoteItemTextW(process.get(), list, 0, 0), hangul);
+  EXPECT_EQ(RemoteItemTextW(process.get(), list, 0, 1), root + L"Fix_" + testing::kHangulName + L".rm");
+  EXPECT_EQ(RemoteItemTextW(process.get(), list, 1, 0), folder + L"\\a.rmvb");
+  EXPECT_EQ(RemoteItemTextW(process.get(), list, 2, 0), folder + L"\\b.RA");
+
+  ::PostMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(::WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0);
 }
 
 }  // namespace

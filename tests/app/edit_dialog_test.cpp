@@ -11,6 +11,7 @@
 #include "batch/batch_runner.h"
 #include "resources/resource_ids.h"
 #include "tests/support/form_fixture.h"
+#include "tests/support/wide_files.h"
 
 namespace pelloran {
 namespace {
@@ -234,6 +235,33 @@ TEST_F(EditDialog, BrowseButtonsLeaveTheFocusInTheTextBox) {
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(focusedAfterBrowsing.load(), IDC_EDT_EDIT1);
   EXPECT_EQ(form->Jobs->Row(0).Input, dir / "movie.rm") << "Enter confirmed the unchanged dialog";
+}
+
+TEST_F(EditDialog, NamesOutsideTheCodePageAreShownAndTaken) {
+  const std::wstring root = AnsiToWide(dir.Path());
+  const std::wstring hangul = root + testing::kHangulName + L".rm";
+  const std::wstring emoji = root + testing::kEmojiName + L".rmvb";
+  ASSERT_TRUE(testing::WriteBytesW(hangul, "x"));
+  ASSERT_TRUE(testing::WriteBytesW(emoji, "x"));
+  ASSERT_TRUE(form->AddFile(hangul));
+  form->lvFiles->Select(1);
+  std::wstring shownInput, shownOutput;
+  Modify([&](HWND box, const SeenBox&) {
+    wchar_t text[512] = {};
+    ::GetDlgItemTextW(box, IDC_EDT_EDIT1, text, 512);
+    shownInput = text;
+    ::GetDlgItemTextW(box, IDC_EDT_EDIT2, text, 512);
+    shownOutput = text;
+    ::SetDlgItemTextW(box, IDC_EDT_EDIT1, emoji.c_str());
+    ::SetDlgItemTextW(box, IDC_EDT_EDIT2, (root + L"out-" + testing::kHangulName + L".rmvb").c_str());
+    testing::PressButton(box, IDC_EDT_BITBTN1);
+    return true;
+  });
+  EXPECT_EQ(shownInput, hangul);
+  EXPECT_EQ(shownOutput, root + L"Fix_" + testing::kHangulName + L".rm");
+  ASSERT_EQ(seen.size(), 1u) << "no warning: the file exists";
+  EXPECT_EQ(form->Jobs->Files(1).Input, emoji);
+  EXPECT_EQ(form->Jobs->Files(1).Output, root + L"out-" + testing::kHangulName + L".rmvb");
 }
 
 }  // namespace

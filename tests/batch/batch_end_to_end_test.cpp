@@ -6,6 +6,7 @@
 #include "batch/batch_runner.h"
 #include "batch/control_files.h"
 #include "tests/support/form_fixture.h"
+#include "tests/support/wide_files.h"
 
 namespace pelloran {
 namespace {
@@ -45,6 +46,43 @@ TEST_F(EndToEnd, ThreeFilesAreCleanedAndTheSavedBytesReported) {
   EXPECT_NE(ReadBytes(media + "Fix_events-v0.rm").find("www.pelloran.example"), std::string::npos);
   const std::string memo = form->Memo2->Text();
   EXPECT_NE(memo.find("***"), std::string::npos);
+}
+
+TEST_F(EndToEnd, AFolderOfFilesNamedOutsideTheCodePageIsCleanedWithOutputsNamedAlike) {
+  ASSERT_TRUE(testing::Exists(ExeDir() + kEventsToolName)) << "rmevents.exe belongs beside this program";
+  testing::TempFolder dir;
+  const std::wstring root = AnsiToWide(dir.Path()) + testing::kHangulName + L"\\";
+  ASSERT_TRUE(::CreateDirectoryW(root.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((root + AnsiToWide("\xB1\x5C")).c_str(), nullptr));  // trail byte 0x5C
+  const std::wstring media = AnsiToWide(MEDIA_DIR "\\");
+  const std::vector<std::pair<std::wstring, std::wstring>> copies = {
+      {L"events-v0.rm", testing::kHangulName + L".rm"},
+      {L"imagemap-v1.rmvb", AnsiToWide("\xB1\x5C\\") + testing::kEmojiName + L".rmvb"},
+      {L"split-data.ra", L"plain.ra"}};
+  for (const auto& [from, to] : copies)
+    ASSERT_TRUE(::CopyFileW((media + from).c_str(), (root + to).c_str(), FALSE)) << WideToAnsi(to);
+  testing::WriteBytesW(root + L"readme.txt", "not media");
+
+  ASSERT_TRUE(form->AddFile(root.substr(0, root.size() - 1)));
+  ASSERT_EQ(form->Jobs->Count(), 3);
+  BoxWatcher boxes;
+  ::SendMessageA(form->btnStart->Handle(), BM_CLICK, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return !form->Runner->Running() && form->btnStart->Enabled(); }, 120s));
+  ASSERT_EQ(boxes.Count(), 1u);
+  for (int row = 0; row < 3; ++row) {
+    const JobFiles job = form->Jobs->Files(row);
+    const size_t nameAt = job.Input.rfind(L'\\') + 1;
+    EXPECT_EQ(job.Output, job.Input.substr(0, nameAt) + L"Fix_" + job.Input.substr(nameAt));
+    const long long removed = FileSizeOf(job.Input) - FileSizeOf(job.Output);
+    EXPECT_GT(removed, 0) << WideToAnsi(job.Input);
+    EXPECT_EQ(form->Jobs->Row(row).Status, kStatusDonePrefix + std::to_string(removed)) << WideToAnsi(job.Input);
+    const std::string cleaned = testing::ReadBytesW(job.Output);
+    EXPECT_EQ(cleaned.find("ads.example.com"), std::string::npos);
+    EXPECT_EQ(cleaned.compare(0, 4, ".RMF"), 0);
+  }
+  // Only inputs and their cleaned copies: no temporary name is left behind.
+  EXPECT_EQ(testing::FileNamesIn(root).size(), 5u);  // two inputs, two outputs, readme.txt
+  EXPECT_EQ(testing::FileNamesIn(root + AnsiToWide("\xB1\x5C\\")).size(), 2u);
 }
 
 }  // namespace

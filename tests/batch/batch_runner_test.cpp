@@ -8,12 +8,13 @@
 
 #include "batch/batch_io.h"
 #include "batch/control_files.h"
-#include "tests/support/form_fixture.h"
+#include "tests/batch/batch_window_fixture.h"
 
 namespace pelloran {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::BatchWindow;
 using testing::BoxWatcher;
 using testing::DrainMessages;
 using testing::Exists;
@@ -23,66 +24,6 @@ using testing::ReadBytes;
 using testing::TempFolder;
 
 const std::string kDone = kStatusDonePrefix;
-
-class BatchWindow : public testing::MainFormTest {
- protected:
-  void SetUp() override {
-    InstallTool();
-    testing::Remove(ExeDir() + kToolLogFileName);
-    MainFormTest::SetUp();
-  }
-
-  void TearDown() override {
-    MainFormTest::TearDown();
-    testing::Remove(ExeDir() + kEventsToolName);
-    testing::Remove(ExeDir() + kToolLogFileName);
-  }
-
-  static void InstallTool() {
-    ASSERT_TRUE(::CopyFileA((ExeDir() + "fake_rmevents.exe").c_str(), (ExeDir() + kEventsToolName).c_str(), FALSE));
-  }
-
-  // An input file whose first line tells the stand-in what to do.
-  std::string AddJob(const std::string& name, const std::string& directive, long long size = 4000) {
-    std::string path = dir / name;
-    MakeFile(path, "#fake " + directive + "\n", size);
-    EXPECT_TRUE(Exists(path)) << path;
-    EXPECT_TRUE(form->AddFile(path));
-    EXPECT_EQ(form->Jobs->Row(form->Jobs->Count() - 1).Input, path);
-    return path;
-  }
-
-  std::string Status(int row) { return form->Jobs->Row(row).Status; }
-
-  // Every status each row showed, in order, while the batch ran.
-  using Trail = std::map<int, std::vector<std::string>>;
-  void Record(Trail& trail) {
-    for (int row = 0; row < form->Jobs->Count(); ++row) {
-      std::string status = Status(row);
-      auto& seen = trail[row];
-      if (seen.empty() || seen.back() != status) seen.push_back(status);
-    }
-  }
-
-  // Presses the start button with a real click message and runs the loop until the batch ends.
-  Trail RunBatch(const std::function<void()>& eachTurn = nullptr) {
-    Trail trail;
-    Record(trail);
-    ::SendMessageA(form->btnStart->Handle(), BM_CLICK, 0, 0);
-    bool ended = PumpUntil([&] {
-      Record(trail);
-      if (eachTurn) eachTurn();
-      return !form->Runner->Running() && form->btnStart->Enabled();
-    }, 60s);
-    EXPECT_TRUE(ended) << "the batch did not end";
-    Record(trail);
-    return trail;
-  }
-
-  std::string MemoText() { return form->Memo2->Text(); }
-
-  TempFolder dir;
-};
 
 TEST_F(BatchWindow, ThreeJobsRunInRowOrderAndEndOnce) {
   BoxWatcher boxes;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "batch/column_fit.h"
 #include "batch/control_files.h"
 
 namespace pelloran {
@@ -82,6 +85,41 @@ TEST(ToolLog, FinishedWhenThreeAsterisksStandAnywhere) {
   EXPECT_TRUE(LogMarksFinished(NormaliseLog("error: no streams***")));
   EXPECT_FALSE(LogMarksFinished(NormaliseLog("** *\n**")));
   EXPECT_FALSE(LogMarksFinished(NormaliseLog(std::string("\0***", 4))));
+}
+
+TEST(JobNaming, UnicodePathsFollowTheSameRules) {
+  for (const wchar_t* ok : {L"\uD55C.rm", L"C:\\\uD55C\\y.Rm", L"emoji\U0001F600.RMVB", L"a.b.rA"})
+    EXPECT_TRUE(IsAcceptedMediaFile(std::wstring_view(ok)));
+  for (const wchar_t* refused : {L"\uD55C.avi", L"C:\\dir.rm\\movie", L"D:dir.rm:movie", L"movie.rm\uD55C",
+                                 L"movie.ram", L""})
+    EXPECT_FALSE(IsAcceptedMediaFile(std::wstring_view(refused)));
+  EXPECT_EQ(OutputPathFor(std::wstring_view(L"C:\\\uD55C\\\U0001F600.rm")), L"C:\\\uD55C\\Fix_\U0001F600.rm");
+  EXPECT_EQ(OutputPathFor(std::wstring_view(L"D:a.RM")), L"D:Fix_a.RM");
+  EXPECT_EQ(OutputPathFor(std::wstring_view(L"a.ra")), L"Fix_a.ra");
+}
+
+TEST(JobColumns, TheResultGetsAllItNeedsAndThePathsShareTheRest) {
+  // Everything fits: the output column its need, the input column the rest.
+  JobColumnWidths w = FitJobColumns(750, 200, 250, 180);
+  EXPECT_EQ(w.Result, 180);
+  EXPECT_EQ(w.Output, 250);
+  EXPECT_EQ(w.Input, 750 - 180 - 250);
+  // Too wide together: the one that fits in half keeps its need.
+  w = FitJobColumns(750, 900, 200, 180);
+  EXPECT_EQ(w.Output, 200);
+  EXPECT_EQ(w.Input, 750 - 180 - 200);
+  w = FitJobColumns(750, 200, 900, 180);
+  EXPECT_EQ(w.Input, 200);
+  EXPECT_EQ(w.Output, 750 - 180 - 200);
+  // Both long: half each, and never more than the list has.
+  w = FitJobColumns(750, 900, 900, 181);
+  EXPECT_EQ(w.Input + w.Output + w.Result, 750);
+  EXPECT_LE(std::abs(w.Input - w.Output), 1);
+  // A result wider than the list still shows whole; the paths keep a useful minimum.
+  w = FitJobColumns(300, 500, 500, 280);
+  EXPECT_EQ(w.Result, 280);
+  EXPECT_GE(w.Input, kMinPathColumnWidth);
+  EXPECT_GE(w.Output, kMinPathColumnWidth);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "runtime/application.h"
+#include "runtime/wide_text.h"
 
 namespace pelloran::testing {
 
@@ -265,27 +266,28 @@ TempFolder::TempFolder() {
 
 namespace {
 
-void RemoveTree(const std::string& folder) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &data);
+// In UTF-16: tests make files named outside the ANSI code page too.
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((folder + L"*").c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
     do {
-      std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string path = folder + name;
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring path = folder + name;
       if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(path + "\\");
+        RemoveTree(path + L"\\");
       else
-        ::DeleteFileA(path.c_str());
-    } while (::FindNextFileA(find, &data));
+        ::DeleteFileW(path.c_str());
+    } while (::FindNextFileW(find, &data));
     ::FindClose(find);
   }
-  ::RemoveDirectoryA(folder.c_str());
+  ::RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
 
-TempFolder::~TempFolder() { RemoveTree(path_); }
+TempFolder::~TempFolder() { RemoveTree(AnsiToWide(path_)); }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");

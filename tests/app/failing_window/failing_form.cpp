@@ -37,5 +37,5 @@ class TFailingForm : public TForm1 {
 }  // namespace pelloran
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  return pelloran::RunPelloran<pelloran::TFailingForm>(__argc, __argv);
+  return pelloran::RunPelloran<pelloran::TFailingForm>();
 }
