@@ -4,6 +4,7 @@
 #   include/crashlog/crashlog.h       the public interface
 #   share/CrashLog/                   the dialogs' resource script and its pictures
 #   bin/crashlog-eldata               the host tool that writes the ELDATA resource
+#   bin/crashlog-report               the host tool that groups the reports of logs and mails
 #   lib/cmake/CrashLog/               CrashLogConfig.cmake (CrashLog::crashlog, crashlog_add_eldata)
 # One archive, so that a program links it without knowing the order of our libraries (the linker
 # searches one archive again until nothing more resolves). zlib goes in as its static library:
@@ -103,6 +104,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/crashlog.rc
               ${PROJECT_SOURCE_DIR}/resources/crashlog_monitor.bmp
         DESTINATION share/CrashLog)
 install(PROGRAMS ${eldata_tool} DESTINATION bin RENAME crashlog-eldata)
+# The tool that groups the reports of logs and mails, when the tree builds it.
+get_property(report_tool GLOBAL PROPERTY PELLORAN_CRASHLOG_REPORT_TOOL)
+if(report_tool AND TARGET pelloran_crashlog_report_host)
+  add_dependencies(crashlog_package pelloran_crashlog_report_host)
+  install(PROGRAMS ${report_tool} DESTINATION bin)
+endif()
 install(FILES ${package_dir}/CrashLogConfig.cmake
               ${package_dir}/CrashLogConfigVersion.cmake
               ${CMAKE_CURRENT_LIST_DIR}/CrashLogEldata.cmake
