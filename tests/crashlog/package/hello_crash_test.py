@@ -1,8 +1,8 @@
 """Installs the CrashLog package, builds examples/hello_crash against it as an outside project,
 runs it under Wine with a fault in a worker thread and an exception escaping its window procedure,
 and checks that the program imports no runtime DLL, that each error gave a log entry whose call
-stack starts in the example's own code, and that
-the action handler the example registers saw both reports logged.
+stack starts in the example's own code, and that the action handler the example registers saw
+both reports logged.
 
 The expected lines are found in the example's source by the statements that fail there, so the
 example can change without this test changing with it.
