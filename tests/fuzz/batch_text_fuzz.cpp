@@ -63,8 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (available - needResult >= 2 * kMinPathColumnWidth)
       FUZZ_CHECK(w.Input + w.Output + w.Result == available);
     // A path column's need counts as at least the minimum.
-    const int input = std::max(needInput, kMinPathColumnWidth), output = std::max(needOutput, kMinPathColumnWidth);
-    if (input + output + needResult <= available) FUZZ_CHECK(w.Output == output && w.Input >= input);
+    const int inputNeed = std::max(needInput, kMinPathColumnWidth);
+    const int outputNeed = std::max(needOutput, kMinPathColumnWidth);
+    if (inputNeed + outputNeed + needResult <= available) FUZZ_CHECK(w.Output == outputNeed && w.Input >= inputNeed);
   }
   return 0;
 }
