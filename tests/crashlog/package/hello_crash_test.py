@@ -1,0 +1,105 @@
+"""Installs the CrashLog package, builds examples/hello_crash against it as an outside project,
+runs it under Wine with a fault in a worker thread and an exception escaping its window procedure,
+and checks that the program imports no runtime DLL, that each error gave a log entry whose call
+stack starts in the example's own code, and that the action handler the example registers saw
+both reports logged.
+
+The expected lines are found in the example's source by the statements that fail there, so the
+example can change without this test changing with it.
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "capture"))
+from run_crash_program import first_stack_row, log_entries  # noqa: E402
+
+
+def run(command, **kwargs):
+    result = subprocess.run(command, capture_output=True, text=True, **kwargs)
+    if result.returncode != 0:
+        print("$ " + " ".join(command))
+        print(result.stdout[-4000:])
+        print(result.stderr[-4000:])
+        sys.exit(f"FAILED: {os.path.basename(command[0])} exited with {result.returncode}")
+    return result
+
+
+def source_line(source, statement):
+    with open(source, encoding="utf-8") as f:
+        numbers = [n for n, line in enumerate(f, 1) if statement in line]
+    if len(numbers) != 1:
+        sys.exit(f"FAILED: the example's source holds {len(numbers)} lines with {statement!r}, expected one")
+    return numbers[0]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for name in ("build", "work", "example", "toolchain", "options", "generator", "cmake"):
+        parser.add_argument("--" + name, required=True)
+    args = parser.parse_args()
+
+    prefix = os.path.join(args.work, "prefix")
+    example_build = os.path.join(args.work, "hello_crash")
+    # A fresh install: nothing left from an older package may satisfy the example.
+    shutil.rmtree(prefix, ignore_errors=True)
+    run([args.cmake, "--install", args.build, "--prefix", prefix])
+    run([args.cmake, "-S", args.example, "-B", example_build, "-G", args.generator,
+         "-DCMAKE_TOOLCHAIN_FILE=" + args.toolchain,
+         "-DCrashLog_DIR=" + os.path.join(prefix, "lib", "cmake", "CrashLog"),
+         "-DHELLO_CRASH_OPTIONS=" + args.options])
+    run([args.cmake, "--build", example_build])
+
+    exe = os.path.join(example_build, "hello_crash.exe")
+    # The target links everything statically: the program needs no DLL beside it.
+    headers = run(["i686-w64-mingw32-objdump", "-p", exe]).stdout
+    own_dlls = [name for name in re.findall(r"DLL Name: (\S+)", headers)
+                if re.match(r"(?i)(libstdc\+\+|libgcc|libwinpthread|zlib1)", name)]
+    log = os.path.join(example_build, "hello_crash.elf")
+    if os.path.exists(log):
+        os.remove(log)
+    program = subprocess.run([os.environ["PELLORAN_WINE_RUN"], exe, "worker", "window", "quit"],
+                             capture_output=True, timeout=120, cwd=example_build)
+    entries = log_entries(log)
+
+    source = os.path.join(args.example, "hello_crash.cpp")
+    expected = [
+        ("EAccessViolation", "ReadWindowWidth", source_line(source, "loadedSettings->width")),
+        ("std::runtime_error", "OpenDocument", source_line(source, "throw std::runtime_error")),
+    ]
+    failures = []
+    if own_dlls:
+        failures.append(f"hello_crash.exe imports {own_dlls}, expected a static link")
+    if len(entries) != len(expected):
+        failures.append(f"{len(entries)} log entries, expected {len(expected)} (exit code {program.returncode})")
+    for n, (entry, (kind, procedure, line)) in enumerate(zip(entries, expected), 1):
+        if not re.search(rb"^  2\.4 Type *: " + re.escape(kind.encode()) + rb"\r$", entry, re.M):
+            failures.append(f"entry {n}: not a {kind}")
+        if not re.search(rb"^  2\.3 Module *: hello_crash\.exe\r$", entry, re.M):
+            failures.append(f"entry {n}: not raised in hello_crash.exe")
+        row = first_stack_row(entry)
+        pattern = rb"\|hello_crash\.exe *\|hello_crash\.cpp *\| *\|[^|]*\b" + procedure.encode() + rb" *\| *" + \
+            str(line).encode() + rb" *\|"
+        if not re.search(pattern, row):
+            failures.append(f"entry {n}: first stack row {row!r}, expected hello_crash.cpp, {procedure}, line {line}")
+    # The example's action handler, registered through the public header, saw each report logged.
+    stdout = program.stdout.decode("gbk", "replace").replace("\r\n", "\n")
+    logged = re.findall(r"^hello_crash: logged (.*)$", stdout, re.M)
+    if logged != [kind for kind, _, _ in expected]:
+        failures.append(f"the action handler saw {logged}, expected {[kind for kind, _, _ in expected]}")
+    if failures:
+        print("--- stdout ---\n" + stdout)
+        for n, entry in enumerate(entries, 1):
+            print(f"--- log entry {n} ---\n" + entry.decode("gbk", "replace"))
+        for failure in failures:
+            print("FAILED: " + failure)
+        return 1
+    print(f"hello_crash: {len(entries)} log entries from the installed package, as expected")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
