@@ -37,10 +37,9 @@ set(PELLORAN_SKIP_LINE "PELLORAN-SKIPPED: ")
 # One test program, one ctest entry. OUTPUT_DIR gives the program a folder of its own, for tests
 # that put files beside the executable.
 # USES_DISPLAY: the test opens windows (real forms, message or file dialogs, a program with a
-# window, anything that takes the foreground or the focus). All tests of a run share one Xvfb
-# display and one foreground, so these hold the ctest resource lock "display" and never run
-# beside each other. Every new window test needs it; the window helpers of tests/support stop a
-# test that uses them without it (PELLORAN_DISPLAY_LOCK=0).
+# window, anything that takes the foreground or the focus): see pelloran_display_test. Every new
+# window test needs it; the window helpers of tests/support stop a test that uses them without it
+# (PELLORAN_DISPLAY_LOCK=0).
 function(pelloran_add_test name)
   cmake_parse_arguments(arg "NO_GTEST_MAIN;USES_DISPLAY" "OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
@@ -70,6 +69,17 @@ function(pelloran_add_test name)
     ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PELLORAN_DISPLAY_LOCK=${display_lock}"
     SKIP_REGULAR_EXPRESSION "${PELLORAN_SKIP_LINE}")
   if(arg_USES_DISPLAY)
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK display)
+    pelloran_display_test(${name})
   endif()
+endfunction()
+
+# pelloran_display_test(test)
+# The test opens windows. Windows share a display, a foreground and a focus, so a window test gets
+# one of the run's displays to itself: ctest allocates the resource "displays" (tests/displays.json,
+# given by the test preset), and scripts/wine-run.sh runs the test in that display's Wine session.
+# A test whose command is a driver script rather than a Windows program starts it through
+# "scripts/wine-run.sh --env", so that the driver names the same session.
+function(pelloran_display_test name)
+  set_tests_properties(${name} PROPERTIES RESOURCE_GROUPS displays:1)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT PELLORAN_NEEDS_DISPLAY=1)
 endfunction()

@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
 # Starts or stops a private Wine session: a fresh 32-bit prefix, a private Xvfb display and a
 # persistent wineserver, all under one folder. The test run makes one per run (ctest fixture).
-#   wine-session.sh start DIR     make DIR/prefix anew, start Xvfb, write DIR/env
-#   wine-session.sh stop DIR      stop the wineserver and Xvfb of DIR
+#   wine-session.sh start DIR...  make DIR/prefix anew, start Xvfb, write DIR/env
+#   wine-session.sh stop DIR...   stop the wineserver and Xvfb of DIR
 #   wine-session.sh prefix DIR    make DIR/prefix if it is missing, on the current $DISPLAY
 set -euo pipefail
 cmd=${1:?start|stop|prefix}
+# start and stop take several folders: the test run has one session per display (see wine-run.sh);
+# they start side by side.
+if [ $# -gt 2 ] && { [ "$cmd" = start ] || [ "$cmd" = stop ]; }; then
+  pids=()
+  for folder in "${@:2}"; do
+    "$0" "$cmd" "$folder" & pids+=($!)
+  done
+  status=0
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+  exit "$status"
+fi
 dir=$(mkdir -p "${2:?session folder}" && cd "$2" && pwd)
 
 export WINEPREFIX="$dir/prefix"

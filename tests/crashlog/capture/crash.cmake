@@ -20,14 +20,14 @@ foreach(source IN LISTS crash_sources)
   endif()
   pelloran_add_eldata(${target} OPTIONS ${options})
   add_test(NAME ${target}
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_crash_program.py $<TARGET_FILE:${target}> ${source})
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh --env ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_crash_program.py $<TARGET_FILE:${target}> ${source})
   set_tests_properties(${target} PROPERTIES
     FIXTURES_REQUIRED wine
     ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PELLORAN_WINE_RUN=${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;PYTHONDONTWRITEBYTECODE=1")
   # A program that says it opens windows shares the display with the other window tests.
   file(STRINGS ${source} opens_windows REGEX "^// WINDOWS: ")
   if(opens_windows)
-    set_tests_properties(${target} PROPERTIES RESOURCE_LOCK display)
+    pelloran_display_test(${target})
   endif()
 endforeach()
 
@@ -72,11 +72,11 @@ set_target_properties(crashlog_fault_report_bench PROPERTIES RUNTIME_OUTPUT_DIRE
 pelloran_add_eldata(crashlog_fault_report_bench OPTIONS ${CMAKE_CURRENT_LIST_DIR}/crash/default.options)
 
 # The reports kept while the log's folder is read-only or full: crash_pending_log in a private
-# mount namespace with a Wine server of its own (its windows take the display lock).
+# mount namespace with a Wine server of its own (its windows take a display).
 add_test(NAME crashlog_pending_log_mounts_tests
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/pending_log_test.py
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh --env ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/pending_log_test.py
     $<TARGET_FILE:crash_pending_log> ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
 set_tests_properties(crashlog_pending_log_mounts_tests PROPERTIES
   FIXTURES_REQUIRED wine
-  RESOURCE_LOCK display
   ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PYTHONDONTWRITEBYTECODE=1")
+pelloran_display_test(crashlog_pending_log_mounts_tests)

@@ -6,8 +6,8 @@ pelloran_add_test(crashlog_freeze_tests
 pelloran_add_eldata(crashlog_freeze_tests OPTIONS ${CMAKE_CURRENT_LIST_DIR}/freeze_test.options)
 
 # The crash program whose main thread freezes shows the error dialog of each freeze report: a
-# program with windows, holding the display lock.
+# program with windows, with a display to itself.
 if(TARGET crash_freeze_reported)
   target_link_options(crash_freeze_reported PRIVATE -mwindows)
-  set_tests_properties(crash_freeze_reported PROPERTIES RESOURCE_LOCK display)
+  pelloran_display_test(crash_freeze_reported)
 endif()

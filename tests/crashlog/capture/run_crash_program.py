@@ -159,15 +159,15 @@ def main():
         for n, entry in enumerate(entries):
             row = first_stack_row(entry)
             check(re.search(pattern.encode("gbk"), row), f"entry {n + 1}: first stack row {row!r} does not match /{pattern}/")
-    for spec in expect.get("STACK_TOP", []):
-        patterns = [p.strip() for p in spec.split(";;")]
+    for expected_rows in expect.get("STACK_TOP", []):
+        patterns = [p.strip() for p in expected_rows.split(";;")]
         for n, entry in enumerate(entries):
             rows = stack_rows(entry)
             for at, pattern in enumerate(patterns):
                 row = rows[at] if at < len(rows) else b""
                 check(re.search(pattern.encode("gbk"), row), f"entry {n + 1}: stack row {at + 1} {row!r} does not match /{pattern}/")
-    for spec in expect.get("STACK_ROWS", []):
-        patterns = [p.strip() for p in spec.split(";;")]
+    for expected_rows in expect.get("STACK_ROWS", []):
+        patterns = [p.strip() for p in expected_rows.split(";;")]
         for n, entry in enumerate(entries):
             rows = stack_rows(entry)
             at = 0

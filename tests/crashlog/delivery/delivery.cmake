@@ -39,14 +39,16 @@ set(delivery_peer_args
   $<TARGET_FILE:crashlog_mailto_standin> ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh
   $<TARGET_FILE:crashlog_trust_root>)
 # One ctest entry per kind of peer, so that each stays well within the test timeout. The crash
-# program, the progress window and the mailto handler open windows: the display lock.
+# program, the progress window and the mailto handler open windows: a display of their own.
 foreach(group Smtp SmtpFailures SmtpTls MailClient Dns)
   string(TOLOWER ${group} suffix)
   add_test(NAME crashlog_delivery_${suffix}_tests
-    COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh --env ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1
       ${PELLORAN_DEBIAN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/delivery_peers_test.py ${delivery_peer_args} ${group})
   set_tests_properties(crashlog_delivery_${suffix}_tests PROPERTIES
     FIXTURES_REQUIRED wine
-    RESOURCE_LOCK "wine_mail_registry;display"
-    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}")
+    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}"
+    # They share the crash program, and with it the log beside it: one at a time.
+    RESOURCE_LOCK crashlog_mail_crash)
+  pelloran_display_test(crashlog_delivery_${suffix}_tests)
 endforeach()

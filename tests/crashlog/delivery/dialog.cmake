@@ -23,10 +23,10 @@ pelloran_add_eldata(crashlog_dialog_tour)
 
 # The crash program that shows the error dialog is a program with windows (a console program gets
 # the report on its standard output instead); it still prints what its user saw. It holds the
-# display lock like every window test.
+# display to itself like every window test.
 if(TARGET crash_dialog_shown)
   target_link_options(crash_dialog_shown PRIVATE -mwindows)
-  set_tests_properties(crash_dialog_shown PROPERTIES RESOURCE_LOCK display)
+  pelloran_display_test(crash_dialog_shown)
 endif()
 
 # Not a test: Pelloran's window with an error shown over it, for the README (scripts/screenshots.sh).

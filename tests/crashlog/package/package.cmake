@@ -4,7 +4,7 @@
 # build); the example opens a window.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 add_test(NAME crashlog_package_hello_crash
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/hello_crash_test.py
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh --env ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/hello_crash_test.py
     --build ${CMAKE_BINARY_DIR}
     --work ${CMAKE_BINARY_DIR}/package-test
     --example ${PROJECT_SOURCE_DIR}/examples/hello_crash
@@ -14,5 +14,5 @@ add_test(NAME crashlog_package_hello_crash
     --cmake ${CMAKE_COMMAND})
 set_tests_properties(crashlog_package_hello_crash PROPERTIES
   FIXTURES_REQUIRED wine
-  RESOURCE_LOCK display
   ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PELLORAN_WINE_RUN=${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;PYTHONDONTWRITEBYTECODE=1")
+pelloran_display_test(crashlog_package_hello_crash)
