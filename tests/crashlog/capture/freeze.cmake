@@ -11,3 +11,5 @@ if(TARGET crash_freeze_reported)
   target_link_options(crash_freeze_reported PRIVATE -mwindows)
   pelloran_display_test(crash_freeze_reported)
 endif()
+# One of the longest tests (its freezes wait out their timeouts): it starts early.
+set_tests_properties(crashlog_freeze_tests PROPERTIES COST 30)
