@@ -48,9 +48,7 @@ foreach(group Smtp SmtpFailures SmtpTls MailClient Dns)
   set_tests_properties(crashlog_delivery_${suffix}_tests PROPERTIES
     FIXTURES_REQUIRED wine
     ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}"
-    # They share the crash program, and with it the log beside it: one at a time. Together
-    # they are the longest chain of the run (their peers' timeouts): they start first.
-    RESOURCE_LOCK crashlog_mail_crash
+    # The longest tests of the run (their peers' timeouts): they start first.
     COST 100)
   pelloran_display_test(crashlog_delivery_${suffix}_tests)
 endforeach()

@@ -17,6 +17,10 @@ import ssl, threading, time, unittest, urllib.parse, zlib
 CRASH, MAPI_DLL, MAILTO_EXE, WINE_RUN, TRUST_ROOT = (os.path.abspath(a) for a in sys.argv[1:6])
 GROUP = sys.argv[6]
 IN_NAMESPACE = len(sys.argv) > 7 and sys.argv[7] == "--in-namespace"
+# Each group runs a copy of the crash program of its own, so that the log and the trace beside it
+# are the group's alone and groups can run side by side.
+os.makedirs(os.path.join(os.path.dirname(CRASH), "group-" + GROUP), exist_ok=True)
+CRASH = shutil.copy(CRASH, os.path.join(os.path.dirname(CRASH), "group-" + GROUP))
 BOUNDARY = "=_xcjvnxkbhvfkxzhfdbvzldjhfv"
 LOG_NAME = os.path.splitext(os.path.basename(CRASH))[0] + ".elf"
 LOG_FILE = os.path.splitext(CRASH)[0] + ".elf"
