@@ -3,9 +3,9 @@
 # (see wine-session.sh), with code page 936. Used as CMake's cross-compiling emulator.
 set -euo pipefail
 session=${PELLORAN_WINE_SESSION:?PELLORAN_WINE_SESSION names the Wine session folder}
-# Window tests need a display, a foreground and a focus of their own. The test run has two sessions,
-# each with its Xvfb display and wineserver, and ctest hands each window test one of them
-# (resource "displays", id 0 or 1: tests/displays.json); display 0 is the session named above,
+# Window tests need a display, a foreground and a focus of their own. The test run has three
+# sessions, each with its Xvfb display and wineserver, and ctest hands each window test one of them
+# (resource "displays", ids 0 to 2: tests/displays.json); display 0 is the session named above,
 # which the other tests share.
 display_id=""
 if [ -n "${CTEST_RESOURCE_GROUP_0_DISPLAYS:-}" ]; then
