@@ -1,4 +1,4 @@
-#include "crashlog/capture/flow_state.h"
+#include "crashlog/flow/flow_state.h"
 
 #include <windows.h>
 

@@ -1,15 +1,15 @@
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 
 #include <windows.h>
 
-#include "crashlog/capture/flow_state.h"
+#include "crashlog/flow/flow_state.h"
 #include "crashlog/capture/freeze.h"
 #include "crashlog/capture/log_file_pending.h"
-#include "crashlog/capture/framework_hooks.h"
+#include "crashlog/flow/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
 #include "crashlog/capture/threads.h"
 #include "crashlog/capture/threads_hooks.h"
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/pipeline.h"
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept.h"
 #include "base/exceptions.h"

@@ -1,10 +1,10 @@
 // The exception flow's side of the error dialog: the error in progress handed to the dialog, and
 // the user's decisions handed back to the flow.
 
-#include "crashlog/delivery/error_dialog.h"
+#include "crashlog/flow/error_dialog_flow.h"
 
-#include "crashlog/capture/flow_state.h"
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/flow_state.h"
+#include "crashlog/flow/pipeline.h"
 #include "crashlog/capture/report_gather.h"
 #include "crashlog/delivery/error_dialog_window.h"
 #include "crashlog/infra/web/web.h"

@@ -1,4 +1,4 @@
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/pipeline.h"
 
 #include <windows.h>
 
@@ -9,18 +9,18 @@
 #include <vector>
 
 #include "base/ansi_path.h"
-#include "crashlog/capture/exception_thread.h"
+#include "crashlog/flow/exception_thread.h"
 #include "crashlog/capture/call_stack.h"
 #include "crashlog/capture/clipboard.h"
-#include "crashlog/capture/flow_state.h"
-#include "crashlog/capture/framework_hooks.h"
+#include "crashlog/flow/flow_state.h"
+#include "crashlog/flow/framework_hooks.h"
 #include "crashlog/capture/freeze.h"
 #include "crashlog/capture/thread_stack.h"
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept.h"
 #include "crashlog/capture/report_gather.h"
 #include "crashlog/capture/report_text.h"
-#include "crashlog/delivery/error_dialog.h"
+#include "crashlog/flow/error_dialog_flow.h"
 #include "crashlog/delivery/screenshot.h"
 #include "crashlog/delivery/send_report.h"
 #include "crashlog/infra/debuginfo/modules.h"

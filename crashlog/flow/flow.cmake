@@ -7,5 +7,5 @@ pelloran_add_library(crashlog_pipeline
     ${CMAKE_CURRENT_LIST_DIR}/focus_control_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/install.cpp
     ${CMAKE_CURRENT_LIST_DIR}/framework_hooks.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/../delivery/error_dialog.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/error_dialog_flow.cpp
   LIBS crashlog_dialog crashlog_freeze crashlog_intercept crashlog_delivery crashlog_threads crashlog_report crashlog_web crashlog_hooks crashlog_modules crashlog_machine crashlog_diagnostics pelloran_runtime)
