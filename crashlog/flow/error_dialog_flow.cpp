@@ -3,55 +3,53 @@
 
 #include "crashlog/flow/error_dialog_flow.h"
 
-#include "crashlog/flow/flow_state.h"
-#include "crashlog/flow/pipeline.h"
 #include "crashlog/capture/report_gather.h"
 #include "crashlog/delivery/error_dialog_window.h"
+#include "crashlog/flow/flow_state.h"
+#include "crashlog/infra/options/options.h"
 #include "crashlog/infra/web/web.h"
 
 namespace pelloran::crashlog {
 
 namespace {
 
-TErrorDialogData CurrentErrorData() {
-  const TReportFlowState& flow = Flow();
+TErrorDialogData ErrorDataOf(const TErrorInProgress& error) {
   TErrorDialogData data;
-  data.Options = WorkingOptions().Values();
-  data.ShortMessage = flow.ShortMessage;
-  data.GeneralText = Report().GeneralText;
-  data.CpuText = Report().CpuText;
-  if (const TCrashExceptionRecord* record = CurrentRecord()) {
-    if (record->CallStack != nullptr) data.CallStack = *record->CallStack;
-    if (record->ModulesList != nullptr) data.Modules = ModuleRows(*record->ModulesList);
-  }
-  data.ErrorCount = flow.ErrorCount;
-  data.Duplicate = flow.Duplicate;
+  data.Options = error.Options.Values();
+  data.ShortMessage = error.ShortMessage;
+  data.GeneralText = error.Report.GeneralText;
+  data.CpuText = error.Report.CpuText;
+  data.CallStack = error.CallStack;
+  if (error.Modules != nullptr) data.Modules = ModuleRows(*error.Modules);
+  data.ErrorCount = Flow().ErrorCount;
+  data.Duplicate = error.Duplicate;
   data.GuiApplication = IsGUIApplication();
-  data.SendRequested = flow.SendRequested;
-  data.ScreenshotRequested = flow.ScreenshotRequested;
-  data.ReproduceText = Report().ReproduceText;
+  data.SendRequested = error.SendRequested;
+  data.ScreenshotRequested = error.ScreenshotRequested;
+  data.ReproduceText = error.Report.ReproduceText;
   return data;
 }
 
 }  // namespace
 
-bool ShowErrorDialog() {
-  TErrorDialogData data = CurrentErrorData();
+bool ShowErrorDialog(TErrorInProgress& error) {
+  TErrorDialogData data = ErrorDataOf(error);
   if (CrashLogHandlers().Action)
-    data.TerminateHandler = [](bool& terminate) { terminate = RunActionHandler(TCrashAction::Terminate, terminate); };
+    data.TerminateHandler = [&record = error.Record](bool& terminate) {
+      terminate = RunActionHandler(record, TCrashAction::Terminate, terminate);
+    };
   const bool shown = RunErrorDialog(data);
-  TReportFlowState& flow = Flow();
-  flow.SendRequested = data.SendRequested;
-  flow.ScreenshotRequested = data.ScreenshotRequested;
-  flow.CopyRequested = data.CopyRequested;
-  flow.TerminateRequested = data.TerminateRequested;
+  error.SendRequested = data.SendRequested;
+  error.ScreenshotRequested = data.ScreenshotRequested;
+  error.CopyRequested = data.CopyRequested;
+  error.TerminateRequested = data.TerminateRequested;
   return shown;
 }
 
-void ShowReproduceDialog() {
-  TErrorDialogData data = CurrentErrorData();
+void ShowReproduceDialog(TErrorInProgress& error) {
+  TErrorDialogData data = ErrorDataOf(error);
   RunReproduceDialog(data);
-  Report().ReproduceText = data.ReproduceText;
+  error.Report.ReproduceText = data.ReproduceText;
 }
 
 }  // namespace pelloran::crashlog

@@ -37,11 +37,9 @@ ScopedKernelHandle mainThread;
 // The watcher reports a freeze as an EFrozenApplication raised where the main thread stood, from
 // the copy of its stack taken then.
 void ReportFreeze(const EFrozenApplication& error, const TFrozenThreadSnapshot& snapshot) {
-  TRaisedException raised;
-  raised.Raw = TExceptionObject::Of(error);
-  raised.Info = raised.Raw.Describe();
-  ExceptNotify(raised, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(snapshot.Context.Eip)), false,
-               snapshot.StackEnd, snapshot.StackStart, &snapshot.Context, snapshot.StackOrigin);
+  const auto faultAddress = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(snapshot.Context.Eip));
+  const TRaisedException raised = TRaisedException::Of(TExceptionObject::Of(error), faultAddress, false);
+  ExceptNotify(raised, snapshot.StackEnd, snapshot.StackStart, &snapshot.Context, snapshot.StackOrigin);
 }
 
 void StartFreezeDetection() {
