@@ -28,20 +28,18 @@ endfunction()
 
 # Tests run under Wine in one private session per ctest run (fixture "wine").
 set(PELLORAN_WINE_SESSION ${CMAKE_BINARY_DIR}/wine-session)
+set(PELLORAN_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
 
 # A test program prints this line when it skipped tests and failed none (tests/support/
 # skip_report.cpp); ctest then reports it as skipped instead of passed.
 set(PELLORAN_SKIP_LINE "PELLORAN-SKIPPED: ")
 
-# pelloran_add_test(name SOURCES ... [LIBS ...] [OUTPUT_DIR dir] [NO_GTEST_MAIN] [USES_DISPLAY])
-# One test program, one ctest entry. OUTPUT_DIR gives the program a folder of its own, for tests
-# that put files beside the executable.
-# USES_DISPLAY: the test opens windows (real forms, message or file dialogs, a program with a
-# window, anything that takes the foreground or the focus): see pelloran_display_test. Every new
-# window test needs it; the window helpers of tests/support stop a test that uses them without it
-# (PELLORAN_DISPLAY_LOCK=0).
+# pelloran_add_test(name SOURCES ... [LIBS ...] [OUTPUT_DIR dir] [NO_GTEST_MAIN] [USES_DISPLAY]
+#                   [FIXTURES fixture...])
+# One GoogleTest program, one ctest entry run under Wine (pelloran_add_wine_test). OUTPUT_DIR gives
+# the program a folder of its own, for tests that put files beside the executable.
 function(pelloran_add_test name)
-  cmake_parse_arguments(arg "NO_GTEST_MAIN;USES_DISPLAY" "OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(arg "NO_GTEST_MAIN;USES_DISPLAY" "OUTPUT_DIR" "SOURCES;LIBS;FIXTURES" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   if(arg_NO_GTEST_MAIN)
     target_link_libraries(${name} PRIVATE pelloran_options GTest::gtest ${arg_LIBS})
@@ -58,28 +56,50 @@ function(pelloran_add_test name)
   if(arg_OUTPUT_DIR)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${arg_OUTPUT_DIR})
   endif()
+  set(display)
   if(arg_USES_DISPLAY)
-    set(display_lock 1)
-  else()
-    set(display_lock 0)
+    set(display USES_DISPLAY)
   endif()
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES
-    FIXTURES_REQUIRED wine
-    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PELLORAN_DISPLAY_LOCK=${display_lock}"
-    SKIP_REGULAR_EXPRESSION "${PELLORAN_SKIP_LINE}")
-  if(arg_USES_DISPLAY)
-    pelloran_display_test(${name})
-  endif()
+  pelloran_add_wine_test(${name} COMMAND ${name} ${display} FIXTURES ${arg_FIXTURES})
 endfunction()
 
-# pelloran_display_test(test)
-# The test opens windows. Windows share a display, a foreground and a focus, so a window test gets
-# one of the run's displays to itself: ctest allocates the resource "displays" (tests/displays.json,
-# given by the test preset), and scripts/wine-run.sh runs the test in that display's Wine session.
-# A test whose command is a driver script rather than a Windows program starts it through
-# "scripts/wine-run.sh --env", so that the driver names the same session.
-function(pelloran_display_test name)
-  set_tests_properties(${name} PROPERTIES RESOURCE_GROUPS displays:1)
-  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT PELLORAN_NEEDS_DISPLAY=1)
+# pelloran_add_wine_test(name COMMAND command... [DRIVER] [USES_DISPLAY] [ENVIRONMENT var=value...]
+#                        [FIXTURES fixture...])
+# One ctest entry that runs in the test run's private Wine session (fixture "wine"). Without
+# DRIVER the command is a Windows program (CMake runs it through scripts/wine-run.sh, the
+# cross-compiling emulator). DRIVER: the command is a script of this machine that starts Windows
+# programs through scripts/wine-run.sh ($PELLORAN_WINE_RUN); it runs with PELLORAN_WINE_SESSION
+# naming the session the test was given.
+# USES_DISPLAY: the test opens windows (real forms, message or file dialogs, a program with a
+# window, anything that takes the foreground or the focus). Windows share a display, a foreground
+# and a focus, so a window test gets one of the run's displays to itself: ctest allocates the
+# resource "displays" (tests/displays.json, given by the test preset), and wine-run.sh runs the
+# test in that display's session. Every window test needs it; the window helpers of tests/support
+# stop a test that uses them without it (PELLORAN_DISPLAY_LOCK=0).
+function(pelloran_add_wine_test name)
+  cmake_parse_arguments(arg "DRIVER;USES_DISPLAY" "" "COMMAND;ENVIRONMENT;FIXTURES" ${ARGN})
+  set(command ${arg_COMMAND})
+  if(arg_DRIVER)
+    set(command ${PELLORAN_WINE_RUN} --env ${command})
+  endif()
+  set(display_lock 0)
+  if(arg_USES_DISPLAY)
+    set(display_lock 1)
+  endif()
+  add_test(NAME ${name} COMMAND ${command})
+  set(environment
+    PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}
+    PELLORAN_WINE_RUN=${PELLORAN_WINE_RUN}
+    PELLORAN_DISPLAY_LOCK=${display_lock}
+    PYTHONDONTWRITEBYTECODE=1
+    ${arg_ENVIRONMENT})
+  set(fixtures wine ${arg_FIXTURES})
+  set_tests_properties(${name} PROPERTIES
+    FIXTURES_REQUIRED "${fixtures}"
+    ENVIRONMENT "${environment}"
+    SKIP_REGULAR_EXPRESSION "${PELLORAN_SKIP_LINE}")
+  if(arg_USES_DISPLAY)
+    set_tests_properties(${name} PROPERTIES RESOURCE_GROUPS displays:1)
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT PELLORAN_NEEDS_DISPLAY=1)
+  endif()
 endfunction()

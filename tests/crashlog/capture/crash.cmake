@@ -1,8 +1,12 @@
 # Crash test programs: one small program per kind of failure, each carrying its expectations in
 # comments (see run_crash_program.py), built with the reporter installed and its own ELDATA, and
-# run under Wine by the driver, which checks the exit code, the output and the .elf log. A line
-# "// WINDOWS: ..." says that the program opens windows.
+# run under Wine by the driver, which checks the exit code, the output and the .elf log.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
+# The programs that open windows, each with a display of its own: Pelloran's main window, the error
+# dialog, or the window in which the runtime's timer ticks run.
+set(crash_programs_with_windows abort_silent dialog_shown duplicates error_during_report event_fault filtered
+  freeze_heap freeze_loader_lock freeze_reported handle_exception_tick new_in_catch ole_exception
+  pelloran_tick_error pending_log rethrow_twice safecall_error stack_overflow synchronize_raise timer_error)
 file(GLOB crash_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/crash/*.cpp)
 foreach(source IN LISTS crash_sources)
   get_filename_component(name ${source} NAME_WE)
@@ -19,16 +23,12 @@ foreach(source IN LISTS crash_sources)
     set(options ${CMAKE_CURRENT_LIST_DIR}/crash/default.options)
   endif()
   pelloran_add_eldata(${target} OPTIONS ${options})
-  add_test(NAME ${target}
-    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh --env ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_crash_program.py $<TARGET_FILE:${target}> ${source})
-  set_tests_properties(${target} PROPERTIES
-    FIXTURES_REQUIRED wine
-    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PELLORAN_WINE_RUN=${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;PYTHONDONTWRITEBYTECODE=1")
-  # A program that says it opens windows shares the display with the other window tests.
-  file(STRINGS ${source} opens_windows REGEX "^// WINDOWS: ")
-  if(opens_windows)
-    pelloran_display_test(${target})
+  set(display)
+  if(name IN_LIST crash_programs_with_windows)
+    set(display USES_DISPLAY)
   endif()
+  pelloran_add_wine_test(${target} DRIVER ${display}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_crash_program.py $<TARGET_FILE:${target}> ${source})
 endforeach()
 
 # The programs whose "user" thread drives the reporter's dialogs.
@@ -73,10 +73,6 @@ pelloran_add_eldata(crashlog_fault_report_bench OPTIONS ${CMAKE_CURRENT_LIST_DIR
 
 # The reports kept while the log's folder is read-only or full: crash_pending_log in a private
 # mount namespace with a Wine server of its own (its windows take a display).
-add_test(NAME crashlog_pending_log_mounts_tests
-  COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh --env ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/pending_log_test.py
-    $<TARGET_FILE:crash_pending_log> ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
-set_tests_properties(crashlog_pending_log_mounts_tests PROPERTIES
-  FIXTURES_REQUIRED wine
-  ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};PYTHONDONTWRITEBYTECODE=1")
-pelloran_display_test(crashlog_pending_log_mounts_tests)
+pelloran_add_wine_test(crashlog_pending_log_mounts_tests DRIVER USES_DISPLAY
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/pending_log_test.py
+    $<TARGET_FILE:crash_pending_log> ${PELLORAN_WINE_RUN})

@@ -42,13 +42,8 @@ set(delivery_peer_args
 # program, the progress window and the mailto handler open windows: a display of their own.
 foreach(group Smtp SmtpFailures SmtpTls MailClient Dns)
   string(TOLOWER ${group} suffix)
-  add_test(NAME crashlog_delivery_${suffix}_tests
-    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh --env ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1
-      ${PELLORAN_DEBIAN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/delivery_peers_test.py ${delivery_peer_args} ${group})
-  set_tests_properties(crashlog_delivery_${suffix}_tests PROPERTIES
-    FIXTURES_REQUIRED wine
-    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}"
-    # The longest tests of the run (their peers' timeouts): they start first.
-    COST 100)
-  pelloran_display_test(crashlog_delivery_${suffix}_tests)
+  pelloran_add_wine_test(crashlog_delivery_${suffix}_tests DRIVER USES_DISPLAY
+    COMMAND ${PELLORAN_DEBIAN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/delivery_peers_test.py ${delivery_peer_args} ${group})
+  # The longest tests of the run (their peers' timeouts): they start first.
+  set_tests_properties(crashlog_delivery_${suffix}_tests PROPERTIES COST 100)
 endforeach()

@@ -27,10 +27,7 @@ foreach(zone "Asia/Shanghai=+0800=+0800" "America/New_York=-0500=-0400" "UTC=+00
   list(GET parts 1 expected)
   list(GET parts 2 expected_summer)
   string(REGEX REPLACE "[^A-Za-z]" "_" suffix "${tz}")
-  add_test(NAME crashlog_machine_zone_${suffix}
-    COMMAND crashlog_machine_tests --gtest_filter=SystemZone.*)
-  set_tests_properties(crashlog_machine_zone_${suffix} PROPERTIES
-    FIXTURES_REQUIRED wine
-    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION};TZ=${tz};PELLORAN_EXPECTED_ZONE=${expected};PELLORAN_EXPECTED_SUMMER_ZONE=${expected_summer}"
-    SKIP_REGULAR_EXPRESSION "${PELLORAN_SKIP_LINE}")
+  pelloran_add_wine_test(crashlog_machine_zone_${suffix}
+    COMMAND crashlog_machine_tests --gtest_filter=SystemZone.*
+    ENVIRONMENT TZ=${tz} PELLORAN_EXPECTED_ZONE=${expected} PELLORAN_EXPECTED_SUMMER_ZONE=${expected_summer})
 endforeach()

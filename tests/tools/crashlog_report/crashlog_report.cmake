@@ -11,12 +11,8 @@ if(report_tool)
   foreach(program IN LISTS programs)
     list(APPEND program_files $<TARGET_FILE:crash_${program}>)
   endforeach()
-  add_test(NAME crashlog_report_groups_crash_logs
-    COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1
-      ${PELLORAN_DEBIAN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/group_crash_logs_test.py ${report_tool}
-      ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/crashlog-report-test ${program_files})
   # The programs run from copies in a folder of the test's own, so their logs are its own too.
-  set_tests_properties(crashlog_report_groups_crash_logs PROPERTIES
-    FIXTURES_REQUIRED wine
-    ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}")
+  pelloran_add_wine_test(crashlog_report_groups_crash_logs DRIVER
+    COMMAND ${PELLORAN_DEBIAN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/group_crash_logs_test.py ${report_tool}
+      ${PELLORAN_WINE_RUN} ${CMAKE_BINARY_DIR}/crashlog-report-test ${program_files})
 endif()

@@ -3,7 +3,6 @@
 // EXIT: 0
 // ENTRIES: 1
 // LOG: ^  2\.4 Type *: EConvertError\r$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include "base/exceptions.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 

@@ -2,7 +2,6 @@
 // a different error is.
 // EXIT: 0
 // ENTRIES: 2
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include "base/exceptions.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 

@@ -9,7 +9,6 @@
 // LOG_FIRST_STACK_ROW: \|error_during_report\.cpp *\| *\|SaveJobList *\| *{@throw} *\|
 // STDOUT: ^during the report, on the main thread: an event handler faulted, the action handler threw$
 // STDOUT: ^framework handler ran 0 times$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include <cstdio>
 
 #include "base/exceptions.h"

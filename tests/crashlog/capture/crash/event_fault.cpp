@@ -7,7 +7,6 @@
 // LOG: ^  2\.5 Message *: (Access violation at address [0-9A-F]{8} in module 'crash_event_fault\.exe'\. Write of address 00000010\.|Division by zero\.)\r$
 // LOG_FIRST_STACK_ROW: \|event_fault\.cpp *\| *\|(StoreCount *\| *{@write}|Average *\| *{@divide}) *\|
 // LOG: ^EAX: [0-9A-F]{8}   EDI: [0-9A-F]{8}\r$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include "tests/crashlog/capture/crash/crash_support.h"
 
 using namespace pelloran;

@@ -6,7 +6,6 @@
 // LOG: ^  2\.4 Type *: EConvertError\r$
 // STDOUT: ^box: The job list is busy, try again\.$
 // STDOUT: ^boxes: 1$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include <atomic>
 #include <cstdio>
 #include <thread>

@@ -7,7 +7,6 @@
 // LOG: ^  2\.4 Type *: EFrozenApplication\r$
 // LOG: ^  2\.5 Message *: The application seems to be frozen\.\r$
 // STDOUT: ^reported while the main thread allocated; it went on afterwards$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include <atomic>
 #include <cstdio>
 #include <thread>

@@ -8,7 +8,6 @@
 // LOG_FIRST_STACK_ROW: \|crash_freeze_loader_lock\.exe *\|freeze_loader_lock\.cpp *\| *\|SpinElsewhere *\|{@spin} *\|
 // STDOUT: ^the watcher let the main thread run while it held the loader lock$
 // STDOUT: ^reported after the main thread let go of the loader lock$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include <windows.h>
 
 #include <atomic>

@@ -7,7 +7,6 @@
 // LOG_FIRST_STACK_ROW: \|crash_handle_exception_tick\.exe *\|handle_exception_tick\.cpp *\| *\|ReadSettings *\| *{@raise} *\|
 // STACK_ROWS: \|ReadSettings *\| *{@raise} *\| ;; \|LoadSettingsTick *\| *{@call} *\|
 // NO_REPORTER_ROWS: TTimer *\|Fire *\|
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include "base/exceptions.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 

@@ -7,7 +7,6 @@
 // LOG_FIRST_STACK_ROW: \|crash_new_in_catch\.exe *\|new_in_catch\.cpp *\| *\|LoadCount *\| *{@second} *\|
 // STACK_TOP: \|LoadCount *\| *{@second} *\| ;; [|:]DispatchEventHandler *\|
 // NO_REPORTER_ROWS: TTimer *\|Fire *\|
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include "base/exceptions.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 

@@ -13,7 +13,6 @@
 // STACK_NONE: [|:]SafeCallInvoke *\|
 // NO_REPORTER_ROWS: TTimer *\|Fire *\|
 // STDOUT: ^code 80040201 source Pelloran\.Store help store\.hlp$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include <cstdio>
 
 #include "runtime/safecall.h"

@@ -13,7 +13,6 @@
 // STACK_NONE: \|ProcessNext *\| *{line:batch/batch_runner.cpp:      throw;} *\|
 // NO_REPORTER_ROWS: TTimer *\|Fire *\|
 // STDOUT: ^batch ended: 2 rows, the second failed$
-// WINDOWS: Pelloran's main window (the test holds the display lock)
 #include <windows.h>
 
 #include <cstdio>

@@ -8,7 +8,6 @@
 // STDOUT: ^log failed: \[Log\] Cannot open the error log
 // STDOUT: ^after held 1: log \(empty\); beside: held 1; temp: none\nafter free 2: log: held 1, free 2; beside: none; temp: none\n
 // STDOUT: ^after held 3: log: held 1, free 2; beside: held 3; temp: none\nafter a new start: log: held 1, free 2, held 3; beside: none; temp: none$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 //
 // Other modes, for pending_log_test.py: "fail N TAG" reports N errors "TAG 1" ... "TAG N", and
 // "start" only installs the reporter (which moves what waits into the log); "hold LOG" is the

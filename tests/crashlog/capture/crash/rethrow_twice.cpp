@@ -9,7 +9,6 @@
 // STACK_ROWS: \|WriteJobList *\| *{@raise} *\| ;; \|SaveJobs *\| *{@first} *\| ;; \|SaveAll *\| *{@second} *\| ;; [|:]DispatchEventHandler *\|
 // STACK_NONE: \|rethrow_twice\.cpp *\| *\|(SaveJobs|SaveAll) *\| *({@rethrow1}|{@rethrow2}) *\|
 // NO_REPORTER_ROWS: TTimer *\|Fire *\|
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include "base/exceptions.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 

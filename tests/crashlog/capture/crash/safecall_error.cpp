@@ -10,7 +10,6 @@
 // NO_REPORTER_ROWS: TTimer *\|Fire *\|
 // STDOUT: ^the check ended silently$
 // STDOUT: ^the second tick ran$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include <cstdio>
 
 #include "base/exceptions.h"

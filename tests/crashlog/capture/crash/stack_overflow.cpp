@@ -13,7 +13,6 @@
 // LOG: \|stack_overflow\.cpp *\|[^|]*\|[^|]*\| *({@tick}|{@worker}) *\|
 // LOG: ^ECX: [0-9A-F]{8}   ESP: ([0-9A-F]{8})\r$[\s\S]*^Stack: +Memory Dump:\r\n-+ +-+\r\n\1: 
 // STDOUT: ^worker ended with 0, worker ended with 0$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include <cstdio>
 
 #include "tests/crashlog/capture/crash/crash_support.h"

@@ -12,7 +12,6 @@
 // STACK_NONE: [|:]ReRaiseSynchronizeException *\|
 // NO_REPORTER_ROWS: [|:]RunLoader *\|
 // STDOUT: ^the worker ended with: Cannot show the progress$
-// WINDOWS: its timer ticks run in a window of its own (the test holds the display lock)
 #include <cstdio>
 
 #include "base/exceptions.h"

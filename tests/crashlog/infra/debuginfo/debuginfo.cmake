@@ -17,12 +17,9 @@ add_executable(crashlog_debuginfo_sample ${CMAKE_CURRENT_LIST_DIR}/debuginfo_sam
 target_include_directories(crashlog_debuginfo_sample PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(crashlog_debuginfo_sample PRIVATE pelloran_options crashlog_modules)
 pelloran_add_eldata(crashlog_debuginfo_sample)
-add_test(NAME crashlog_debug_info_addr2line
+pelloran_add_wine_test(crashlog_debug_info_addr2line DRIVER
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/addr2line_compare.sh $<TARGET_FILE:crashlog_debuginfo_sample>
           ${CMAKE_BINARY_DIR}/addr2line-compare 1000)
-set_tests_properties(crashlog_debug_info_addr2line PROPERTIES
-  FIXTURES_REQUIRED wine
-  ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}")
 
 # The registry and the stack scan under Wine, in a program that carries its own ELDATA, with two
 # libraries that carry none: one with decorated exports, package and version resources, one with

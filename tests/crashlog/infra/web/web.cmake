@@ -23,10 +23,6 @@ pelloran_add_test(crashlog_web_isapi_tests
 add_dependencies(crashlog_web_isapi_tests crashlog_web_isapi_extension)
 
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
-add_test(NAME crashlog_web_cgi_lighttpd_tests
-  COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1
-    ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/cgi_lighttpd_test.py
-    $<TARGET_FILE:crashlog_web_cgi_probe> ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
-set_tests_properties(crashlog_web_cgi_lighttpd_tests PROPERTIES
-  FIXTURES_REQUIRED wine
-  ENVIRONMENT "PELLORAN_WINE_SESSION=${PELLORAN_WINE_SESSION}")
+pelloran_add_wine_test(crashlog_web_cgi_lighttpd_tests DRIVER
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/cgi_lighttpd_test.py
+    $<TARGET_FILE:crashlog_web_cgi_probe> ${PELLORAN_WINE_RUN})
