@@ -11,16 +11,16 @@ class TForm1;
 
 inline constexpr char kEditFileFilter[] = "所有文件 (*.*)|*.*|RM文件(*.rm)|*.RM|RMVB(*rmvb)|*.RMVB";
 
-class TFrmedtfile {
+class TEditFileForm {
  public:
-  explicit TFrmedtfile(TForm1& owner) : owner_(owner) {}
+  explicit TEditFileForm(TForm1& owner) : owner_(owner) {}
   // Shows the dialog modally; IDOK or IDCANCEL.
   INT_PTR ShowModal();
 
   void FormShow();
-  void Button2Click();
-  void Button3Click();
-  void BitBtn1Click();
+  void BrowseInputClick();
+  void BrowseOutputClick();
+  void OkClick();
 
   HWND Handle() const noexcept { return handle_; }
 

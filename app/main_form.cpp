@@ -219,7 +219,7 @@ void TForm1::AppendLogLine(const std::wstring& line) {
 
 void TForm1::ShowFrmEdt() {
   if (lvFiles->Selected() < 0) return;
-  TFrmedtfile dialog(*this);
+  TEditFileForm dialog(*this);
   dialog.ShowModal();
 }
 

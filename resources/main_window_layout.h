@@ -27,13 +27,13 @@ inline constexpr int kStatusColumnWidth = 100;
 // Edit-entry dialog.
 inline constexpr int kEditClientWidth = 452;
 inline constexpr int kEditClientHeight = 153;
-inline constexpr Rect kEditLabel1{20, 35, 60, 13};
-inline constexpr Rect kEditEdit1{84, 32, 317, 21};
-inline constexpr Rect kEditButton2{406, 32, 23, 22};
-inline constexpr Rect kEditLabel2{20, 72, 60, 13};
-inline constexpr Rect kEditEdit2{84, 69, 317, 21};
-inline constexpr Rect kEditButton3{406, 69, 25, 22};
-inline constexpr Rect kEditBitBtn1{136, 112, 75, 25};
-inline constexpr Rect kEditBitBtn2{248, 112, 75, 25};
+inline constexpr Rect kEditInputLabel{20, 35, 60, 13};
+inline constexpr Rect kEditInputBox{84, 32, 317, 21};
+inline constexpr Rect kEditInputBrowse{406, 32, 23, 22};
+inline constexpr Rect kEditOutputLabel{20, 72, 60, 13};
+inline constexpr Rect kEditOutputBox{84, 69, 317, 21};
+inline constexpr Rect kEditOutputBrowse{406, 69, 25, 22};
+inline constexpr Rect kEditOkButton{136, 112, 75, 25};
+inline constexpr Rect kEditCancelButton{248, 112, 75, 25};
 
 }  // namespace pelloran::layout
