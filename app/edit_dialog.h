@@ -7,13 +7,13 @@
 
 namespace pelloran {
 
-class TForm1;
+class TMainForm;
 
 inline constexpr char kEditFileFilter[] = "所有文件 (*.*)|*.*|RM文件(*.rm)|*.RM|RMVB(*rmvb)|*.RMVB";
 
 class TEditFileForm {
  public:
-  explicit TEditFileForm(TForm1& owner) : owner_(owner) {}
+  explicit TEditFileForm(TMainForm& owner) : owner_(owner) {}
   // Shows the dialog modally; IDOK or IDCANCEL.
   INT_PTR ShowModal();
 
@@ -30,7 +30,7 @@ class TEditFileForm {
   void DrawGlyphButton(const DRAWITEMSTRUCT& item);
   std::wstring EditText(int id) const;
 
-  TForm1& owner_;
+  TMainForm& owner_;
   HWND handle_ = nullptr;
   int row_ = -1;
 };

@@ -10,17 +10,17 @@ struct Rect {
 // Main window.
 inline constexpr int kClientWidth = 770;
 inline constexpr int kClientHeight = 510;
-inline constexpr int kBannerHeight = 68;         // Panel2
-inline constexpr Rect kBannerImage{5, 4, 760, 60};  // img1, centred in the banner
-inline constexpr int kUpperBlockHeight = 199;    // Panel4
-inline constexpr int kLowerBlockHeight = 108;    // Panel6
-inline constexpr int kToolBarHeight = 28;        // Panel7 / ToolBar1
+inline constexpr int kBannerHeight = 68;               // bannerPanel
+inline constexpr Rect kBannerImage{5, 4, 760, 60};     // bannerImage, centred in the banner
+inline constexpr int kUpperBlockHeight = 199;          // jobListPanel
+inline constexpr int kLowerBlockHeight = 108;          // startPanel
+inline constexpr int kToolBarHeight = 28;              // toolBarPanel / toolBar
 inline constexpr int kToolButtonWidth = 75;
 inline constexpr int kToolButtonHeight = 22;
-inline constexpr int kTipLabelHeight = 39;       // Label1, three text lines
-inline constexpr int kGaugeHeight = 17;          // ggProgress
-inline constexpr Rect kStartButton{260, 25, 233, 57};  // btnStart within Panel6
-inline constexpr int kHelpBarHeight = 28;        // Panel8
+inline constexpr int kTipLabelHeight = 39;             // dropTipLabel, three text lines
+inline constexpr int kGaugeHeight = 17;                // ggProgress
+inline constexpr Rect kStartButton{260, 25, 233, 57};  // btnStart within startPanel
+inline constexpr int kHelpBarHeight = 28;              // helpBarPanel
 inline constexpr int kOutputColumnWidth = 320;
 inline constexpr int kStatusColumnWidth = 100;
 

@@ -51,7 +51,7 @@ int main() {
 
   Application().Initialize();
   Application().SetTitle("Pelloran");
-  TForm1 form;
+  TMainForm form;
   form.Create();
   form.AddFile(folder + "first.rm");
   form.AddFile(folder + "second.rm");
