@@ -21,8 +21,6 @@
 
 namespace pelloran::crashlog {
 
-inline constexpr std::string_view kReportHeader = "CrashLog 4.5.4";
-
 // The facts of the general section in their text forms, except those of the exception.
 struct TGeneralFacts {
   std::string StartDate;
@@ -122,7 +120,7 @@ std::string ComposeListsText(const TCrashOptionValues& options, std::span<const 
 
 std::string JoinReport(std::string_view generalText, std::string_view listsText, std::string_view cpuText);
 
-// What the console and web outputs put before the report: Texts[3] and an empty line.
+// What the console and web outputs put before the report: the ErrorIntro text and an empty line.
 std::string PageIntro(const TCrashOptionValues& options);
 
 // Everything a report is made of.
