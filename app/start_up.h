@@ -3,7 +3,7 @@
 // program runs it with its main window; a test build may run it with a window of its own kind.
 
 #include "app/program_arguments.h"
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 #include "runtime/application.h"
 
 namespace pelloran {

@@ -21,8 +21,8 @@
 #include "crashlog/capture/intercept.h"
 #endif
 #ifdef PELLORAN_BENCH_WITH_REPORTER
-#include "crashlog/capture/install.h"
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/install.h"
+#include "crashlog/flow/pipeline.h"
 #endif
 
 namespace {
