@@ -41,26 +41,26 @@ HFONT BoldOf(HFONT font) {
 
 }  // namespace
 
-INT_PTR TFrmedtfile::ShowModal() {
+INT_PTR TEditFileForm::ShowModal() {
   row_ = owner_.lvFiles->Selected();
   // A UTF-16 dialog: its boxes show and take any file name.
   return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FRMEDTFILE),
-                           owner_.Handle(), &TFrmedtfile::DialogProc, reinterpret_cast<LPARAM>(this));
+                           owner_.Handle(), &TEditFileForm::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-void TFrmedtfile::Layout() {
+void TEditFileForm::Layout() {
   SizeAndCentre(handle_, owner_.Handle(), L::kEditClientWidth, L::kEditClientHeight);
-  Place(handle_, IDC_EDT_LABEL1, L::kEditLabel1);
-  Place(handle_, IDC_EDT_EDIT1, L::kEditEdit1);
-  Place(handle_, IDC_EDT_BUTTON2, L::kEditButton2);
-  Place(handle_, IDC_EDT_LABEL2, L::kEditLabel2);
-  Place(handle_, IDC_EDT_EDIT2, L::kEditEdit2);
-  Place(handle_, IDC_EDT_BUTTON3, L::kEditButton3);
-  Place(handle_, IDC_EDT_BITBTN1, L::kEditBitBtn1);
-  Place(handle_, IDC_EDT_BITBTN2, L::kEditBitBtn2);
+  Place(handle_, IDC_EDT_LABEL1, L::kEditInputLabel);
+  Place(handle_, IDC_EDT_EDIT1, L::kEditInputBox);
+  Place(handle_, IDC_EDT_BUTTON2, L::kEditInputBrowse);
+  Place(handle_, IDC_EDT_LABEL2, L::kEditOutputLabel);
+  Place(handle_, IDC_EDT_EDIT2, L::kEditOutputBox);
+  Place(handle_, IDC_EDT_BUTTON3, L::kEditOutputBrowse);
+  Place(handle_, IDC_EDT_BITBTN1, L::kEditOkButton);
+  Place(handle_, IDC_EDT_BITBTN2, L::kEditCancelButton);
 }
 
-std::wstring TFrmedtfile::EditText(int id) const {
+std::wstring TEditFileForm::EditText(int id) const {
   HWND edit = ::GetDlgItem(handle_, id);
   std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(edit)) + 1, L'\0');
   int got = ::GetWindowTextW(edit, text.data(), static_cast<int>(text.size()));
@@ -68,23 +68,23 @@ std::wstring TFrmedtfile::EditText(int id) const {
   return text;
 }
 
-void TFrmedtfile::FormShow() {
+void TEditFileForm::FormShow() {
   JobFiles job = owner_.Jobs->Files(row_);
   ::SetDlgItemTextW(handle_, IDC_EDT_EDIT1, job.Input.c_str());
   ::SetDlgItemTextW(handle_, IDC_EDT_EDIT2, job.Output.c_str());
 }
 
-void TFrmedtfile::Button2Click() {
+void TEditFileForm::BrowseInputClick() {
   std::wstring path;
   if (ChooseFileToOpen(handle_, kEditFileFilter, path)) ::SetDlgItemTextW(handle_, IDC_EDT_EDIT1, path.c_str());
 }
 
-void TFrmedtfile::Button3Click() {
+void TEditFileForm::BrowseOutputClick() {
   std::wstring path;
   if (ChooseFileToSave(handle_, kEditFileFilter, path)) ::SetDlgItemTextW(handle_, IDC_EDT_EDIT2, path.c_str());
 }
 
-void TFrmedtfile::BitBtn1Click() {
+void TEditFileForm::OkClick() {
   const std::wstring input = EditText(IDC_EDT_EDIT1);
   // The row may have gone while the dialog was open (a batch can end and the list change).
   if (FileExists(input)) {
@@ -94,7 +94,7 @@ void TFrmedtfile::BitBtn1Click() {
   }
 }
 
-void TFrmedtfile::DrawGlyphButton(const DRAWITEMSTRUCT& item) {
+void TEditFileForm::DrawGlyphButton(const DRAWITEMSTRUCT& item) {
   // A push button with a 16 x 16 glyph left of its caption (OK: first glyph, Cancel: second).
   HDC dc = item.hDC;
   RECT r = item.rcItem;
@@ -128,11 +128,11 @@ void TFrmedtfile::DrawGlyphButton(const DRAWITEMSTRUCT& item) {
   }
 }
 
-INT_PTR CALLBACK TFrmedtfile::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = reinterpret_cast<TFrmedtfile*>(::GetWindowLongPtrA(dialog, DWLP_USER));
+INT_PTR CALLBACK TEditFileForm::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<TEditFileForm*>(::GetWindowLongPtrA(dialog, DWLP_USER));
   switch (message) {
     case WM_INITDIALOG: {
-      self = reinterpret_cast<TFrmedtfile*>(lParam);
+      self = reinterpret_cast<TEditFileForm*>(lParam);
       ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
       self->handle_ = dialog;
       self->Layout();
@@ -154,17 +154,17 @@ INT_PTR CALLBACK TFrmedtfile::DialogProc(HWND dialog, UINT message, WPARAM wPara
       switch (LOWORD(wParam)) {
         case IDC_EDT_BITBTN1:
           // The result is OK whatever the handler does.
-          CallEventHandler(nullptr, [self] { self->BitBtn1Click(); });
+          CallEventHandler(nullptr, [self] { self->OkClick(); });
           ::EndDialog(dialog, IDOK);
           return TRUE;
         case IDC_EDT_BITBTN2:
           ::EndDialog(dialog, IDCANCEL);
           return TRUE;
         case IDC_EDT_BUTTON2:
-          CallEventHandler(nullptr, [self] { self->Button2Click(); });
+          CallEventHandler(nullptr, [self] { self->BrowseInputClick(); });
           return TRUE;
         case IDC_EDT_BUTTON3:
-          CallEventHandler(nullptr, [self] { self->Button3Click(); });
+          CallEventHandler(nullptr, [self] { self->BrowseOutputClick(); });
           return TRUE;
         default:
           return FALSE;

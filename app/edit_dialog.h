@@ -7,20 +7,20 @@
 
 namespace pelloran {
 
-class TForm1;
+class TMainForm;
 
 inline constexpr char kEditFileFilter[] = "所有文件 (*.*)|*.*|RM文件(*.rm)|*.RM|RMVB(*rmvb)|*.RMVB";
 
-class TFrmedtfile {
+class TEditFileForm {
  public:
-  explicit TFrmedtfile(TForm1& owner) : owner_(owner) {}
+  explicit TEditFileForm(TMainForm& owner) : owner_(owner) {}
   // Shows the dialog modally; IDOK or IDCANCEL.
   INT_PTR ShowModal();
 
   void FormShow();
-  void Button2Click();
-  void Button3Click();
-  void BitBtn1Click();
+  void BrowseInputClick();
+  void BrowseOutputClick();
+  void OkClick();
 
   HWND Handle() const noexcept { return handle_; }
 
@@ -30,7 +30,7 @@ class TFrmedtfile {
   void DrawGlyphButton(const DRAWITEMSTRUCT& item);
   std::wstring EditText(int id) const;
 
-  TForm1& owner_;
+  TMainForm& owner_;
   HWND handle_ = nullptr;
   int row_ = -1;
 };

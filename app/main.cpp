@@ -6,4 +6,4 @@
 #include "app/main_form.h"
 #include "app/start_up.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return pelloran::RunPelloran<pelloran::TForm1>(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return pelloran::RunPelloran<pelloran::TMainForm>(); }

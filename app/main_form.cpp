@@ -50,114 +50,114 @@ std::string MainWindowCaption() {
   return std::string("Pelloran v2.10 批量处理版 - ") + kVendorHostUpper;
 }
 
-TForm1::TForm1() = default;
-TForm1::~TForm1() = default;
+TMainForm::TMainForm() = default;
+TMainForm::~TMainForm() = default;
 
-void TForm1::CreateFonts() {
+void TMainForm::CreateFonts() {
   font_.reset(MakeFont("MS Sans Serif", 8, FW_NORMAL));
   startFont_.reset(MakeFont("宋体", 11, FW_BOLD));
 }
 
-void TForm1::Create() {
+void TMainForm::Create() {
   CreateFonts();
   CreateHandle(MainWindowCaption(), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0,
                L::kClientWidth, L::kClientHeight);
   CreateBannerPanel();
 
-  PageControl1 = std::make_unique<TPageControl>(*this, Handle());
-  PageControl1->SetFont(static_cast<HFONT>(font_.get()));
-  PageControl1->SetBounds(0, L::kBannerHeight, L::kClientWidth, L::kClientHeight - L::kBannerHeight);
-  TabSheet1 = &PageControl1->AddPage(" 广告清除 ");
-  TabSheet2 = &PageControl1->AddPage(" 使用说明 ");
-  TabSheet3 = &PageControl1->AddPage(" 软件主页 ");
-  PageControl1->OnChange = [this] { PageControl1Change(); };
+  pageControl = std::make_unique<TPageControl>(*this, Handle());
+  pageControl->SetFont(static_cast<HFONT>(font_.get()));
+  pageControl->SetBounds(0, L::kBannerHeight, L::kClientWidth, L::kClientHeight - L::kBannerHeight);
+  cleaningPage = &pageControl->AddPage(" 广告清除 ");
+  helpPage = &pageControl->AddPage(" 使用说明 ");
+  homePage = &pageControl->AddPage(" 软件主页 ");
+  pageControl->OnChange = [this] { PageControlChange(); };
 
   CreateCleaningPage();
   CreateHelpPage();
 
-  Timer1 = std::make_unique<TTimer>(*this, kMonitorInterval);
+  monitorTimer = std::make_unique<TTimer>(*this, kMonitorInterval);
   Jobs = std::make_unique<TJobList>(*lvFiles);
   Jobs->CreateColumns();
-  Runner = std::make_unique<TBatchRunner>(*Jobs, *ggProgress, *Memo2, *btnStart, *Timer1);
+  Runner = std::make_unique<TBatchRunner>(*Jobs, *ggProgress, *logMemo, *btnStart, *monitorTimer);
   Jobs->OnRowsRemoving = [this](int row) { Runner->RowsRemoving(row); };
 
-  commands_.Add(kCmdBitBtn4, [this] { BitBtn3Click(); });
-  commands_.Add(kCmdBitBtn3, [this] { ShowFrmEdt(); });
-  commands_.Add(kCmdBitBtn2, [this] { BitBtn2Click(); });
-  commands_.Add(kCmdBitBtn1, [this] { N1Click(); });
-  commands_.Add(kCmdN2, [this] { BitBtn3Click(); });
-  commands_.Add(kCmdN5, [this] { ShowFrmEdt(); });
-  commands_.Add(kCmdN3, [this] { BitBtn2Click(); });
-  commands_.Add(kCmdN1, [this] { N1Click(); });
+  commands_.Add(kCmdAddFilesButton, [this] { AddFilesClick(); });
+  commands_.Add(kCmdEditFileButton, [this] { EditFileClick(); });
+  commands_.Add(kCmdDeleteFileButton, [this] { DeleteFileClick(); });
+  commands_.Add(kCmdClearListButton, [this] { ClearListClick(); });
+  commands_.Add(kCmdAddFilesItem, [this] { AddFilesClick(); });
+  commands_.Add(kCmdEditFileItem, [this] { EditFileClick(); });
+  commands_.Add(kCmdDeleteFileItem, [this] { DeleteFileClick(); });
+  commands_.Add(kCmdClearListItem, [this] { ClearListClick(); });
 
   CallEventHandler(this, [this] { FormCreate(); });
 }
 
-void TForm1::CreateBannerPanel() {
-  Panel2 = std::make_unique<TPanel>(*this, Handle());
-  Panel2->SetBounds(0, 0, L::kClientWidth, L::kBannerHeight);
-  img1 = std::make_unique<TBanner>(*this, Panel2->Handle(), kResBannerGif);
-  img1->SetBounds(L::kBannerImage.Left, L::kBannerImage.Top, L::kBannerImage.Width,
+void TMainForm::CreateBannerPanel() {
+  bannerPanel = std::make_unique<TPanel>(*this, Handle());
+  bannerPanel->SetBounds(0, 0, L::kClientWidth, L::kBannerHeight);
+  bannerImage = std::make_unique<TBanner>(*this, bannerPanel->Handle(), kResBannerGif);
+  bannerImage->SetBounds(L::kBannerImage.Left, L::kBannerImage.Top, L::kBannerImage.Width,
                   L::kBannerImage.Height);
-  img1->OnClick = [this] { RzMarqueeStatus1Click(); };
+  bannerImage->OnClick = [this] { BannerClick(); };
 }
 
-void TForm1::CreateCleaningPage() {
-  HWND page = TabSheet1->Handle();
+void TMainForm::CreateCleaningPage() {
+  HWND page = cleaningPage->Handle();
   const int width = ClientWidth(page);
   const int height = ClientHeight(page);
   HFONT font = static_cast<HFONT>(font_.get());
 
   // Upper block: toolbar, job list, tip.
-  Panel4 = std::make_unique<TPanel>(*this, page);
-  Panel4->SetBounds(0, 0, width, L::kUpperBlockHeight);
-  Panel7 = std::make_unique<TPanel>(*this, Panel4->Handle());
-  Panel7->SetBounds(0, 0, width, L::kToolBarHeight);
-  ToolBar1 = std::make_unique<TToolBar>(*this, Panel7->Handle());
-  ToolBar1->SetFont(font);
-  ToolBar1->SetImages(kResToolbarImages, 4);
-  ToolBar1->AddButton(kCmdBitBtn4, "添加文件 ", 0);
-  ToolBar1->AddButton(kCmdBitBtn3, "修改文件 ", 1);
-  ToolBar1->AddButton(kCmdBitBtn2, "删除文件 ", 2);
-  ToolBar1->AddButton(kCmdBitBtn1, "清空列表 ", 3);
-  ToolBar1->SetBounds(0, 0, width, L::kToolBarHeight);
-  ToolBar1->SetButtonSize(L::kToolButtonWidth, L::kToolButtonHeight);
+  jobListPanel = std::make_unique<TPanel>(*this, page);
+  jobListPanel->SetBounds(0, 0, width, L::kUpperBlockHeight);
+  toolBarPanel = std::make_unique<TPanel>(*this, jobListPanel->Handle());
+  toolBarPanel->SetBounds(0, 0, width, L::kToolBarHeight);
+  toolBar = std::make_unique<TToolBar>(*this, toolBarPanel->Handle());
+  toolBar->SetFont(font);
+  toolBar->SetImages(kResToolbarImages, 4);
+  toolBar->AddButton(kCmdAddFilesButton, "添加文件 ", 0);
+  toolBar->AddButton(kCmdEditFileButton, "修改文件 ", 1);
+  toolBar->AddButton(kCmdDeleteFileButton, "删除文件 ", 2);
+  toolBar->AddButton(kCmdClearListButton, "清空列表 ", 3);
+  toolBar->SetBounds(0, 0, width, L::kToolBarHeight);
+  toolBar->SetButtonSize(L::kToolButtonWidth, L::kToolButtonHeight);
 
   const int listHeight = L::kUpperBlockHeight - L::kToolBarHeight - L::kTipLabelHeight;
-  lvFiles = std::make_unique<TListView>(*this, Panel4->Handle());
+  lvFiles = std::make_unique<TListView>(*this, jobListPanel->Handle());
   lvFiles->SetFont(font);
   lvFiles->SetBounds(0, L::kToolBarHeight, width, listHeight);
-  lvFiles->OnDblClick = [this] { ShowFrmEdt(); };
+  lvFiles->OnDblClick = [this] { EditFileClick(); };
 
-  Label1 = std::make_unique<TLabel>(*this, Panel4->Handle(), DropTipText());
-  Label1->SetFont(font);
-  Label1->SetTextColor(kTeal);
-  Label1->SetBounds(0, L::kToolBarHeight + listHeight, width, L::kTipLabelHeight);
+  dropTipLabel = std::make_unique<TLabel>(*this, jobListPanel->Handle(), DropTipText());
+  dropTipLabel->SetFont(font);
+  dropTipLabel->SetTextColor(kTeal);
+  dropTipLabel->SetBounds(0, L::kToolBarHeight + listHeight, width, L::kTipLabelHeight);
 
   pmFiles = std::make_unique<TPopupMenu>();
-  pmFiles->AddItem(kCmdN2, "添加文件");
-  pmFiles->AddItem(kCmdN5, "修改文件");
-  pmFiles->AddItem(kCmdN3, "删除文件");
-  pmFiles->AddItem(kCmdN4, "-");
-  pmFiles->AddItem(kCmdN1, "清空列表");
+  pmFiles->AddItem(kCmdAddFilesItem, "添加文件");
+  pmFiles->AddItem(kCmdEditFileItem, "修改文件");
+  pmFiles->AddItem(kCmdDeleteFileItem, "删除文件");
+  pmFiles->AddItem(kCmdMenuSeparator, "-");
+  pmFiles->AddItem(kCmdClearListItem, "清空列表");
 
   // Middle block: the batch log and the gauge.
   const int middleHeight = height - L::kUpperBlockHeight - L::kLowerBlockHeight;
-  Panel5 = std::make_unique<TPanel>(*this, page);
-  Panel5->SetBounds(0, L::kUpperBlockHeight, width, middleHeight);
-  Memo2 = std::make_unique<TMemo>(*this, Panel5->Handle(), WS_VSCROLL | WS_HSCROLL);
-  Memo2->SetFont(font);
-  Memo2->SetTextColor(kMaroon);
-  Memo2->SetBounds(0, 0, width, middleHeight - L::kGaugeHeight);
-  Memo2->SetText(WelcomeLogText());
-  ggProgress = std::make_unique<TGauge>(*this, Panel5->Handle());
+  logPanel = std::make_unique<TPanel>(*this, page);
+  logPanel->SetBounds(0, L::kUpperBlockHeight, width, middleHeight);
+  logMemo = std::make_unique<TMemo>(*this, logPanel->Handle(), WS_VSCROLL | WS_HSCROLL);
+  logMemo->SetFont(font);
+  logMemo->SetTextColor(kMaroon);
+  logMemo->SetBounds(0, 0, width, middleHeight - L::kGaugeHeight);
+  logMemo->SetText(WelcomeLogText());
+  ggProgress = std::make_unique<TGauge>(*this, logPanel->Handle());
   ggProgress->SetBounds(0, middleHeight - L::kGaugeHeight, width, L::kGaugeHeight);
   ggProgress->SetBarColor(kBlue);
 
   // Lower block: the start button.
-  Panel6 = std::make_unique<TPanel>(*this, page);
-  Panel6->SetBounds(0, L::kUpperBlockHeight + middleHeight, width, L::kLowerBlockHeight);
-  btnStart = std::make_unique<TButton>(*this, Panel6->Handle(), "==> 开始清除广告 <==");
+  startPanel = std::make_unique<TPanel>(*this, page);
+  startPanel->SetBounds(0, L::kUpperBlockHeight + middleHeight, width, L::kLowerBlockHeight);
+  btnStart = std::make_unique<TButton>(*this, startPanel->Handle(), "==> 开始清除广告 <==");
   btnStart->SetFont(static_cast<HFONT>(startFont_.get()));
   btnStart->SetCaptionColor(kMaroon);
   btnStart->SetBounds(L::kStartButton.Left, L::kStartButton.Top, L::kStartButton.Width,
@@ -165,79 +165,79 @@ void TForm1::CreateCleaningPage() {
   btnStart->OnClick = [this] { btnStartClick(); };
 }
 
-void TForm1::CreateHelpPage() {
-  HWND page = TabSheet2->Handle();
+void TMainForm::CreateHelpPage() {
+  HWND page = helpPage->Handle();
   const int width = ClientWidth(page);
-  Panel8 = std::make_unique<TPanel>(*this, page);
-  Panel8->SetBounds(0, 0, width, L::kHelpBarHeight);
-  Memo1 = std::make_unique<TMemo>(*this, page, WS_VSCROLL | ES_READONLY);
-  Memo1->SetFont(static_cast<HFONT>(font_.get()));
-  Memo1->SetBounds(0, L::kHelpBarHeight, width, ClientHeight(page) - L::kHelpBarHeight);
-  Memo1->SetText(HelpText());
+  helpBarPanel = std::make_unique<TPanel>(*this, page);
+  helpBarPanel->SetBounds(0, 0, width, L::kHelpBarHeight);
+  helpMemo = std::make_unique<TMemo>(*this, page, WS_VSCROLL | ES_READONLY);
+  helpMemo->SetFont(static_cast<HFONT>(font_.get()));
+  helpMemo->SetBounds(0, L::kHelpBarHeight, width, ClientHeight(page) - L::kHelpBarHeight);
+  helpMemo->SetText(HelpText());
 }
 
-void TForm1::FormCreate() { ::DragAcceptFiles(Handle(), TRUE); }
+void TMainForm::FormCreate() { ::DragAcceptFiles(Handle(), TRUE); }
 
-void TForm1::FormShow() { PageControl1->SetActivePageIndex(0); }
+void TMainForm::FormShow() { pageControl->SetActivePageIndex(0); }
 
-void TForm1::FormClose() { Runner->LogText.clear(); }
+void TMainForm::FormClose() { Runner->LogText.clear(); }
 
-void TForm1::BitBtn3Click() {
+void TMainForm::AddFilesClick() {
   std::wstring path;
   if (ChooseFileToOpen(Handle(), kAddFileFilter, path)) AddFile(path);
 }
 
-bool TForm1::AddFile(const std::string& path) {
+bool TMainForm::AddFile(const std::string& path) {
   // An ANSI name that is a file keeps the code page's own rules for naming its output.
   const std::wstring wide = AnsiToWide(path);
   if (FolderExists(wide)) return AddFolder(wide);
   return Jobs->AddFile(path);
 }
 
-bool TForm1::AddFile(const std::wstring& path) {
+bool TMainForm::AddFile(const std::wstring& path) {
   if (FolderExists(path)) return AddFolder(path);
   return Jobs->AddFile(path);
 }
 
-void TForm1::AddPaths(const std::vector<std::wstring>& paths) {
+void TMainForm::AddPaths(const std::vector<std::wstring>& paths) {
   JobListUpdate update(*Jobs);
   for (const std::wstring& path : paths) AddFile(path);
 }
 
-bool TForm1::AddFolder(const std::wstring& folder) {
+bool TMainForm::AddFolder(const std::wstring& folder) {
   FolderAdded added = Jobs->AddFolder(folder);
   if (added.OtherFiles > 0)
     AppendLogLine(LogLine(kMsgFolderOthersSkipped, {folder, std::to_wstring(added.OtherFiles)}));
   return added.Added > 0;
 }
 
-void TForm1::AppendLogLine(const std::wstring& line) {
-  const std::wstring text = Memo2->TextW();
-  if (!text.empty() && text.back() != L'\n') Memo2->Append(std::wstring(L"\r\n"));
-  Memo2->Append(line);
+void TMainForm::AppendLogLine(const std::wstring& line) {
+  const std::wstring text = logMemo->TextW();
+  if (!text.empty() && text.back() != L'\n') logMemo->Append(std::wstring(L"\r\n"));
+  logMemo->Append(line);
 }
 
-void TForm1::ShowFrmEdt() {
+void TMainForm::EditFileClick() {
   if (lvFiles->Selected() < 0) return;
-  TFrmedtfile dialog(*this);
+  TEditFileForm dialog(*this);
   dialog.ShowModal();
 }
 
-void TForm1::BitBtn2Click() { Jobs->DeleteSelected(); }
+void TMainForm::DeleteFileClick() { Jobs->DeleteSelected(); }
 
-void TForm1::N1Click() { Jobs->Clear(); }
+void TMainForm::ClearListClick() { Jobs->Clear(); }
 
-void TForm1::btnStartClick() { Runner->btnStartClick(); }
+void TMainForm::btnStartClick() { Runner->btnStartClick(); }
 
-void TForm1::PageControl1Change() {
-  if (PageControl1->ActivePageIndex() != 2) return;
-  PageControl1->SetActivePageIndex(0);
+void TMainForm::PageControlChange() {
+  if (pageControl->ActivePageIndex() != 2) return;
+  pageControl->SetActivePageIndex(0);
   ShellOpen(kHomePageUrl);
 }
 
-void TForm1::RzMarqueeStatus1Click() { ShellOpen(kBannerSiteUrl); }
+void TMainForm::BannerClick() { ShellOpen(kBannerSiteUrl); }
 
-void TForm1::WMDropFiles(HDROP drop) {
+void TMainForm::WMDropFiles(HDROP drop) {
   // The shell's drop handle is released however the loop ends.
   struct DropOwner {
     HDROP handle;
@@ -256,7 +256,7 @@ void TForm1::WMDropFiles(HDROP drop) {
   AddPaths(paths);
 }
 
-bool TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+bool TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   switch (message) {
     case WM_DROPFILES:
       WMDropFiles(reinterpret_cast<HDROP>(wParam));

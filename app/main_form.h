@@ -21,15 +21,15 @@ class TBanner;
 
 // Command ids of the toolbar buttons and the context menu's items.
 enum CommandId : int {
-  kCmdBitBtn4 = 1001,  // add file
-  kCmdBitBtn3,         // modify
-  kCmdBitBtn2,         // delete
-  kCmdBitBtn1,         // clear list
-  kCmdN2 = 2001,       // add file
-  kCmdN5,              // modify
-  kCmdN3,              // delete
-  kCmdN4,              // separator
-  kCmdN1,              // clear list
+  kCmdAddFilesButton = 1001,
+  kCmdEditFileButton,
+  kCmdDeleteFileButton,
+  kCmdClearListButton,
+  kCmdAddFilesItem = 2001,
+  kCmdEditFileItem,
+  kCmdDeleteFileItem,
+  kCmdMenuSeparator,
+  kCmdClearListItem,
 };
 
 // The filter of the add-file dialog, "|" between descriptions and patterns.
@@ -38,19 +38,19 @@ inline constexpr char kAddFileFilter[] =
 
 std::string MainWindowCaption();
 
-class TForm1 : public TForm {
+class TMainForm : public TForm {
  public:
-  TForm1();
-  ~TForm1() override;
+  TMainForm();
+  ~TMainForm() override;
 
   // Creates the window and its components (FormCreate runs at the end).
   void Create();
 
   // Commands.
-  void BitBtn3Click();  // add file
-  void ShowFrmEdt();    // modify the selected row
-  void BitBtn2Click();  // delete the selected row
-  void N1Click();       // clear the list
+  void AddFilesClick();    // a file chosen in the open dialog becomes a row
+  void EditFileClick();    // the edit-entry dialog for the selected row
+  void DeleteFileClick();  // deletes the selected row
+  void ClearListClick();   // deletes every row
   void btnStartClick();
   // A media file becomes a row; a folder adds the media files of its tree, with one line in the
   // log pane counting the other files left out. True when rows were added.
@@ -61,26 +61,26 @@ class TForm1 : public TForm {
 
   // Window events.
   void FormCreate();
-  void PageControl1Change();
-  void RzMarqueeStatus1Click();
+  void PageControlChange();
+  void BannerClick();
   void WMDropFiles(HDROP drop);
 
-  // Components, named as on the form.
-  std::unique_ptr<TPanel> Panel2;
-  std::unique_ptr<TBanner> img1;
-  std::unique_ptr<TPageControl> PageControl1;
-  TPanel* TabSheet1 = nullptr;
-  TPanel* TabSheet2 = nullptr;
-  TPanel* TabSheet3 = nullptr;
-  std::unique_ptr<TPanel> Panel4, Panel5, Panel6, Panel7, Panel8;
-  std::unique_ptr<TToolBar> ToolBar1;
+  // Components.
+  std::unique_ptr<TPanel> bannerPanel;
+  std::unique_ptr<TBanner> bannerImage;
+  std::unique_ptr<TPageControl> pageControl;
+  TPanel* cleaningPage = nullptr;
+  TPanel* helpPage = nullptr;
+  TPanel* homePage = nullptr;
+  std::unique_ptr<TPanel> jobListPanel, logPanel, startPanel, toolBarPanel, helpBarPanel;
+  std::unique_ptr<TToolBar> toolBar;
   std::unique_ptr<TListView> lvFiles;
-  std::unique_ptr<TLabel> Label1;
-  std::unique_ptr<TMemo> Memo1;
-  std::unique_ptr<TMemo> Memo2;
+  std::unique_ptr<TLabel> dropTipLabel;
+  std::unique_ptr<TMemo> helpMemo;
+  std::unique_ptr<TMemo> logMemo;
   std::unique_ptr<TGauge> ggProgress;
   std::unique_ptr<TButton> btnStart;
-  std::unique_ptr<TTimer> Timer1;
+  std::unique_ptr<TTimer> monitorTimer;
   std::unique_ptr<TPopupMenu> pmFiles;
 
   std::unique_ptr<TJobList> Jobs;

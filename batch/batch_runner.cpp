@@ -12,16 +12,20 @@ void ShowWarning(const std::string& text) {
                 MB_OK | MB_ICONEXCLAMATION);
 }
 
-TBatchRunner::TBatchRunner(TJobList& jobs, TGauge& ggProgress, TMemo& Memo2, TButton& btnStart,
-                           TTimer& Timer1)
-    : jobs_(jobs), ggProgress_(ggProgress), Memo2_(Memo2), btnStart_(btnStart), Timer1_(Timer1) {
-  Timer1_.SetEnabled(false);
-  Timer1_.SetInterval(kMonitorInterval);
+TBatchRunner::TBatchRunner(TJobList& jobs, TGauge& ggProgress, TMemo& logMemo, TButton& btnStart,
+                           TTimer& monitorTimer)
+    : jobs_(jobs),
+      ggProgress_(ggProgress),
+      logMemo_(logMemo),
+      btnStart_(btnStart),
+      monitorTimer_(monitorTimer) {
+  monitorTimer_.SetEnabled(false);
+  monitorTimer_.SetInterval(kMonitorInterval);
   AttachTick();
 }
 
 void TBatchRunner::AttachTick() {
-  Timer1_.SetOnTimer([this] { Timer1Timer(); });
+  monitorTimer_.SetOnTimer([this] { MonitorTimer(); });
 }
 
 void TBatchRunner::btnStartClick() {
@@ -30,7 +34,7 @@ void TBatchRunner::btnStartClick() {
     return;
   }
   btnStart_.SetEnabled(false);
-  Memo2_.Clear();
+  logMemo_.Clear();
   CurrentIndex = -1;
   running_ = true;
   ProcessNext();
@@ -61,12 +65,12 @@ void TBatchRunner::ProcessNext() {
       // The error goes on to the application's handler; the monitor ends this job as failed
       // and carries on with the next one.
       pendingEnd_ = PendingEnd::Failed;
-      Timer1_.SetEnabled(true);
+      monitorTimer_.SetEnabled(true);
       throw;
     }
     if (launched) {
       // Only now: a tick during the warnings above would watch a job that has no tool.
-      Timer1_.SetEnabled(true);
+      monitorTimer_.SetEnabled(true);
       return;
     }
     if (launchFailure_ == LaunchFailure::ToolMissing) {
@@ -93,7 +97,7 @@ bool TBatchRunner::LaunchEventsTool(const std::wstring& input, const std::wstrin
   // What the tool would only fail at, said here with the file and the reason; the batch goes on.
   auto refuse = [this](const std::wstring& line) {
     launchFailure_ = LaunchFailure::Refused;
-    Memo2_.Append(line);
+    logMemo_.Append(line);
     return false;
   };
   if (unsigned long error = CheckReadable(input))
@@ -126,15 +130,15 @@ bool TBatchRunner::PlaceToolOutput() {
   if (!FileExists(written)) return true;  // the tool wrote nothing: the job failed anyway
   if (unsigned long error = RenameFile(written, launchOutput_)) {
     DeleteFileQuietly(written);
-    Memo2_.Append(LogLine(kMsgOutputNotRenamed, {written, launchOutput_, SystemErrorReason(error)}));
+    logMemo_.Append(LogLine(kMsgOutputNotRenamed, {written, launchOutput_, SystemErrorReason(error)}));
     return false;
   }
   return true;
 }
 
-void TBatchRunner::Timer1Timer() {
+void TBatchRunner::MonitorTimer() {
   // Detached for the whole tick, message boxes included, so no tick runs inside another.
-  Timer1_.SetOnTimer(nullptr);
+  monitorTimer_.SetOnTimer(nullptr);
   try {
     Tick();
   } catch (...) {
@@ -147,7 +151,7 @@ void TBatchRunner::Timer1Timer() {
 
 void TBatchRunner::Tick() {
   if (!running_) {
-    Timer1_.SetEnabled(false);
+    monitorTimer_.SetEnabled(false);
     return;
   }
   if (!jobs_.Exists(CurrentIndex) && pendingEnd_ == PendingEnd::None) pendingEnd_ = PendingEnd::RowGone;
@@ -163,7 +167,7 @@ void TBatchRunner::Tick() {
     LogText = FileExists(log) ? NormaliseLog(ReadWholeFile(log)) : std::string();
     if (LogMarksFinished(LogText)) {
       ggProgress_.SetProgress(ggProgress_.MaxValue());
-      Memo2_.Append(LogText);
+      logMemo_.Append(LogText);
       const bool temporary = toolNames_.TemporaryOutput;
       const std::wstring output = temporary ? launchOutput_ : watched;
       if (PlaceToolOutput() && FileExists(output))
@@ -172,7 +176,7 @@ void TBatchRunner::Tick() {
         jobs_.SetStatus(CurrentIndex, kStatusFailed);
       DeleteFileQuietly(log);
       toolStarted_ = false;
-      Timer1_.SetEnabled(false);
+      monitorTimer_.SetEnabled(false);
       ProcessNext();
       return;
     }
@@ -191,7 +195,7 @@ void TBatchRunner::EndAbandonedJob() {
     LogText = FileExists(log) ? NormaliseLog(ReadWholeFile(log)) : std::string();
     if (!LogMarksFinished(LogText)) return;
     DeleteFileQuietly(log);
-    if (pendingEnd_ == PendingEnd::Failed) Memo2_.Append(LogText);
+    if (pendingEnd_ == PendingEnd::Failed) logMemo_.Append(LogText);
     PlaceToolOutput();
   }
   toolNames_ = {};
@@ -199,7 +203,7 @@ void TBatchRunner::EndAbandonedJob() {
     jobs_.SetStatus(CurrentIndex, kStatusFailed);
   pendingEnd_ = PendingEnd::None;
   toolStarted_ = false;
-  Timer1_.SetEnabled(false);
+  monitorTimer_.SetEnabled(false);
   ProcessNext();
 }
 
@@ -207,7 +211,7 @@ void TBatchRunner::EndBatch(bool announce) {
   if (announce) Application().MessageBox(kMsgAllDone, Application().Title(), MB_OK);
   running_ = false;
   pendingEnd_ = PendingEnd::None;
-  Timer1_.SetEnabled(false);
+  monitorTimer_.SetEnabled(false);
   ggProgress_.SetMaxValue(0);
   btnStart_.SetEnabled(true);
 }

@@ -24,7 +24,8 @@ void ShowWarning(const std::string& text);
 
 class TBatchRunner : public TObject {
  public:
-  TBatchRunner(TJobList& jobs, TGauge& ggProgress, TMemo& Memo2, TButton& btnStart, TTimer& Timer1);
+  TBatchRunner(TJobList& jobs, TGauge& ggProgress, TMemo& logMemo, TButton& btnStart,
+               TTimer& monitorTimer);
 
   void btnStartClick();
   // Starts the job of the next row, or ends the batch after the last one.
@@ -34,7 +35,7 @@ class TBatchRunner : public TObject {
   // after a line in the log pane naming the file and the reason otherwise.
   bool LaunchEventsTool(const std::wstring& input, const std::wstring& output, bool show);
   // The monitor tick.
-  void Timer1Timer();
+  void MonitorTimer();
   // Called before rows are removed (row index, or -1 for all rows).
   void RowsRemoving(int row);
 
@@ -62,9 +63,9 @@ class TBatchRunner : public TObject {
 
   TJobList& jobs_;
   TGauge& ggProgress_;
-  TMemo& Memo2_;
+  TMemo& logMemo_;
   TButton& btnStart_;
-  TTimer& Timer1_;
+  TTimer& monitorTimer_;
   bool running_ = false;
   bool toolStarted_ = false;  // the current job's tool was started and has not been seen to end
   PendingEnd pendingEnd_ = PendingEnd::None;

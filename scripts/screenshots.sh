@@ -13,7 +13,12 @@ scripts/wine-session.sh start "$session"
 trap 'scripts/wine-session.sh stop "$session"' EXIT
 PELLORAN_WINE_SESSION=$session scripts/wine-run.sh build/win32/bin/screenshot_tour.exe "Z:$shots"
 PELLORAN_WINE_SESSION=$session scripts/wine-run.sh build/win32/bin/crashlog_dialog_tour.exe "Z:$shots"
-PELLORAN_WINE_SESSION=$session scripts/wine-run.sh build/win32/tours/pelloran_error/pelloran_error_tour.exe "Z:$shots"
+# Installed where a user's copy would be, so that the paths its error message shows are not this
+# machine's build folder.
+installed="$session/prefix/drive_c/Program Files/Pelloran"
+mkdir -p "$installed"
+cp build/win32/tours/pelloran_error/* "$installed/"
+PELLORAN_WINE_SESSION=$session scripts/wine-run.sh 'C:\Program Files\Pelloran\pelloran_error_tour.exe' "Z:$shots"
 for bmp in "$shots"/*.bmp; do
   convert "$bmp" "docs/$(basename "${bmp%.bmp}").png"
 done

@@ -38,11 +38,6 @@ bool ParseFileHeader(const std::vector<uint8_t>& chunk, FileHeader& out) {
   return r.Ok();
 }
 
-void StoreFileHeader(std::vector<uint8_t>& chunk, const FileHeader& header) {
-  StoreU32(chunk.data() + 10, header.fileVersion);
-  StoreU32(chunk.data() + 14, header.numHeaders);
-}
-
 bool ParseProperties(const std::vector<uint8_t>& chunk, Properties& out) {
   ByteReader r(chunk.data(), chunk.size());
   r.Skip(kChunkHeaderSize);

@@ -53,14 +53,14 @@ std::string FourCCText(uint32_t id);
 // True for codes made of letters, digits, spaces and dots, as every chunk code is.
 bool IsPlausibleFourCC(uint32_t id);
 
-// ".RMF": the field offsets are fixed, so these patch the chunk in place.
+// ".RMF".
 struct FileHeader {
   uint32_t fileVersion = 0;
   uint32_t numHeaders = 0;
 };
 bool ParseFileHeader(const std::vector<uint8_t>& chunk, FileHeader& out);
-void StoreFileHeader(std::vector<uint8_t>& chunk, const FileHeader& header);
 
+// "PROP": the field offsets are fixed, so the store patches the chunk in place.
 struct Properties {
   uint32_t maxBitRate = 0;
   uint32_t avgBitRate = 0;

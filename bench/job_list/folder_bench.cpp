@@ -68,13 +68,13 @@ int main() {
 
   Application().Initialize();
   Application().SetTitle("Pelloran");
-  TForm1 form;
+  TMainForm form;
   form.Create();
   form.Show();
   Application().ProcessMessages();
 
   for (int run = 1; run <= 3; ++run) {
-    form.N1Click();
+    form.ClearListClick();
     Application().ProcessMessages();
     // Another thread asks the window every few milliseconds, as the shell and other programs do.
     std::atomic<bool> stop{false};

@@ -102,7 +102,7 @@ TEST_F(AnyFile, ADroppedFolderAddsItsMediaTreeSortedAndCountsTheRest) {
                                                  films + L"\\Tub\\" + kEmojiName + L".Rm"}));
   EXPECT_EQ(form->Jobs->Files(3).Output, films + L"\\Sub\\Fix_" + kHangulName + L".ra");
   // One line for the folder's other files; the lone .avi is dropped without a word.
-  const std::wstring log = form->Memo2->TextW();
+  const std::wstring log = form->logMemo->TextW();
   const std::wstring line = L"文件夹“" + films + L"”中有 3 个非RM/RMVB/RA格式的文件，已跳过。\r\n";
   EXPECT_NE(log.find(line), std::wstring::npos) << WideToAnsi(log);
   EXPECT_EQ(log.find(L"lonely"), std::wstring::npos);
@@ -112,10 +112,10 @@ TEST_F(AnyFile, ADroppedFolderAddsItsMediaTreeSortedAndCountsTheRest) {
 TEST_F(AnyFile, AFolderOfMediaOnlyAddsWithoutALineAndAFolderNamedLikeMediaIsLookedInto) {
   Folder(L"clips.rm");
   Make(L"clips.rm\\x.ra");
-  const std::string before = form->Memo2->Text();
+  const std::string before = form->logMemo->Text();
   EXPECT_TRUE(form->AddFile(dir / "clips.rm"));  // the ANSI entry, as the crash tours use it
   EXPECT_EQ(Inputs(), std::vector<std::wstring>{root + L"clips.rm\\x.ra"});
-  EXPECT_EQ(form->Memo2->Text(), before);
+  EXPECT_EQ(form->logMemo->Text(), before);
 }
 
 TEST_F(AnyFile, TheAddDialogTakesANameOutsideTheCodePage) {
@@ -126,7 +126,7 @@ TEST_F(AnyFile, TheAddDialogTakesANameOutsideTheCodePage) {
     testing::PressButton(box, IDOK);
     return true;
   });
-  ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdN2, 0), 0);
+  ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdAddFilesItem, 0), 0);
   ASSERT_TRUE(PumpUntil([&] { return form->Jobs->Count() == 1; }, 15s));
   EXPECT_EQ(Inputs(), std::vector<std::wstring>{picked});
 }

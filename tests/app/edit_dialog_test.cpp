@@ -44,7 +44,7 @@ class EditDialog : public testing::MainFormTest {
   // opens in turn); returns once the dialog and its boxes are closed.
   void Modify(const std::function<bool(HWND, const SeenBox&)>& answer) {
     BoxWatcher boxes(answer);
-    ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdBitBtn3, 0), 0);
+    ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdEditFileButton, 0), 0);
     PumpFor(200ms);
     seen = boxes.Seen();
   }

@@ -146,20 +146,20 @@ TEST(FailingWindow, ReportedInTheLogBesideTheProgramAndTheWindowGoesOn) {
   ASSERT_EQ(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2);
 
   // The delete button, as its click arrives.
-  ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(kCmdBitBtn2, 0), 0);
+  ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(kCmdDeleteFileButton, 0), 0);
   const std::string text = LogWithEntries(log, 1);
   const auto rows = FirstStackRows(text);
   ASSERT_EQ(rows.size(), 1u) << text;
   EXPECT_TRUE(HasField(text, "2.4 Type", "EAccessViolation")) << text;
   EXPECT_NE(text.find("in module 'Pelloran.exe'. Read of address 00000000."), std::string::npos) << text;
   const std::vector<std::string> expected = {"Pelloran.exe", "failing_form.cpp", "pelloran::TFailingForm",
-                                             "BitBtn2Click", std::to_string(faultLine)};
+                                             "DeleteFileClick", std::to_string(faultLine)};
   ASSERT_GE(rows[0].size(), 6u) << text;
   EXPECT_EQ(std::vector<std::string>(rows[0].begin() + 1, rows[0].begin() + 6), expected) << text;
 
   // The window goes on: the list clears from its menu command, the tabs switch pages.
   ASSERT_EQ(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2);
-  ::SendMessageA(window, WM_COMMAND, MAKEWPARAM(kCmdN1, 0), 0);
+  ::SendMessageA(window, WM_COMMAND, MAKEWPARAM(kCmdClearListItem, 0), 0);
   EXPECT_EQ(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 0);
   ::SendMessageA(tabs, TCM_SETCURFOCUS, 1, 0);
   EXPECT_EQ(::SendMessageA(tabs, TCM_GETCURSEL, 0, 0), 1);

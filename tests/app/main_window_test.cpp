@@ -78,7 +78,7 @@ class MainWindow : public testing::MainFormTest {
 
   // Clicks a toolbar button (0: add, 1: modify, 2: delete, 3: clear).
   void ClickTool(int index) {
-    testing::ClickAt(form->ToolBar1->Handle(), Centre(form->ToolBar1->ButtonRect(index)));
+    testing::ClickAt(form->toolBar->Handle(), Centre(form->toolBar->ButtonRect(index)));
   }
 
   void DoubleClickRow(int row) {
@@ -156,30 +156,30 @@ TEST_F(MainWindow, MinimisingTheWindowMinimisesTheApplication) {
 }
 
 TEST_F(MainWindow, BlocksAndComponentsHaveTheirSizes) {
-  EXPECT_EQ(RectInParent(form->Panel2->Handle()).bottom, 68);
-  RECT banner = RectInParent(form->img1->Handle());
+  EXPECT_EQ(RectInParent(form->bannerPanel->Handle()).bottom, 68);
+  RECT banner = RectInParent(form->bannerImage->Handle());
   EXPECT_EQ(banner.right - banner.left, 760);
   EXPECT_EQ(banner.bottom - banner.top, 60);
-  EXPECT_EQ(form->img1->PictureWidth(), 760);
-  EXPECT_EQ(form->img1->PictureHeight(), 60);
-  EXPECT_GT(form->img1->FrameCount(), 1);
+  EXPECT_EQ(form->bannerImage->PictureWidth(), 760);
+  EXPECT_EQ(form->bannerImage->PictureHeight(), 60);
+  EXPECT_GT(form->bannerImage->FrameCount(), 1);
   // The banner plays its frames.
-  const int first = form->img1->CurrentFrame();
-  EXPECT_TRUE(PumpUntil([&] { return form->img1->CurrentFrame() != first; }, 5s));
+  const int first = form->bannerImage->CurrentFrame();
+  EXPECT_TRUE(PumpUntil([&] { return form->bannerImage->CurrentFrame() != first; }, 5s));
 
   auto height = [](const TControl& c) {
     RECT r = RectInParent(c.Handle());
     return r.bottom - r.top;
   };
-  EXPECT_EQ(height(*form->Panel4), 199);
-  EXPECT_EQ(height(*form->Panel6), 108);
-  EXPECT_EQ(height(*form->Panel7), 28);
-  EXPECT_EQ(height(*form->Label1), 39);
+  EXPECT_EQ(height(*form->jobListPanel), 199);
+  EXPECT_EQ(height(*form->startPanel), 108);
+  EXPECT_EQ(height(*form->toolBarPanel), 28);
+  EXPECT_EQ(height(*form->dropTipLabel), 39);
   EXPECT_EQ(height(*form->ggProgress), 17);
-  EXPECT_EQ(height(*form->Panel8), 28);
+  EXPECT_EQ(height(*form->helpBarPanel), 28);
   // The middle block takes what is left of the page.
-  RECT page = ClientRectOf(form->TabSheet1->Handle());
-  EXPECT_EQ(height(*form->Panel5), page.bottom - 199 - 108);
+  RECT page = ClientRectOf(form->cleaningPage->Handle());
+  EXPECT_EQ(height(*form->logPanel), page.bottom - 199 - 108);
   RECT start = RectInParent(form->btnStart->Handle());
   EXPECT_EQ(start.left, 260);
   EXPECT_EQ(start.top, 25);
@@ -189,7 +189,7 @@ TEST_F(MainWindow, BlocksAndComponentsHaveTheirSizes) {
 }
 
 TEST_F(MainWindow, TabsToolbarColumnsAndMenu) {
-  ASSERT_EQ(form->PageControl1->PageCount(), 3);
+  ASSERT_EQ(form->pageControl->PageCount(), 3);
   const char* tabs[] = {" 广告清除 ", " 使用说明 ", " 软件主页 "};
   for (int i = 0; i < 3; ++i) {
     char text[64] = {};
@@ -197,16 +197,19 @@ TEST_F(MainWindow, TabsToolbarColumnsAndMenu) {
     item.mask = TCIF_TEXT;
     item.pszText = text;
     item.cchTextMax = sizeof text;
-    ::SendMessageA(form->PageControl1->Handle(), TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
+    ::SendMessageA(form->pageControl->Handle(), TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
     EXPECT_EQ(std::string(text), tabs[i]);
   }
-  EXPECT_EQ(form->PageControl1->ActivePageIndex(), 0);
-  EXPECT_TRUE(form->TabSheet1->Visible());
+  EXPECT_EQ(form->pageControl->ActivePageIndex(), 0);
+  EXPECT_TRUE(form->cleaningPage->Visible());
 
-  HWND bar = form->ToolBar1->Handle();
+  HWND bar = form->toolBar->Handle();
   ASSERT_EQ(::SendMessageA(bar, TB_BUTTONCOUNT, 0, 0), 4);
   const std::pair<int, const char*> buttons[] = {
-      {kCmdBitBtn4, "添加文件 "}, {kCmdBitBtn3, "修改文件 "}, {kCmdBitBtn2, "删除文件 "}, {kCmdBitBtn1, "清空列表 "}};
+      {kCmdAddFilesButton, "添加文件 "},
+      {kCmdEditFileButton, "修改文件 "},
+      {kCmdDeleteFileButton, "删除文件 "},
+      {kCmdClearListButton, "清空列表 "}};
   for (int i = 0; i < 4; ++i) {
     TBBUTTON b{};
     ::SendMessageA(bar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&b));
@@ -214,7 +217,7 @@ TEST_F(MainWindow, TabsToolbarColumnsAndMenu) {
     char text[64] = {};
     ::SendMessageA(bar, TB_GETBUTTONTEXTA, b.idCommand, reinterpret_cast<LPARAM>(text));
     EXPECT_EQ(std::string(text), buttons[i].second);
-    RECT r = form->ToolBar1->ButtonRect(i);
+    RECT r = form->toolBar->ButtonRect(i);
     EXPECT_EQ(r.right - r.left, 75);
     EXPECT_EQ(r.bottom - r.top, 22);
   }
@@ -248,7 +251,11 @@ TEST_F(MainWindow, TabsToolbarColumnsAndMenu) {
   HMENU menu = form->pmFiles->Handle();
   ASSERT_EQ(::GetMenuItemCount(menu), 5);
   const std::pair<int, const char*> items[] = {
-      {kCmdN2, "添加文件"}, {kCmdN5, "修改文件"}, {kCmdN3, "删除文件"}, {kCmdN4, ""}, {kCmdN1, "清空列表"}};
+      {kCmdAddFilesItem, "添加文件"},
+      {kCmdEditFileItem, "修改文件"},
+      {kCmdDeleteFileItem, "删除文件"},
+      {kCmdMenuSeparator, ""},
+      {kCmdClearListItem, "清空列表"}};
   for (int i = 0; i < 5; ++i) {
     char text[64] = {};
     ::GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
@@ -263,9 +270,9 @@ TEST_F(MainWindow, TabsToolbarColumnsAndMenu) {
 }
 
 TEST_F(MainWindow, PanesHoldTheirTexts) {
-  EXPECT_EQ(form->Memo2->Text(), WelcomeLogText());
-  EXPECT_EQ(form->Label1->Text(), DropTipText());
-  const std::string help = form->Memo1->Text();
+  EXPECT_EQ(form->logMemo->Text(), WelcomeLogText());
+  EXPECT_EQ(form->dropTipLabel->Text(), DropTipText());
+  const std::string help = form->helpMemo->Text();
   EXPECT_EQ(help, HelpText());
   int lines = 0;
   for (size_t at = help.find("\r\n"); at != std::string::npos; at = help.find("\r\n", at + 2)) ++lines;
@@ -409,31 +416,31 @@ class WebLinks : public MainWindow {
 
 TEST_F(WebLinks, ThirdTabReturnsToTheFirstAndOpensTheHomePageOnce) {
   RECT tab{};
-  ::SendMessageA(form->PageControl1->Handle(), TCM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&tab));
-  testing::ClickAt(form->PageControl1->Handle(), Centre(tab));
+  ::SendMessageA(form->pageControl->Handle(), TCM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&tab));
+  testing::ClickAt(form->pageControl->Handle(), Centre(tab));
   ASSERT_TRUE(PumpUntil([&] { return !Opened().empty(); }, 15s));
   PumpFor(1s);
   EXPECT_EQ(Opened(), std::string(kHomePageUrl) + "\n");
-  EXPECT_EQ(form->PageControl1->ActivePageIndex(), 0);
-  EXPECT_TRUE(form->TabSheet1->Visible());
-  EXPECT_FALSE(form->TabSheet3->Visible());
+  EXPECT_EQ(form->pageControl->ActivePageIndex(), 0);
+  EXPECT_TRUE(form->cleaningPage->Visible());
+  EXPECT_FALSE(form->homePage->Visible());
 
   // The help tab only shows its page.
-  ::SendMessageA(form->PageControl1->Handle(), TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&tab));
-  testing::ClickAt(form->PageControl1->Handle(), Centre(tab));
+  ::SendMessageA(form->pageControl->Handle(), TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&tab));
+  testing::ClickAt(form->pageControl->Handle(), Centre(tab));
   PumpFor(300ms);
-  EXPECT_EQ(form->PageControl1->ActivePageIndex(), 1);
-  EXPECT_TRUE(form->TabSheet2->Visible());
-  EXPECT_FALSE(form->TabSheet1->Visible());
+  EXPECT_EQ(form->pageControl->ActivePageIndex(), 1);
+  EXPECT_TRUE(form->helpPage->Visible());
+  EXPECT_FALSE(form->cleaningPage->Visible());
   EXPECT_EQ(Opened(), std::string(kHomePageUrl) + "\n");
 }
 
 TEST_F(WebLinks, BannerClickOpensTheSecondSite) {
-  testing::ClickAt(form->img1->Handle(), {100, 30});
+  testing::ClickAt(form->bannerImage->Handle(), {100, 30});
   ASSERT_TRUE(PumpUntil([&] { return !Opened().empty(); }, 15s));
   EXPECT_EQ(Opened(), std::string(kBannerSiteUrl) + "\n");
   // The pointer over the banner is a hand.
-  EXPECT_EQ(reinterpret_cast<HCURSOR>(::GetClassLongPtrA(form->img1->Handle(), GCLP_HCURSOR)),
+  EXPECT_EQ(reinterpret_cast<HCURSOR>(::GetClassLongPtrA(form->bannerImage->Handle(), GCLP_HCURSOR)),
             ::LoadCursorA(nullptr, IDC_HAND));
 }
 

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   const std::string out = std::string(argv[1]) + "\\";
   Application().Initialize();
   Application().SetTitle("Pelloran");
-  TForm1 form;
+  TMainForm form;
   form.Create();
   form.Show();
   form.AddFile("D:\\影片\\周末电影.rmvb");
@@ -49,11 +49,11 @@ int main(int argc, char** argv) {
     }
   };
   shoot(form.Handle(), "main-window-cleaning.bmp");
-  form.PageControl1->SetActivePageIndex(1);
+  form.pageControl->SetActivePageIndex(1);
   shoot(form.Handle(), "main-window-help.bmp");
-  form.PageControl1->SetActivePageIndex(2);
+  form.pageControl->SetActivePageIndex(2);
   shoot(form.Handle(), "main-window-homepage-tab.bmp");
-  form.PageControl1->SetActivePageIndex(0);
+  form.pageControl->SetActivePageIndex(0);
 
   // The edit dialog is modal: picture it from another thread, then close it with Esc.
   form.lvFiles->Select(0);
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     if (!SaveWindowPicture(dialog, out + "edit-dialog.bmp")) ++failures;
     testing::PostKey(::GetDlgItem(dialog, 202), VK_ESCAPE);
   });
-  form.ShowFrmEdt();
+  form.EditFileClick();
   photographer.join();
   return failures == 0 ? 0 : 1;
 }

@@ -44,7 +44,7 @@ TEST_F(EndToEnd, ThreeFilesAreCleanedAndTheSavedBytesReported) {
   }
   // The events file's texts went into the first file's CONT header.
   EXPECT_NE(ReadBytes(media + "Fix_events-v0.rm").find("www.pelloran.example"), std::string::npos);
-  const std::string memo = form->Memo2->Text();
+  const std::string memo = form->logMemo->Text();
   EXPECT_NE(memo.find("***"), std::string::npos);
 }
 

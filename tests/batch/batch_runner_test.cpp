@@ -67,7 +67,7 @@ TEST_F(BatchWindow, ThreeJobsRunInRowOrderAndEndOnce) {
   EXPECT_EQ(boxes.Seen()[0].Text, kMsgAllDone);
   EXPECT_EQ(boxes.Seen()[0].Caption, "Pelloran");
   EXPECT_TRUE(form->btnStart->Enabled());
-  EXPECT_FALSE(form->Timer1->Enabled());
+  EXPECT_FALSE(form->monitorTimer->Enabled());
   EXPECT_EQ(form->ggProgress->MaxValue(), 0);
   EXPECT_EQ(form->ggProgress->Progress(), 0);
   EXPECT_EQ(form->ggProgress->ShownPosition(), 0);
@@ -154,7 +154,7 @@ TEST_F(BatchWindow, DeletingTheRunningRowMovesOnWithoutSkippingOrStraying) {
     if (!deleted && form->Jobs->Count() == 3 && Status(1) == kStatusWorking) {
       deleted = true;
       form->lvFiles->Select(1);
-      ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdBitBtn2, 0), 0);
+      ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdDeleteFileButton, 0), 0);
     }
   });
   ASSERT_TRUE(deleted);
@@ -176,7 +176,7 @@ TEST_F(BatchWindow, TheToolOfADeletedRowIsAwaitedBeforeTheNextJobStarts) {
     if (!deleted && Status(0) == kStatusWorking) {
       deleted = true;
       form->lvFiles->Select(0);
-      ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdBitBtn2, 0), 0);
+      ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdDeleteFileButton, 0), 0);
     }
   });
   ASSERT_TRUE(deleted);
@@ -195,7 +195,7 @@ TEST_F(BatchWindow, ClearingTheListDuringTheBatchEndsItCleanly) {
   RunBatch([&] {
     if (!cleared && Status(0) == kStatusWorking) {
       cleared = true;
-      ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdN1, 0), 0);
+      ::SendMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(kCmdClearListItem, 0), 0);
     }
   });
   ASSERT_TRUE(cleared);

@@ -71,8 +71,8 @@ class BatchWindow : public MainFormTest {
     return trail;
   }
 
-  std::string MemoText() { return form->Memo2->Text(); }
-  std::wstring MemoTextW() { return form->Memo2->TextW(); }
+  std::string MemoText() { return form->logMemo->Text(); }
+  std::wstring MemoTextW() { return form->logMemo->TextW(); }
 
   // The same for a name given in UTF-16 (any name the file system allows).
   std::wstring AddWideJob(const std::wstring& name, const std::string& directive, size_t size = 4000) {

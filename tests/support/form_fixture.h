@@ -19,7 +19,7 @@ class MainFormTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    form = std::make_unique<TForm1>();
+    form = std::make_unique<TMainForm>();
     form->Create();
     form->Show();
     DrainMessages();
@@ -31,7 +31,7 @@ class MainFormTest : public ::testing::Test {
     Application().SetMainFormHandle(nullptr);
   }
 
-  std::unique_ptr<TForm1> form;
+  std::unique_ptr<TMainForm> form;
 };
 
 }  // namespace pelloran::testing

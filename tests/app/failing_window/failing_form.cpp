@@ -10,15 +10,15 @@
 
 namespace pelloran {
 
-class TFailingForm : public TForm1 {
+class TFailingForm : public TMainForm {
  protected:
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
-    if (message == WM_COMMAND && LOWORD(wParam) == kCmdBitBtn2 && HIWORD(wParam) == 0) {
-      BitBtn2Click();
+    if (message == WM_COMMAND && LOWORD(wParam) == kCmdDeleteFileButton && HIWORD(wParam) == 0) {
+      DeleteFileClick();
       result = 0;
       return true;
     }
-    return TForm1::HandleMessage(message, wParam, lParam, result);
+    return TMainForm::HandleMessage(message, wParam, lParam, result);
   }
 
  private:
@@ -26,7 +26,7 @@ class TFailingForm : public TForm1 {
     int Row;
   };
 
-  __attribute__((noinline)) void BitBtn2Click() {
+  __attribute__((noinline)) void DeleteFileClick() {
     lvFiles->Select(selection_->Row);  // @fault
     Jobs->DeleteSelected();
   }

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   crashlog::InstallReporter();
   Application().Initialize();
   Application().SetTitle("Pelloran");
-  TForm1 form;
+  TMainForm form;
   form.Create();
   form.AddFile("D:\\Movies\\weekend.rmvb");
   form.AddFile("D:\\Movies\\news.rm");

@@ -9,7 +9,7 @@
 // LOG: ^  2\.4 Type *: EInOutError\r$
 // LOG: ^  2\.5 Message *: I/O error \d+.*blank\.txt\)\.\r$
 // LOG_FIRST_STACK_ROW: \|crash_pelloran_tick_error\.exe *\|batch_io\.cpp *\|[^|]*\|[^|]*RaiseInOutError *\| *{line:batch/batch_io.cpp:throw EInOutError(message, code);} *\|
-// STACK_ROWS: [|:]RaiseInOutError *\| ;; [|:]WriteWholeFile *\| ;; [|:]WriteEventsFile *\| ;; \|ProcessNext *\| ;; \|Tick *\| ;; \|Timer1Timer *\|
+// STACK_ROWS: [|:]RaiseInOutError *\| ;; [|:]WriteWholeFile *\| ;; [|:]WriteEventsFile *\| ;; \|ProcessNext *\| ;; \|Tick *\| ;; \|MonitorTimer *\|
 // STACK_NONE: \|ProcessNext *\| *{line:batch/batch_runner.cpp:      throw;} *\|
 // NO_REPORTER_ROWS: TTimer *\|Fire *\|
 // STDOUT: ^batch ended: 2 rows, the second failed$
@@ -50,7 +50,7 @@ int main() {
 
   Application().Initialize();
   Application().SetTitle("Pelloran");
-  TForm1 form;
+  TMainForm form;
   form.Create();
   form.AddFile(folder + "first.rm");
   form.AddFile(folder + "second.rm");

@@ -283,9 +283,9 @@ struct TThunks {
     const auto slotAddress = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(memory + 64));
     const auto target = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&VictimAdd));
     std::memcpy(memory + 64, &target, 4);
-    const std::uint8_t borland[] = {0xFF, 0x25, 0, 0, 0, 0, 0x8B, 0xC0};
+    const std::uint8_t jumpStub[] = {0xFF, 0x25, 0, 0, 0, 0, 0x8B, 0xC0};
     const std::uint8_t gnu[] = {0xFF, 0x25, 0, 0, 0, 0, 0x90, 0x90};
-    std::memcpy(memory, borland, 8);
+    std::memcpy(memory, jumpStub, 8);
     std::memcpy(memory + 8, gnu, 8);
     std::memcpy(memory + 2, &slotAddress, 4);
     std::memcpy(memory + 10, &slotAddress, 4);
