@@ -1,3 +1,8 @@
+# Named shared memory between the modules of one process: the EXCEPT channel below and the
+# MODULE channel of the options.
+pelloran_add_library(crashlog_shared_channel
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/shared_channel.cpp)
+
 # The reporter's trace, failure codes and warnings, internal-error handler, EXCEPT channel,
 # safecall flag and process services.
 pelloran_add_library(crashlog_diagnostics

@@ -1,9 +1,4 @@
-# Options record of a module, its stored form (the OptionStream inside the ELDATA container) and
-# the named shared memory channels between the modules of one process.
-
-# Named shared memory, also used for the EXCEPT channel of the diagnostics.
-pelloran_add_library(crashlog_shared_channel
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/shared_channel.cpp)
+# Options record of a module and its stored form (the OptionStream inside the ELDATA container).
 
 # The stored formats only: no platform headers, zlib. The build tool compiles the same sources
 # natively on the build machine; they are listed in a global property for it.
