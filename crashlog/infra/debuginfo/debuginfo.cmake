@@ -16,4 +16,4 @@ pelloran_add_library(crashlog_modules
     ${CMAKE_CURRENT_LIST_DIR}/modules_pe.cpp
     ${CMAKE_CURRENT_LIST_DIR}/modules_stream.cpp
     ${CMAKE_CURRENT_LIST_DIR}/stack.cpp
-  LIBS crashlog_debug_info_format crashlog_options crashlog_diagnostics crashlog_machine psapi version)
+  LIBS crashlog_debug_info_format crashlog_options crashlog_diagnostics psapi)

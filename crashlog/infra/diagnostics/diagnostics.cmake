@@ -4,7 +4,7 @@ pelloran_add_library(crashlog_shared_channel
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/shared_channel.cpp)
 
 # The reporter's trace, failure codes and warnings, internal-error handler, EXCEPT channel,
-# safecall flag and process services.
+# safecall flag, process services and the version resource of a file.
 pelloran_add_library(crashlog_diagnostics
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/trace_format.cpp
@@ -16,4 +16,6 @@ pelloran_add_library(crashlog_diagnostics
     ${CMAKE_CURRENT_LIST_DIR}/diagnostics.cpp
     ${CMAKE_CURRENT_LIST_DIR}/diagnostics_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/process.cpp
-  LIBS pelloran_base crashlog_shared_channel gdi32 user32 advapi32)
+    ${CMAKE_CURRENT_LIST_DIR}/version_facts.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/version_facts_win.cpp
+  LIBS pelloran_base crashlog_shared_channel gdi32 user32 advapi32 version)
