@@ -20,7 +20,7 @@ set(eldata_fixture_dir ${CMAKE_CURRENT_BINARY_DIR}/eldata_fixture)
 set(eldata_fixture_bin ${eldata_fixture_dir}/eldata_fixture.bin)
 set(eldata_fixture_rc ${eldata_fixture_dir}/eldata_fixture.rc)
 set(eldata_stream_headers
-  ${PROJECT_SOURCE_DIR}/crashlog/infra/options/option_stream_bytes.h
+  ${PROJECT_SOURCE_DIR}/base/byte_stream_le.h
   ${PROJECT_SOURCE_DIR}/crashlog/infra/options/option_stream.h
   ${PROJECT_SOURCE_DIR}/crashlog/infra/options/eldata.h)
 add_custom_command(OUTPUT ${eldata_fixture_bin}
