@@ -2,8 +2,8 @@
 // exception record is copied into the plain ErrorReport so that no internal type leaves.
 #include "crashlog/crashlog.h"
 
-#include "crashlog/capture/install.h"
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/install.h"
+#include "crashlog/flow/pipeline.h"
 
 namespace crashlog {
 

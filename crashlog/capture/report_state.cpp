@@ -4,17 +4,12 @@
 #include "crashlog/capture/log_file_pending.h"
 #include "crashlog/infra/diagnostics/error_code.h"
 #include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/options/option_texts.h"
 #include "crashlog/infra/options/options.h"
 
 #include <array>
 
 namespace pelloran::crashlog {
-
-namespace {
-
-constexpr int kRequestText = 59;
-
-}  // namespace
 
 const std::string& TReportState::BuildReport(const TCrashOptionValues& options, const TReportInputs& inputs) {
   TraceEnter("BuildReport");
@@ -63,7 +58,7 @@ bool TReportState::IsDuplicateError(const TCrashModuleOptions& options) {
 
 void TReportState::FoldReproduceSteps(const TCrashOptionValues& options) {
   if (reproduceFolded_ || (options.ReportOptions & kAskReproduceSteps) == 0 || ReproduceText.empty()) return;
-  ReportText.append("\r\n").append(options.Texts[kRequestText]).append(":\r\n").append(40, '-').append("\r\n");
+  ReportText.append("\r\n").append(TextOf(options, TCrashText::RequestCaption)).append(":\r\n").append(40, '-').append("\r\n");
   ReportText.append(ReproduceText);
   SendText = ReportText;
   reproduceFolded_ = true;

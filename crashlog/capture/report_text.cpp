@@ -4,6 +4,7 @@
 #include "crashlog/capture/call_stack_text.h"
 #include "crashlog/capture/log_item.h"
 #include "crashlog/machine/machine_text.h"
+#include "crashlog/infra/options/option_texts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,22 +15,13 @@ namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
 
-// Indexes of the option set's texts.
-enum : int {
-  kApplicationHeader = 19,
-  kExceptionHeader = 24,
-  kActiveControlsHeader = 30,
-  kComputerHeader = 35,
-  kOperatingSystemHeader = 42,
-  kCallStackHeader = 7,
-  kCallStackColumns = 47,  // Address, Module, Unit, Class, Procedure/Method, Line
-  kModulesHeader = 9,
-  kModuleColumns = 62,  // Handle, Name, Description, Version, Size, Path
-  kRegistersText = 68,
-  kStackText = 69,
-  kMemoryDumpText = 70,
-  kErrorMessageText = 3,
-};
+using enum TCrashText;
+
+// The columns of the two tables, in order.
+constexpr std::array<TCrashText, 6> kCallStackColumns = {StackAddressColumn, StackModuleColumn,    StackUnitColumn,
+                                                         StackClassColumn,   StackProcedureColumn, StackLineColumn};
+constexpr std::array<TCrashText, 6> kModuleColumns = {ModuleHandleColumn,  ModuleNameColumn, ModuleDescriptionColumn,
+                                                      ModuleVersionColumn, ModuleSizeColumn, ModulePathColumn};
 
 // Report field bits of the Active Controls items.
 constexpr int kFirstActiveControlsBit = 9;
@@ -41,18 +33,20 @@ std::string Hex8(std::uint32_t value) {
   return text;
 }
 
-// Field n of the general section (texts 20 to 46 skip the five section headers).
-int LabelOfField(int field) {
-  const int headersBefore = field < 4 ? 1 : field < 9 ? 2 : field < 13 ? 3 : field < 19 ? 4 : 5;
-  return kApplicationHeader + field + headersBefore;
-}
+// The label of each report field of the general section, in field order.
+constexpr std::array<TCrashText, kReportFieldCount> kFieldLabels = {
+    StartDateLabel,    NameLabel,          VersionNumberLabel, ParametersLabel,   DateLabel,
+    AddressLabel,      ModuleLabel,        TypeLabel,          MessageLabel,      FormClassLabel,
+    FormTextLabel,     ControlClassLabel,  ControlTextLabel,   ComputerNameLabel, UserLabel,
+    TotalMemoryLabel,  FreeMemoryLabel,    TotalDiskLabel,     FreeDiskLabel,     SystemTypeLabel,
+    BuildLabel,        UpdateLabel,        LanguageLabel};
 
 // A table of six columns: "|cell|cell|...|" rows under a header between rules of "-".
 class TTable {
  public:
-  TTable(const TCrashOptionValues& options, int firstHeader, std::size_t firstColumnMinimum) {
+  TTable(const TCrashOptionValues& options, const std::array<TCrashText, 6>& columns, std::size_t firstColumnMinimum) {
     for (int c = 0; c < 6; ++c) {
-      header_[c] = options.Texts[static_cast<std::size_t>(firstHeader + c)];
+      header_[c] = TextOf(options, columns[c]);
       width_[c] = header_[c].size();
     }
     width_[0] = std::max(width_[0], firstColumnMinimum);
@@ -140,18 +134,18 @@ TGeneralText ComposeGeneralText(const TCrashOptionValues& options, const TGenera
       &facts.OsBuild,          &facts.OsUpdate,               &facts.OsLanguage};
   const std::string controlText = ControlCharsToSpaces(facts.ControlText);
   constexpr std::array<int, 5> kFirstFieldOfSection = {0, 4, 9, 13, 19};
-  constexpr std::array<int, 5> kSectionHeaders = {kApplicationHeader, kExceptionHeader, kActiveControlsHeader,
-                                                  kComputerHeader, kOperatingSystemHeader};
+  constexpr std::array<TCrashText, 5> kSectionHeaders = {ApplicationSection, ExceptionSection, ActiveControlsSection,
+                                                         ComputerSection, OperatingSystemSection};
 
   TLogItem item;
   for (std::size_t section = 0; section < kSectionHeaders.size(); ++section) {
-    item.AddSection(options.Texts[static_cast<std::size_t>(kSectionHeaders[section])]);
+    item.AddSection(TextOf(options, kSectionHeaders[section]));
     const int end = section + 1 < kFirstFieldOfSection.size() ? kFirstFieldOfSection[section + 1] : kReportFieldCount;
     for (int field = kFirstFieldOfSection[section]; field < end; ++field) {
       bool enabled = (options.ReportFields >> field & 1u) != 0;
       if (field >= kFirstActiveControlsBit && field <= kLastActiveControlsBit) enabled = enabled && inputs.GuiApplication;
       const std::string& value = values[static_cast<std::size_t>(field)] ? *values[static_cast<std::size_t>(field)] : controlText;
-      item.AddItem(options.Texts[static_cast<std::size_t>(LabelOfField(field))], value, enabled);
+      item.AddItem(TextOf(options, kFieldLabels[static_cast<std::size_t>(field)]), value, enabled);
     }
   }
   general.Text.append(kReportHeader).append(kCrLf).append(kCrLf).append(item.Finish());
@@ -177,14 +171,14 @@ std::string ComposeCpuText(const TCrashOptionValues& options, const TCpuInputs& 
     return inputs.Registers ? Hex8((*inputs.Registers).*field) : std::string("????");
   };
   std::string text;
-  text.append(options.Texts[kRegistersText]).append(":").append(kCrLf);
+  text.append(TextOf(options, RegistersHeader)).append(":").append(kCrLf);
   text.append(29, '-').append(kCrLf);
   text.append("EAX: ").append(reg(&TReportRegisters::Eax)).append("   EDI: ").append(reg(&TReportRegisters::Edi)).append(kCrLf);
   text.append("EBX: ").append(reg(&TReportRegisters::Ebx)).append("   ESI: ").append(reg(&TReportRegisters::Esi)).append(kCrLf);
   text.append("ECX: ").append(reg(&TReportRegisters::Ecx)).append("   ESP: ").append(reg(&TReportRegisters::Esp)).append(kCrLf);
   text.append("EDX: ").append(reg(&TReportRegisters::Edx)).append("   EIP: ").append(reg(&TReportRegisters::Eip)).append(kCrLf);
   text.append(kCrLf);
-  text.append(PadRight(options.Texts[kStackText] + ":", 21)).append(options.Texts[kMemoryDumpText]).append(":").append(kCrLf);
+  text.append(PadRight(TextOf(options, StackHeader) + ":", 21)).append(TextOf(options, MemoryDumpHeader)).append(":").append(kCrLf);
   text.append(18, '-').append(3, ' ').append(75, '-').append(kCrLf);
   if (inputs.Dump) text.append(DumpLines(*inputs.Dump));
   return text;
@@ -218,9 +212,9 @@ std::string ComposeListsText(const TCrashOptionValues& options, std::span<const 
                   std::to_string(row.FileSize), row.Folder});
 
   std::string text;
-  stack.AppendTo(text, options.Texts[kCallStackHeader]);
+  stack.AppendTo(text, TextOf(options, CallStackHeader));
   text.append(kCrLf).append(kCrLf);
-  table.AppendTo(text, options.Texts[kModulesHeader]);
+  table.AppendTo(text, TextOf(options, ModulesHeader));
   return text;
 }
 
@@ -232,7 +226,7 @@ std::string JoinReport(std::string_view generalText, std::string_view listsText,
 }
 
 std::string PageIntro(const TCrashOptionValues& options) {
-  return options.Texts[kErrorMessageText] + std::string(kCrLf) + std::string(kCrLf);
+  return TextOf(options, ErrorIntro) + std::string(kCrLf) + std::string(kCrLf);
 }
 
 }  // namespace pelloran::crashlog

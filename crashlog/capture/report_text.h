@@ -122,7 +122,7 @@ std::string ComposeListsText(const TCrashOptionValues& options, std::span<const 
 
 std::string JoinReport(std::string_view generalText, std::string_view listsText, std::string_view cpuText);
 
-// What the console and web outputs put before the report: Texts[3] and an empty line.
+// What the console and web outputs put before the report: the ErrorIntro text and an empty line.
 std::string PageIntro(const TCrashOptionValues& options);
 
 // Everything a report is made of.

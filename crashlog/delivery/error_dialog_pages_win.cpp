@@ -11,13 +11,15 @@
 #include "crashlog/delivery/error_dialog_parts.h"
 #include "crashlog/delivery/error_dialog_rules.h"
 #include "crashlog/infra/diagnostics/process.h"
+#include "crashlog/infra/options/option_texts.h"
 
 namespace pelloran::crashlog {
 
 namespace {
 
 constexpr const char* kPageTemplates[kPageCount] = {"TAB_MEMO", "TAB_LIST", "TAB_LIST1", "TAB_MEMO1"};
-constexpr int kPageHeaderTexts[kPageCount] = {5, 7, 9, 11};
+constexpr TCrashText kPageHeaderTexts[kPageCount] = {TCrashText::GeneralHeader, TCrashText::CallStackHeader,
+                                                    TCrashText::ModulesHeader, TCrashText::CpuHeader};
 constexpr const char* kListIconNames[4] = {"DLL", "BPL", "VCL", "PAS"};
 constexpr int kCellBuffer = 256;
 constexpr int kMostFittedWidth = 240;  // a long name ends in "..." rather than push the others away
@@ -35,13 +37,16 @@ struct TPageSession {
 };
 
 struct TColumn {
-  int TitleText;
+  TCrashText Title;
   int Format;
 };
-constexpr TColumn kCallStackColumns[6] = {{47, LVCFMT_LEFT}, {48, LVCFMT_LEFT}, {49, LVCFMT_LEFT},
-                                          {50, LVCFMT_LEFT}, {51, LVCFMT_LEFT}, {52, LVCFMT_RIGHT}};
-constexpr TColumn kModuleColumns[6] = {{62, LVCFMT_LEFT}, {63, LVCFMT_LEFT},  {64, LVCFMT_LEFT},
-                                       {65, LVCFMT_RIGHT}, {66, LVCFMT_RIGHT}, {67, LVCFMT_LEFT}};
+using enum TCrashText;
+constexpr TColumn kCallStackColumns[6] = {{StackAddressColumn, LVCFMT_LEFT}, {StackModuleColumn, LVCFMT_LEFT},
+                                          {StackUnitColumn, LVCFMT_LEFT},    {StackClassColumn, LVCFMT_LEFT},
+                                          {StackProcedureColumn, LVCFMT_LEFT}, {StackLineColumn, LVCFMT_RIGHT}};
+constexpr TColumn kModuleColumns[6] = {{ModuleHandleColumn, LVCFMT_LEFT},   {ModuleNameColumn, LVCFMT_LEFT},
+                                       {ModuleDescriptionColumn, LVCFMT_LEFT}, {ModuleVersionColumn, LVCFMT_RIGHT},
+                                       {ModuleSizeColumn, LVCFMT_RIGHT},   {ModulePathColumn, LVCFMT_LEFT}};
 
 std::string ColumnKey(int page, int column) {
   return page == kCallStackPage ? CallStackColumnKey(column) : ModuleColumnKey(column);
@@ -124,7 +129,7 @@ void FillList(HWND list, const TPageSession& session) {
   const TColumn* columns = stack ? kCallStackColumns : kModuleColumns;
   const std::array<int, 6>& widths = stack ? kCallStackColumnWidths : kModuleColumnWidths;
   for (int i = 0; i < 6; ++i) {
-    const std::string& title = data.Options.Texts[static_cast<std::size_t>(columns[i].TitleText)];
+    const std::string& title = TextOf(data.Options, columns[i].Title);
     LVCOLUMNA column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = columns[i].Format;
@@ -181,7 +186,7 @@ void InitPage(HWND page, TPageSession& session) {
   const TErrorDialogData& data = *context.Data;
   HWND header = ::GetDlgItem(page, kIdPageHeader);
   HWND content = ::GetDlgItem(page, kIdPageContent);
-  ::SetWindowTextA(header, data.Options.Texts[static_cast<std::size_t>(kPageHeaderTexts[session.Index])].c_str());
+  ::SetWindowTextA(header, TextOf(data.Options, kPageHeaderTexts[session.Index]).c_str());
   if (HFONT font = context.Fonts->DialogFont()) ::SendMessageA(header, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   if (HFONT font = context.Fonts->FixedFont()) ::SendMessageA(content, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   if (IsListPage(session.Index))

@@ -11,6 +11,7 @@
 #include "crashlog/infra/diagnostics/error_code.h"
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/options/option_texts.h"
 
 namespace pelloran::crashlog {
 
@@ -35,9 +36,10 @@ TRememberedPlacement& Remembered() {
   return remembered;
 }
 
-const std::string& Text(const TErrorDialogData& data, int index) {
-  return data.Options.Texts[static_cast<std::size_t>(index)];
-}
+const std::string& Text(const TErrorDialogData& data, TCrashText text) { return TextOf(data.Options, text); }
+
+constexpr TCrashText kPageTabTexts[kPageCount] = {TCrashText::GeneralTab, TCrashText::CallStackTab,
+                                                  TCrashText::ModulesTab, TCrashText::CpuTab};
 
 TScreenSize ScreenSize() { return {::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}; }
 
@@ -151,12 +153,12 @@ void TErrorDialog::Initialise() {
   monitor_.reset(::LoadImageA(resources_, "MONITOR", IMAGE_BITMAP, 0, 0, 0));
   fonts_ = CreateDialogFonts(window_);
   look_.Enabled = options.CustomDialogLook;
-  look_.Caption = Text(data_, 2);
+  look_.Caption = Text(data_, TCrashText::ErrorCaption);
   look_.Frame = TCaptionFrame::Collapsed;
 
   SetFont(kIdMessage, fonts_.DialogFont());
-  ::SetDlgItemTextA(window_, kIdOk, Text(data_, 12).c_str());
-  ::SetDlgItemTextA(window_, kIdTerminate, Text(data_, options.TerminateAction != 0 ? 14 : 13).c_str());
+  ::SetDlgItemTextA(window_, kIdOk, Text(data_, TCrashText::OkButton).c_str());
+  ::SetDlgItemTextA(window_, kIdTerminate, Text(data_, options.TerminateAction != 0 ? TCrashText::RestartButton : TCrashText::TerminateButton).c_str());
   for (int id : {kIdOk, kIdTerminate, kIdDetails}) SetFont(id, fonts_.DialogFont());
 
   ::CheckDlgButton(window_, kIdSend, data_.SendRequested ? BST_CHECKED : BST_UNCHECKED);
@@ -171,14 +173,14 @@ void TErrorDialog::Initialise() {
 
   // The caption is set while the window is still hidden: setting it later would have the system
   // paint its own caption over the custom one.
-  ::SetWindowTextA(window_, Text(data_, 2).c_str());
+  ::SetWindowTextA(window_, Text(data_, TCrashText::ErrorCaption).c_str());
   HWND tabs = Item(kIdTabs);
   ::SetWindowLongA(tabs, GWL_EXSTYLE, ::GetWindowLongA(tabs, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
   SetFont(kIdTabs, fonts_.DialogFont());
   for (int i = 0; i < kPageCount; ++i) {
     TCITEMA item{};
     item.mask = TCIF_TEXT;
-    item.pszText = const_cast<char*>(Text(data_, 4 + 2 * i).c_str());
+    item.pszText = const_cast<char*>(Text(data_, kPageTabTexts[i]).c_str());
     ::SendMessageA(tabs, TCM_INSERTITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
   }
   // A page number the dialog does not have shows the first page.
@@ -235,8 +237,8 @@ void TErrorDialog::SetPlacement(int showCommand, const RECT& normal) const {
 }
 
 void TErrorDialog::Expand() {
-  ::SetDlgItemTextA(window_, kIdDetails, ("<< " + Text(data_, 15)).c_str());
-  ::SetDlgItemTextA(window_, kIdMessage, Text(data_, 3).c_str());
+  ::SetDlgItemTextA(window_, kIdDetails, ("<< " + Text(data_, TCrashText::DetailsButton)).c_str());
+  ::SetDlgItemTextA(window_, kIdMessage, Text(data_, TCrashText::ErrorIntro).c_str());
   const TDialogPlacement placement = LoadDialogPlacement(band_);
   ::ShowWindow(Item(kIdTabs), SW_SHOW);
   SetPlacement(placement.WindowsState, {placement.Left, placement.Top, placement.Left + placement.Width,
@@ -244,7 +246,7 @@ void TErrorDialog::Expand() {
 }
 
 void TErrorDialog::Collapse() {
-  ::SetDlgItemTextA(window_, kIdDetails, (Text(data_, 15) + " >>").c_str());
+  ::SetDlgItemTextA(window_, kIdDetails, (Text(data_, TCrashText::DetailsButton) + " >>").c_str());
   ::SetDlgItemTextA(window_, kIdMessage, data_.ShortMessage.c_str());
 
   std::vector<TTextLineSize> sizes;
@@ -255,7 +257,7 @@ void TErrorDialog::Collapse() {
                                                            : ::GetStockObject(DEFAULT_GUI_FONT));
     TEXTMETRICA metrics{};
     ::GetTextMetricsA(dc.get(), &metrics);
-    for (const std::string& line : CollapsedMeasureLines(data_.ShortMessage, Text(data_, 16), Text(data_, 18))) {
+    for (const std::string& line : CollapsedMeasureLines(data_.ShortMessage, Text(data_, TCrashText::SendCheck), Text(data_, TCrashText::CopyCheck))) {
       SIZE extent{};
       ::GetTextExtentPoint32A(dc.get(), line.c_str(), static_cast<int>(line.size()), &extent);
       sizes.push_back({static_cast<int>(extent.cx), extent.cy > 0 ? static_cast<int>(extent.cy) : metrics.tmHeight});
@@ -290,9 +292,9 @@ void TErrorDialog::Layout(UINT sizeType, int cw, int ch) {
   place(kIdSend, layout.Send);
   place(kIdCopy, layout.Copy);
   place(kIdScreenshot, layout.Screenshot);
-  ::SetDlgItemTextA(window_, kIdSend, Text(data_, 16).c_str());
-  ::SetDlgItemTextA(window_, kIdCopy, Text(data_, 18).c_str());
-  ::SetDlgItemTextA(window_, kIdScreenshot, Text(data_, 17).c_str());
+  ::SetDlgItemTextA(window_, kIdSend, Text(data_, TCrashText::SendCheck).c_str());
+  ::SetDlgItemTextA(window_, kIdCopy, Text(data_, TCrashText::CopyCheck).c_str());
+  ::SetDlgItemTextA(window_, kIdScreenshot, Text(data_, TCrashText::ScreenshotCheck).c_str());
   for (int id : {kIdSend, kIdCopy, kIdScreenshot}) SetFont(id, fonts_.DialogFont());
   place(kIdDetails, layout.Details);
   ::ShowWindow(Item(kIdDetails), SW_SHOW);
@@ -404,7 +406,7 @@ bool RunErrorDialog(TErrorDialogData& data) {
                         reinterpret_cast<LPARAM>(&dialog));
     }
     if (!data.Painted && IsNtFamily())
-      ::MessageBoxA(nullptr, data.ShortMessage.c_str(), Text(data, 2).c_str(), kFallbackBoxFlags);
+      ::MessageBoxA(nullptr, data.ShortMessage.c_str(), Text(data, TCrashText::ErrorCaption).c_str(), kFallbackBoxFlags);
     bool showAgain = false;
     if (data.TerminateRequested && data.TerminateHandler) {
       ClearLastError();

@@ -9,6 +9,7 @@
 #include "crashlog/delivery/error_dialog_window.h"
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/options/option_texts.h"
 
 
 #include <vector>
@@ -29,10 +30,10 @@ class TReproduceDialog {
       case WM_INITDIALOG: {
         fonts_ = CreateDialogFonts(window_);
         look_.Enabled = data_.Options.CustomDialogLook;
-        look_.Caption = Text(59);
-        ::SetWindowTextA(window_, Text(59).c_str());
-        ::SetDlgItemTextA(window_, kIdRequestLabel, Text(60).c_str());
-        ::SetDlgItemTextA(window_, kIdOk, Text(61).c_str());
+        look_.Caption = Text(TCrashText::RequestCaption);
+        ::SetWindowTextA(window_, Text(TCrashText::RequestCaption).c_str());
+        ::SetDlgItemTextA(window_, kIdRequestLabel, Text(TCrashText::RequestLabel).c_str());
+        ::SetDlgItemTextA(window_, kIdOk, Text(TCrashText::RequestOkButton).c_str());
         for (int id : {kIdRequestLabel, kIdOk}) SetFont(id, fonts_.DialogFont());
         SetFont(kIdRequestEdit, fonts_.FixedFont());
         WidenLabelToEdit();
@@ -54,7 +55,7 @@ class TReproduceDialog {
   }
 
  private:
-  const std::string& Text(int index) const { return data_.Options.Texts[static_cast<std::size_t>(index)]; }
+  const std::string& Text(TCrashText text) const { return TextOf(data_.Options, text); }
 
   void SetFont(int id, HFONT font) const {
     if (font) ::SendDlgItemMessageA(window_, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);

@@ -7,6 +7,7 @@
 #include "crashlog/delivery/smtp_progress.h"
 #include "crashlog/infra/diagnostics/error_code.h"
 #include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/options/option_texts.h"
 
 #include <windows.h>
 
@@ -38,8 +39,8 @@ bool Deliver(const TCrashModuleOptions& options, const TReportDelivery& delivery
   if (mode == kSendSmtp || mode == kSendSmtpDirect) {
     TSmtpProgressSetup progress;
     progress.Show = options.ShowSendProgress() && delivery.GuiApplication;
-    progress.Caption = options.GetText(53);
-    progress.RecipientLabel = options.GetText(54);
+    progress.Caption = TextOf(options.Values(), TCrashText::SmtpCaption);
+    progress.RecipientLabel = TextOf(options.Values(), TCrashText::SmtpRecipientLabel);
     progress.CustomLook = options.CustomDialogLook();
     StartSmtpProgress(progress);
     TSmtpMail mail;
@@ -53,7 +54,9 @@ bool Deliver(const TCrashModuleOptions& options, const TReportDelivery& delivery
     mail.User = options.SmtpUser();
     mail.Password = options.SmtpPassword();
     mail.Port = options.SmtpPort();
-    const TSmtpStatusTexts texts{options.GetText(55), options.GetText(56), options.GetText(57), options.GetText(58)};
+    const TCrashOptionValues& values = options.Values();
+    const TSmtpStatusTexts texts{TextOf(values, TCrashText::SmtpResolvingStatus), TextOf(values, TCrashText::SmtpConnectingStatus),
+                                 TextOf(values, TCrashText::SmtpConnectedStatus), TextOf(values, TCrashText::SmtpSendingStatus)};
     execute = SendMailSmtp(mail, texts);
   } else {
     execute = SendByMapi(options.MailAddresses(), options.MailSubject(), body, attachments);

@@ -28,7 +28,7 @@ struct TSmtpMail {
   std::uint16_t Port = 25;
 };
 
-// The progress texts: Texts[55] to Texts[58] of the option set.
+// The progress texts of the option set (SmtpResolvingStatus to SmtpSendingStatus).
 struct TSmtpStatusTexts {
   std::string Resolving;
   std::string Connecting;

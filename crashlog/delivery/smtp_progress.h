@@ -10,8 +10,8 @@ namespace pelloran::crashlog {
 
 struct TSmtpProgressSetup {
   bool Show = false;           // ShowSendProgress, a send mode, and a program with windows
-  std::string Caption;         // Texts[53]
-  std::string RecipientLabel;  // Texts[54]
+  std::string Caption;         // the SMTP caption text
+  std::string RecipientLabel;  // the recipient label text
   bool CustomLook = true;      // CustomDialogLook: the painted caption of the error dialog
 };
 

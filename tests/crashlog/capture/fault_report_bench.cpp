@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/pipeline.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 
 using namespace pelloran;

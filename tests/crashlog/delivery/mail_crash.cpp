@@ -21,8 +21,8 @@
 #include <string>
 
 #include "base/exceptions.h"
-#include "crashlog/capture/flow_state.h"
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/flow_state.h"
+#include "crashlog/flow/pipeline.h"
 #include "crashlog/delivery/mail_client.h"
 #include "crashlog/delivery/screenshot.h"
 #include "crashlog/delivery/send_report.h"

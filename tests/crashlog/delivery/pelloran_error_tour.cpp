@@ -13,7 +13,7 @@
 
 #include "app/main_form.h"
 #include "batch/batch_io.h"
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 #include "crashlog/delivery/error_dialog_window.h"
 #include "runtime/application.h"
 #include "tests/support/window_test_support.h"

@@ -6,7 +6,7 @@
 // STDOUT: <title>Error\.</title>
 // STDOUT: 2\.4&nbsp;Type.*EInOutError
 #include "base/exceptions.h"
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 
 using namespace pelloran;
 

@@ -5,7 +5,7 @@
 // STDOUT: ^CrashLog 4\.5\.4$
 // STDOUT: ^  2\.4 Type *: EInOutError$
 #include "base/exceptions.h"
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 
 using namespace pelloran;
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 #include "runtime/application.h"
 #include "runtime/controls.h"
 

@@ -14,7 +14,7 @@
 
 #include "base/exceptions.h"
 #include "crashlog/capture/intercept.h"
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/pipeline.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 
 using namespace pelloran;

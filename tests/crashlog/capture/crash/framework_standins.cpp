@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "base/exceptions.h"
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 #include "tests/crashlog/capture/crash/framework_standins_parts/standins.h"
 
 using namespace pelloran;

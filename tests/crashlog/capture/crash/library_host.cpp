@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 
 namespace {
 

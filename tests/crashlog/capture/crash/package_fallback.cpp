@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "base/exceptions.h"
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 
 using namespace pelloran;
 

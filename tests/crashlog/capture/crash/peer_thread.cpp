@@ -14,7 +14,7 @@
 #include <string>
 
 #include "base/exceptions.h"
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 #include "runtime/application.h"
 #include "runtime/thread.h"
 #include "tests/crashlog/capture/crash/framework_standins_parts/standins.h"

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "base/exceptions.h"
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/pipeline.h"
 #include "crashlog/infra/diagnostics/error_code.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 

@@ -10,8 +10,8 @@
 #include <cstdlib>
 
 #include "base/exceptions.h"
-#include "crashlog/capture/flow_state.h"
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/error_in_progress.h"
+#include "crashlog/flow/pipeline.h"
 #include "tests/crashlog/capture/crash/crash_support.h"
 
 using namespace pelloran;
@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
   crashlog::InstallReporter();
   // The test's stand-in for the dialog's terminate button.
   crashlog::CrashLogHandlers().Notify = [](const crashlog::TCrashExceptionRecord&, bool&) {
-    crashlog::Flow().TerminateRequested = true;
+    crashlog::CurrentError()->TerminateRequested = true;
   };
   const bool restarted = std::getenv("CRASHLOG_TEST_SECOND") != nullptr;
   if (!restarted) {

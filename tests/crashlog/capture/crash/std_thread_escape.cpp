@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "base/exceptions.h"
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 
 using namespace pelloran;
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "base/exceptions.h"
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "base/ansi_path.h"
 #include "crashlog/capture/freeze.h"
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/pipeline.h"
 
 namespace pelloran::crashlog {
 

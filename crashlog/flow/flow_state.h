@@ -1,11 +1,10 @@
 #pragma once
-// The error in progress: the process-wide values that the pipeline, the error dialog and the
-// delivery share. One error is processed at a time; only the thread that holds Busy writes the
-// plain fields, the atomics are read from anywhere.
+// The flow's process-wide state: installed or not, the one-error-at-a-time claim, the threads
+// that may hold it, and the count of errors reported. The error in progress itself is a
+// TErrorInProgress, handed from step to step.
 
 #include <atomic>
 #include <cstdint>
-#include <string>
 
 namespace pelloran::crashlog {
 
@@ -17,16 +16,6 @@ struct TReportFlowState {
   std::atomic<bool> UnitsInitializing{true};
   std::atomic<bool> UnitsFinalizing{false};
   std::atomic<int> ErrorCount{0};
-
-  bool Handled = false;
-  bool Execute = false;
-  bool Retry = false;
-  bool Duplicate = false;
-  bool SendRequested = false;
-  bool ScreenshotRequested = false;
-  bool CopyRequested = false;
-  bool TerminateRequested = false;
-  std::string ShortMessage;
 
   std::uint32_t MainThreadId = 0;
   std::uintptr_t MainStackBase = 0;

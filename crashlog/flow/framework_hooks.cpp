@@ -1,11 +1,11 @@
-#include "crashlog/capture/framework_hooks.h"
+#include "crashlog/flow/framework_hooks.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <string_view>
 
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/pipeline.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "crashlog/infra/hooks/hook.h"
 #include "crashlog/infra/debuginfo/modules.h"

@@ -1,4 +1,4 @@
-#include "crashlog/capture/flow_state.h"
+#include "crashlog/flow/flow_state.h"
 
 #include <windows.h>
 
@@ -9,9 +9,6 @@ void TReportFlowState::Reset() {
   OwnerThread = 0;
   WorkerThread = 0;
   ErrorCount = 0;
-  Handled = Execute = Retry = Duplicate = false;
-  SendRequested = ScreenshotRequested = CopyRequested = TerminateRequested = false;
-  ShortMessage.clear();
 }
 
 TReportFlowState& Flow() noexcept {

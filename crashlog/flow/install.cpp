@@ -1,15 +1,15 @@
-#include "crashlog/capture/install.h"
+#include "crashlog/flow/install.h"
 
 #include <windows.h>
 
-#include "crashlog/capture/flow_state.h"
+#include "crashlog/flow/flow_state.h"
 #include "crashlog/capture/freeze.h"
 #include "crashlog/capture/log_file_pending.h"
-#include "crashlog/capture/framework_hooks.h"
+#include "crashlog/flow/framework_hooks.h"
 #include "crashlog/capture/thread_stack.h"
 #include "crashlog/capture/threads.h"
 #include "crashlog/capture/threads_hooks.h"
-#include "crashlog/capture/pipeline.h"
+#include "crashlog/flow/pipeline.h"
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept.h"
 #include "base/exceptions.h"
@@ -37,11 +37,9 @@ ScopedKernelHandle mainThread;
 // The watcher reports a freeze as an EFrozenApplication raised where the main thread stood, from
 // the copy of its stack taken then.
 void ReportFreeze(const EFrozenApplication& error, const TFrozenThreadSnapshot& snapshot) {
-  TRaisedException raised;
-  raised.Raw = TExceptionObject::Of(error);
-  raised.Info = raised.Raw.Describe();
-  ExceptNotify(raised, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(snapshot.Context.Eip)), false,
-               snapshot.StackEnd, snapshot.StackStart, &snapshot.Context, snapshot.StackOrigin);
+  const auto faultAddress = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(snapshot.Context.Eip));
+  const TRaisedException raised = TRaisedException::Of(TExceptionObject::Of(error), faultAddress, false);
+  ExceptNotify(raised, snapshot.StackEnd, snapshot.StackStart, &snapshot.Context, snapshot.StackOrigin);
 }
 
 void StartFreezeDetection() {

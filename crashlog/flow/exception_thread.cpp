@@ -1,4 +1,4 @@
-#include "crashlog/capture/exception_thread.h"
+#include "crashlog/flow/exception_thread.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "crashlog/capture/flow_state.h"
+#include "crashlog/flow/flow_state.h"
 #include "crashlog/capture/threads.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "runtime/scoped_handle.h"

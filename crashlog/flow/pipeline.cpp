@@ -1,0 +1,200 @@
+#include "crashlog/flow/pipeline.h"
+
+#include <windows.h>
+
+#include "crashlog/capture/exception_handled.h"
+#include "crashlog/capture/intercept.h"
+#include "crashlog/capture/thread_stack.h"
+#include "crashlog/capture/threads.h"
+#include "crashlog/flow/exception_thread.h"
+#include "crashlog/flow/flow_state.h"
+#include "crashlog/flow/report_steps.h"
+#include "crashlog/infra/debuginfo/modules.h"
+#include "crashlog/infra/diagnostics/diagnostics.h"
+#include "crashlog/infra/diagnostics/process.h"
+#include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/options/options.h"
+
+namespace pelloran::crashlog {
+
+namespace {
+
+// Keeps the thread's last-error value across the notification: the raising code may read it.
+class TLastErrorKeeper {
+ public:
+  TLastErrorKeeper() noexcept : saved_(::GetLastError()) {}
+  ~TLastErrorKeeper() { ::SetLastError(saved_); }
+
+ private:
+  DWORD saved_;
+};
+
+bool IsLibraryModule() {
+  return reinterpret_cast<HMODULE>(TCrashModulesList::RunningModuleHandle()) != ::GetModuleHandleA(nullptr);
+}
+
+// The report of the error being processed, kept until the next one begins.
+TReportState& LastReport() {
+  static TReportState report;
+  return report;
+}
+
+TCrashModuleOptions& WorkingOptions() {
+  static TCrashModuleOptions working{"", false};
+  return working;
+}
+
+// Notifies with the stack as it stood at the raise the layer kept: the handlers' frames (and the
+// reporter's own) have overwritten it since.
+bool NotifyWithRaiseStack(TRaisedException object, const TRaiseStack& kept) {
+  object.Address = kept.Address;
+  object.IsLanguageRaise = kept.IsLanguageRaise;
+  const auto start = reinterpret_cast<std::uintptr_t>(kept.Bytes.data());
+  return ExceptNotify(object, start + kept.Bytes.size(), start, &kept.Context, kept.Origin);
+}
+
+// Notifies with the stack as it stood at the object's original raise, when the layer kept it.
+bool NotifyWithKeptStack(const TRaisedException& object) {
+  TRaiseStack kept;
+  if (!KeptRaiseStack(object.Raw, kept)) return ExceptNotify(object, 0, 0, nullptr);
+  return NotifyWithRaiseStack(object, kept);
+}
+
+}  // namespace
+
+void OnRaise(const TExceptionObject& object, const void* address, bool isLanguageRaise) noexcept {
+  try {
+    GoNotify(TRaisedException::Of(object, address, isLanguageRaise));
+  } catch (...) {
+    HandleInternalError("GoNotify.");
+  }
+}
+
+void OnLastChance(const TExceptionObject& object, const void* address, bool isLanguageRaise,
+                  bool reportedAtRaise) noexcept {
+  TraceEnter("HookedExceptProc", {address, reportedAtRaise});
+  try {
+    if (!reportedAtRaise && Flow().Installed && (object.Empty() || !object.IsAbort())) {
+      const TRaisedException raised = TRaisedException::Of(object, address, isLanguageRaise);
+      PublishException(raised.Info, address, isLanguageRaise);
+      TBusyClaim claim;
+      if (claim.Held()) NotifyWithKeptStack(raised);
+    }
+  } catch (...) {
+    HandleInternalError("HookedExceptProc.");
+  }
+  TraceLeave("HookedExceptProc");
+}
+
+void GoNotify(const TRaisedException& object) noexcept {
+  TLastErrorKeeper keepLastError;
+  TraceEnter("GoNotify", {object.Address, object.IsLanguageRaise});
+  PublishException(object.Info, object.Address, object.IsLanguageRaise);
+  if (!object.Info.IsAbort && Flow().Installed && !IsSynchronizeReRaise(object)) {
+    TBusyClaim claim;
+    if (claim.Held()) {
+      if (!IsExceptionHandled(object.Raw, object.Address)) NotifyWithKeptStack(object);
+    }
+  }
+  TraceLeave("GoNotify");
+}
+
+bool ExceptionManager() noexcept {
+  TraceEnter("ExceptionManager");
+  bool result = true;
+  try {
+    const TExceptionObject current = TExceptionObject::Current();
+    if (!current.Empty() && !current.IsAbort()) {
+      result = false;
+      TBusyClaim claim;
+      if (claim.Held()) {
+        TRaisedException object = TRaisedException::Of(current, nullptr, false);
+        object.Object = std::current_exception();
+        TRaiseStack kept;
+        if (WasReportedAtRaise(current)) {
+          // Reported where it arose (the catch of Synchronize, then raised again in the thread
+          // that waited): not again, and the hooked handler does not run either.
+          result = false;
+        } else if (KeptRaiseStack(current, kept)) {
+          // The stack as it stood at the original raise, whatever caught it first.
+          result = NotifyWithRaiseStack(std::move(object), kept);
+        } else {
+          const TRaiseRecord raise = RaiseOfCurrentException();
+          object.Address = raise.Address;
+          object.IsLanguageRaise = raise.Object.Empty() ? !current.InheritsFrom("EExternal") : raise.IsLanguageRaise;
+          if (raise.Object.Empty()) {
+            // Nothing was captured at the raise: the framework handler's own frame.
+            CurrentThreadCapture().StackStart = static_cast<const std::uint8_t*>(__builtin_frame_address(0)) + 4;
+            CurrentThreadCapture().Context.ContextFlags = 0;
+          }
+          result = ExceptNotify(object, 0, 0, nullptr);
+        }
+      }
+    }
+  } catch (...) {
+    HandleInternalError("ExceptionManager.");
+  }
+  TraceLeave("ExceptionManager", {result});
+  return result;
+}
+
+bool ExceptNotify(const TRaisedException& object, std::uintptr_t stackEnd, std::uintptr_t stackStart,
+                  const CONTEXT* context, std::uintptr_t stackOrigin) noexcept {
+  TraceEnter("ExceptNotify", {object.Address, object.IsLanguageRaise});
+  bool result = true;
+  TThreadCapture& capture = CurrentThreadCapture();
+  try {
+    TCrashModuleOptionsEx* own = FindCurrentCrashLogOptions();
+    if (own != nullptr && own->Active()) {
+      TExceptNotifyParams params;
+      // On the helper that reports a stack overflow, the capture is the overflowing thread's.
+      params.ThreadID = capture.ThreadId != 0 ? capture.ThreadId : ::GetCurrentThreadId();
+      params.Context = context != nullptr ? context : capture.Context.ContextFlags != 0 ? &capture.Context : nullptr;
+      params.StackEnd = stackEnd != 0 ? stackEnd
+                        : capture.StackBase != nullptr ? reinterpret_cast<std::uintptr_t>(capture.StackBase)
+                                                       : CurrentStackBase();
+      params.StackStart = stackStart != 0 ? stackStart : reinterpret_cast<std::uintptr_t>(capture.StackStart);
+      params.StackOrigin = stackStart != 0 ? stackOrigin : 0;
+      CaptureFocusControl(params.ControlClass, params.ControlText);
+      const bool useWorker = !IsIDEHost() && ::GetCurrentThreadId() == MainThreadId() &&
+                             (!IsLibraryModule() || (!UnitsInitializing() && !UnitsFinalizing()));
+      if (useWorker)
+        result = RunOnExceptionThreadWorker([&] { return InternalExceptNotify(object, params); });
+      else
+        result = InternalExceptNotify(object, std::move(params));
+    }
+  } catch (...) {
+    HandleInternalError("ExceptNotify.");
+  }
+  ClearLastRaisedException();
+  capture.StackStart = nullptr;
+  capture.Context.ContextFlags = 0;
+  TraceLeave("ExceptNotify", {result});
+  return result;
+}
+
+bool InternalExceptNotify(const TRaisedException& object, TExceptNotifyParams params) noexcept {
+  TraceEnter("InternalExceptNotify", {object.Address, object.IsLanguageRaise});
+  bool result = false;
+  TErrorInProgress error(object, std::move(params), LastReport(), WorkingOptions());
+  try {
+    if (ChooseOptions(error) && PassesFilter(error)) {
+      BuildReport(error);
+      error.Progress = 8;
+      if (!error.Handled) {
+        result = true;  // the Notify handler handed it back to the framework's handler
+      } else {
+        ShowError(error);
+        SaveAndSend(error);
+      }
+      FinishReport(error);
+    }
+  } catch (...) {
+    AbandonReport(error);
+    HandleInternalError("InternalExceptNotify." + std::to_string(error.Progress));
+  }
+  TraceLeave("InternalExceptNotify", {result});
+  return result;
+}
+
+}  // namespace pelloran::crashlog
