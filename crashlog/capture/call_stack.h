@@ -21,10 +21,4 @@ TCrashStackList BuildCallStack(TCrashModulesList& modules, std::uintptr_t addres
 // its address (the scan found the raising call again, after the procedure it called).
 void RemoveTopDuplicate(TCrashStackList& list, bool isLanguageRaise);
 
-// The entries a report's call-stack table shows: those named by an export or debug information.
-inline bool ShownInReport(const TCrashDebugInfo& entry) noexcept {
-  return entry.LocationKind == kLocationExport || entry.LocationKind == kLocationExportUnit ||
-         entry.LocationKind == kLocationDebugInfo;
-}
-
 }  // namespace pelloran::crashlog

@@ -164,11 +164,6 @@ bool RegisterSafeCallCheck(const void* address) noexcept {
   return true;
 }
 
-void UnregisterHandlerMarkers() noexcept {
-  std::lock_guard guard(markerLock);
-  markerCount.store(0, std::memory_order_release);
-}
-
 THandlerSearch SearchHandlers(const CONTEXT& start, std::uintptr_t stackLow, std::uintptr_t stackHigh,
                               const TExceptionObject& object) {
   TSearch search{&object, {}};

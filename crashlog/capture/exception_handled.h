@@ -28,7 +28,6 @@ enum class THandlerRole : std::uint8_t {
 bool RegisterHandlerMarker(THandlerRole role, const void* address) noexcept;
 // The same for an explicit range [begin, end).
 bool RegisterHandlerMarkerRange(THandlerRole role, const void* begin, const void* end) noexcept;
-void UnregisterHandlerMarkers() noexcept;
 // The runtime's safecall check (the function that raises a failed safecall result again): an
 // EOleException raised from inside it, when a safecall method catches it, is the echo of an error
 // that was reported where it arose, not a new one. False when no unwind information covers it.

@@ -148,6 +148,4 @@ void UninstallInterception() {
   UninstallFaultHandling();
 }
 
-bool InterceptionInstalled() noexcept { return Globals().Installed.load(); }
-
 }  // namespace pelloran::crashlog

@@ -91,7 +91,6 @@ TLastChanceNotify SetLastChanceNotify(TLastChanceNotify notify) noexcept;
 void InstallInterception();
 // Puts the previous filter and terminate handler back; raises only pass through again.
 void UninstallInterception();
-bool InterceptionInstalled() noexcept;
 
 // True until every static initializer has run (the program's initialization); true once static
 // destruction (exit) has begun.

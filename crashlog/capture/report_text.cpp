@@ -4,6 +4,7 @@
 #include "crashlog/capture/call_stack_text.h"
 #include "crashlog/capture/log_item.h"
 #include "crashlog/machine/machine_text.h"
+#include "crashlog/infra/diagnostics/crashlog_version.h"
 #include "crashlog/infra/options/option_texts.h"
 
 #include <algorithm>
@@ -148,7 +149,7 @@ TGeneralText ComposeGeneralText(const TCrashOptionValues& options, const TGenera
       item.AddItem(TextOf(options, kFieldLabels[static_cast<std::size_t>(field)]), value, enabled);
     }
   }
-  general.Text.append(kReportHeader).append(kCrLf).append(kCrLf).append(item.Finish());
+  general.Text.append(kCrashLogTitle).append(kCrLf).append(kCrLf).append(item.Finish());
   return general;
 }
 

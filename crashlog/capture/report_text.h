@@ -21,8 +21,6 @@
 
 namespace pelloran::crashlog {
 
-inline constexpr std::string_view kReportHeader = "CrashLog 4.5.4";
-
 // The facts of the general section in their text forms, except those of the exception.
 struct TGeneralFacts {
   std::string StartDate;

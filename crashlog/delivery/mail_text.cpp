@@ -2,6 +2,7 @@
 
 #include "base/ansi_path.h"
 #include "base/text_lines.h"
+#include "crashlog/infra/diagnostics/crashlog_version.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -13,7 +13,6 @@ namespace pelloran::crashlog {
 
 // The boundary between the parts of every report mail.
 inline constexpr std::string_view kMimeBoundary = "=_xcjvnxkbhvfkxzhfdbvzldjhfv";
-inline constexpr std::string_view kCrashLogVersion = "4.5.4";
 
 // Standard base64, 60 input bytes (80 characters) per line, every line ended by CR LF; an empty
 // input gives no line.

@@ -40,37 +40,21 @@ auto Guarded(Trampoline trampoline, Body body) {
   }
 }
 
-__attribute__((thiscall)) void Hooked_GUIHandleException(void* self, void* sender) {
-  TraceEnter("Hooked_GUIHandleException");
-  Guarded(guiHandler, [&] {
-    if (ExceptionManager()) guiHandler(self, sender);
+// The four frameworks' HandleException replacements differ only in the name they trace under and
+// the trampoline they call on.
+template <const char* Name, THandleException* Trampoline>
+__attribute__((thiscall)) void HookedHandleException(void* self, void* sender) {
+  TraceEnter(Name);
+  Guarded(*Trampoline, [&] {
+    if (ExceptionManager()) (*Trampoline)(self, sender);
   });
-  TraceLeave("Hooked_GUIHandleException");
+  TraceLeave(Name);
 }
 
-__attribute__((thiscall)) void Hooked_CGIHandleServerException(void* self, void* sender) {
-  TraceEnter("Hooked_CGIHandleServerException");
-  Guarded(cgiHandler, [&] {
-    if (ExceptionManager()) cgiHandler(self, sender);
-  });
-  TraceLeave("Hooked_CGIHandleServerException");
-}
-
-__attribute__((thiscall)) void Hooked_ISAPIHandleServerException(void* self, void* sender) {
-  TraceEnter("Hooked_ISAPIHandleServerException");
-  Guarded(isapiHandler, [&] {
-    if (ExceptionManager()) isapiHandler(self, sender);
-  });
-  TraceLeave("Hooked_ISAPIHandleServerException");
-}
-
-__attribute__((thiscall)) void Hooked_IndyThreadHandleException(void* self, void* sender) {
-  TraceEnter("Hooked_IndyThreadHandleException");
-  Guarded(indyHandler, [&] {
-    if (ExceptionManager()) indyHandler(self, sender);
-  });
-  TraceLeave("Hooked_IndyThreadHandleException");
-}
+constexpr char kGuiHookName[] = "Hooked_GUIHandleException";
+constexpr char kCgiHookName[] = "Hooked_CGIHandleServerException";
+constexpr char kIsapiHookName[] = "Hooked_ISAPIHandleServerException";
+constexpr char kIndyHookName[] = "Hooked_IndyThreadHandleException";
 
 __attribute__((thiscall)) bool Hooked_IntraWebHandleException(void* self, void* application, void* error) {
   TraceEnter("Hooked_IntraWebHandleException");
@@ -157,7 +141,7 @@ std::vector<std::string> HookFrameworkHandlers() {
   TraceEnter("HookFrameworkHandlers");
   std::vector<std::string> installed;
   constexpr std::string_view kHandleExceptionExport = "@Forms@TApplication@HandleException$qqrp14System@TObject";
-  auto* gui = reinterpret_cast<void*>(&Hooked_GUIHandleException);
+  auto* gui = reinterpret_cast<void*>(&HookedHandleException<kGuiHookName, &guiHandler>);
   // The frameworks the reporter knows by name (in the program or in their packages), else this
   // program's own framework.
   if (!Install(guiHandler, "Forms.TApplication.HandleException", "VCL70.BPL", kHandleExceptionExport, gui, installed) &&
@@ -165,12 +149,12 @@ std::vector<std::string> HookFrameworkHandlers() {
                "@Qforms@TApplication@HandleException$qqrp14System@TObject", gui, installed))
     Install(guiHandler, "application.pelloran::TApplication.HandleException", "", "", gui, installed);
   Install(cgiHandler, "CGIApp.TCGIApplication.CGIHandleException", "", "",
-          reinterpret_cast<void*>(&Hooked_CGIHandleServerException), installed);
+          reinterpret_cast<void*>(&HookedHandleException<kCgiHookName, &cgiHandler>), installed);
   Install(isapiHandler, "ISAPIApp.TISAPIApplication.ISAPIHandleException", "", "",
-          reinterpret_cast<void*>(&Hooked_ISAPIHandleServerException), installed);
+          reinterpret_cast<void*>(&HookedHandleException<kIsapiHookName, &isapiHandler>), installed);
   Install(indyHandler, "IdThread.TIdThread.DoException", "INDY70.BPL",
           "@Idthread@TIdThread@DoException$qqrp18Sysutils@Exception",
-          reinterpret_cast<void*>(&Hooked_IndyThreadHandleException), installed);
+          reinterpret_cast<void*>(&HookedHandleException<kIndyHookName, &indyHandler>), installed);
   Install(serviceLogMessage, "SvcMgr.TService.LogMessage", "", "",
           reinterpret_cast<void*>(&Hooked_NTServiceLogMessage), installed);
   InstallIntraWeb(installed);

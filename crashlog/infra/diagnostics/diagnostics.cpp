@@ -1,5 +1,6 @@
 #include "crashlog/infra/diagnostics/diagnostics.h"
 
+#include "crashlog/infra/diagnostics/crashlog_version.h"
 #include "crashlog/infra/diagnostics/diagnostics_platform.h"
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/infra/diagnostics/shared_channel.h"
@@ -35,7 +36,7 @@ void OfferBugMail(const std::string& message) {
   if (TraceLog().Switches().Debug) SaveTrace();
   const std::string logFile = TraceLog().LogPath();
   const TBugMailSender send = bugMailSender.load();
-  const std::string subject(kCriticalBugSubject);
+  const std::string subject = std::string(kCrashLogTitle) + " critical bug.";
   if (send != nullptr && send(std::string(kSupportAddress), subject, subject, logFile)) return;
   ReporterMessageBox(MailClientUnavailableText(logFile), "Information", kInformationBoxFlags);
 }

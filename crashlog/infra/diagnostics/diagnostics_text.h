@@ -14,7 +14,6 @@ namespace pelloran::crashlog {
 // Where the reporter's maker takes bug mail.
 inline constexpr std::string_view kSupportAddress = "crashlog-support@example.com";
 inline constexpr std::string_view kBugReportAddress = "crashlog-bugs@example.org";
-inline constexpr std::string_view kCriticalBugSubject = "CrashLog 4.5.4 critical bug.";
 inline constexpr std::string_view kInternalBugCaption = "Probably internal bug";
 inline constexpr std::string_view kGeneralInternalError = "General internal error.";
 
