@@ -5,4 +5,4 @@ pelloran_add_library(crashlog_machine
     ${CMAKE_CURRENT_LIST_DIR}/machine_text.cpp
     ${CMAKE_CURRENT_LIST_DIR}/application_facts_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/system_facts_win.cpp
-  LIBS crashlog_diagnostics version user32 advapi32)
+  LIBS crashlog_diagnostics user32 advapi32)

@@ -5,6 +5,7 @@
 
 #include "crashlog/infra/diagnostics/diagnostics_exception.h"
 #include "crashlog/infra/diagnostics/diagnostics_time.h"
+#include "crashlog/infra/diagnostics/version_facts.h"
 #include "crashlog/machine/machine_text.h"
 
 #include <string>
@@ -23,13 +24,6 @@ std::string FormatMailDate(const TLocalTime& time);
 // RecordApplicationStartTime takes it again (reporter installation).
 void RecordApplicationStartTime();
 std::string ApplicationStartDate();
-
-// What the version resource of a file says; both empty when it has none.
-struct TVersionFacts {
-  std::string Description;
-  std::string Version;
-};
-TVersionFacts ReadVersionFacts(const std::string& file);
 
 // "Name/Description": the file description of the program, else its file name.
 std::string ApplicationNameDescription();

@@ -30,11 +30,6 @@ std::string FileNameOf(std::string_view path);
 // Each parameter in double quotes, separated by single spaces.
 std::string QuoteParameters(const std::vector<std::string>& parameters);
 
-// major.minor.release.build from the two version words of a version resource; "" for 0.0.0.0.
-std::string FileVersionText(std::uint32_t mostSignificant, std::uint32_t leastSignificant);
-// "\StringFileInfo\<language><code page>\FileDescription", both as 4 upper-case hex digits.
-std::string FileDescriptionQuery(std::uint16_t language, std::uint16_t codePage);
-
 // 8 upper-case hex digits; "" for address 0.
 std::string ExceptionAddressText(std::uintptr_t address);
 // The type stored at capture, else the object's class name, else "Unknown exception type.".

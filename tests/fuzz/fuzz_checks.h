@@ -24,7 +24,7 @@ namespace pelloran::fuzz {
 inline std::vector<std::uint64_t> UnitProbeOffsets(std::span<const std::uint8_t> data, std::uint16_t version,
                                                    std::uint32_t maxUnits) {
   std::vector<std::uint64_t> offsets;
-  crashlog::TByteReader reader(data);
+  TByteReader reader(data);
   std::uint32_t tableSize = 0, count = 0;
   if (version >= crashlog::kNameTableVersion && (!reader.ReadU32(tableSize) || !reader.Skip(tableSize))) return offsets;
   if (!reader.ReadU32(count)) return offsets;
@@ -61,11 +61,11 @@ inline void CheckDebugInfo(std::span<const std::uint8_t> data, std::uint16_t ver
   // The first names of the NameTable are found again (at their first entry's offset or earlier
   // entries with the same name).
   if (version < crashlog::kNameTableVersion) return;
-  crashlog::TByteReader reader(data);
+  TByteReader reader(data);
   std::uint32_t size = 0;
   std::span<const std::uint8_t> table;
   if (!reader.ReadU32(size) || !reader.ReadBytes(size, table)) return;
-  crashlog::TByteReader entries(table);
+  TByteReader entries(table);
   for (int i = 0; i < 8 && entries.Remaining() > 0; ++i) {
     std::string name;
     std::uint32_t offset, unused;

@@ -9,6 +9,7 @@
 #include "crashlog/infra/options/option_stream.h"
 #include "tests/fuzz/fuzz_checks.h"
 
+using namespace pelloran;
 using namespace pelloran::crashlog;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

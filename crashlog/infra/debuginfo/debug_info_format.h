@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "crashlog/infra/options/option_stream.h"
-#include "crashlog/infra/options/option_stream_bytes.h"
+#include "base/byte_stream_le.h"
 
 namespace pelloran::crashlog {
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "crashlog/infra/debuginfo/debug_info_format.h"
-#include "crashlog/infra/options/option_stream_bytes.h"
+#include "base/byte_stream_le.h"
 
 namespace pelloran::crashlog {
 

@@ -6,7 +6,7 @@ pelloran_add_library(crashlog_debug_info_format
     ${CMAKE_CURRENT_LIST_DIR}/debug_info_format.cpp
     ${CMAKE_CURRENT_LIST_DIR}/debug_info_writer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/modules_exports.cpp
-  LIBS crashlog_option_stream)
+  LIBS crashlog_option_stream pelloran_base)
 
 pelloran_add_library(crashlog_modules
   SOURCES
@@ -16,4 +16,4 @@ pelloran_add_library(crashlog_modules
     ${CMAKE_CURRENT_LIST_DIR}/modules_pe.cpp
     ${CMAKE_CURRENT_LIST_DIR}/modules_stream.cpp
     ${CMAKE_CURRENT_LIST_DIR}/stack.cpp
-  LIBS crashlog_debug_info_format crashlog_options crashlog_diagnostics crashlog_machine psapi version)
+  LIBS crashlog_debug_info_format crashlog_options crashlog_diagnostics pelloran_base psapi)

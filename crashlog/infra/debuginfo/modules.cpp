@@ -11,7 +11,7 @@
 #include "crashlog/infra/options/eldata_module.h"
 #include "crashlog/infra/debuginfo/modules_memory.h"
 #include "crashlog/infra/debuginfo/modules_pe.h"
-#include "crashlog/machine/machine.h"
+#include "crashlog/infra/diagnostics/version_facts.h"
 #include "crashlog/infra/options/options.h"
 #include "crashlog/infra/options/options_channel.h"
 #include "crashlog/infra/diagnostics/process.h"

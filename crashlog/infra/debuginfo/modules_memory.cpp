@@ -11,24 +11,6 @@ namespace pelloran::crashlog {
 
 namespace {
 
-constexpr DWORD kReadableProtection = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                                      PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-
-bool QueryRegion(std::uintptr_t address, MEMORY_BASIC_INFORMATION& info) noexcept {
-  return VirtualQuery(reinterpret_cast<const void*>(address), &info, sizeof info) == sizeof info;
-}
-
-bool RegionReadable(const MEMORY_BASIC_INFORMATION& info) noexcept {
-  return info.AllocationBase != nullptr && info.State == MEM_COMMIT && (info.Protect & kReadableProtection) != 0 &&
-         (info.Protect & (PAGE_GUARD | PAGE_NOACCESS)) == 0;
-}
-
-bool RangeEnd(std::uintptr_t address, std::size_t size, std::uintptr_t& end) noexcept {
-  if (size == 0) size = 1;
-  end = address + size;
-  return end > address;  // no wrap past the top of the address space
-}
-
 std::atomic<std::uint32_t> ownMemoryReads{0};
 
 constexpr std::uint64_t kAddressSpaceEnd = std::uint64_t{1} << 32;
@@ -41,19 +23,6 @@ std::uint64_t SlotAtOrAfter(std::uint64_t slot, std::uint64_t target) noexcept {
 }
 
 }  // namespace
-
-bool IsReadable(std::uintptr_t address, std::size_t size) noexcept {
-  std::uintptr_t end;
-  if (!RangeEnd(address, size, end)) return false;
-  for (std::uintptr_t at = address; at < end;) {
-    MEMORY_BASIC_INFORMATION info;
-    if (!QueryRegion(at, info) || !RegionReadable(info)) return false;
-    const std::uintptr_t regionEnd = reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize;
-    if (regionEnd <= at) return false;
-    at = regionEnd;
-  }
-  return true;
-}
 
 bool ReadMemory(std::uintptr_t address, void* out, std::size_t size) noexcept {
   if (!IsReadable(address, size)) return false;
@@ -68,34 +37,22 @@ bool ReadOwnMemory(std::uintptr_t address, void* out, std::size_t size) noexcept
 
 std::uint32_t OwnMemoryReads() noexcept { return ownMemoryReads.load(std::memory_order_relaxed); }
 
-std::size_t ReadableExtent(std::uintptr_t address, std::size_t limit) noexcept {
-  std::uintptr_t at = address;
-  while (at - address < limit) {
-    MEMORY_BASIC_INFORMATION info;
-    if (!QueryRegion(at, info) || !RegionReadable(info)) break;
-    const std::uintptr_t regionEnd = reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize;
-    if (regionEnd <= at) break;
-    at = regionEnd;
-  }
-  return at - address < limit ? at - address : limit;
-}
-
 std::uintptr_t AllocationBaseOf(std::uintptr_t address) noexcept {
   MEMORY_BASIC_INFORMATION info;
-  if (!QueryRegion(address, info)) return 0;
+  if (VirtualQuery(reinterpret_cast<const void*>(address), &info, sizeof info) != sizeof info) return 0;
   return reinterpret_cast<std::uintptr_t>(info.AllocationBase);
 }
 
 const TReadableCache::TRegion* TReadableCache::RegionOf(std::uintptr_t address) noexcept {
   for (const auto& r : regions_)
     if (address >= r.Begin && address < r.End) return &r;
-  MEMORY_BASIC_INFORMATION info;
-  if (!QueryRegion(address, info)) return nullptr;
+  TMemoryRegion region;
+  if (!QueryMemoryRegion(address, region)) return nullptr;
   TRegion& slot = regions_[next_];
   next_ = (next_ + 1) % kSlots;
-  slot.Begin = reinterpret_cast<std::uintptr_t>(info.BaseAddress);
-  slot.End = slot.Begin + info.RegionSize;
-  slot.Readable = RegionReadable(info);
+  slot.Begin = region.Begin;
+  slot.End = region.End;
+  slot.Readable = region.Readable;
   if (slot.End <= address) {  // a region that does not hold the address: answer, keep nothing
     slot.End = slot.Begin;
     return nullptr;
@@ -105,7 +62,7 @@ const TReadableCache::TRegion* TReadableCache::RegionOf(std::uintptr_t address) 
 
 bool TReadableCache::IsReadable(std::uintptr_t address, std::size_t size) noexcept {
   std::uintptr_t end;
-  if (!RangeEnd(address, size, end)) return false;
+  if (!ReadableRangeEnd(address, size, end)) return false;
   for (std::uintptr_t at = address; at < end;) {
     const TRegion* region = RegionOf(at);
     if (!region || !region->Readable) return false;

@@ -1,18 +1,13 @@
 #pragma once
-// Whether memory of this process may be read: the address lies in a committed region that the
-// system reports readable (no guard page, no access-denied page), for the whole range. Every read
-// of memory that the crash reporter does not own (stacks, code of other modules, import slots)
-// is checked with these first, so that a scan over damaged or hostile memory never faults.
+// Reading memory of this process that the crash reporter does not own, after the readability
+// check of readable_memory.h: single checked copies, and the caches a stack scan reads through.
 
 #include <cstddef>
 #include <cstdint>
 
-namespace pelloran::crashlog {
+#include "crashlog/infra/diagnostics/readable_memory.h"
 
-bool IsReadable(std::uintptr_t address, std::size_t size) noexcept;
-inline bool IsReadable(const void* address, std::size_t size) noexcept {
-  return IsReadable(reinterpret_cast<std::uintptr_t>(address), size);
-}
+namespace pelloran::crashlog {
 
 // Copies `size` bytes at `address` when they are readable; false (and `out` untouched) otherwise.
 bool ReadMemory(std::uintptr_t address, void* out, std::size_t size) noexcept;
@@ -26,9 +21,6 @@ bool ReadOwnMemory(std::uintptr_t address, void* out, std::size_t size) noexcept
 std::uint32_t OwnMemoryReads() noexcept;
 // The copy itself (modules_memory_guarded.cpp).
 bool GuardedCopy(std::uintptr_t address, void* out, std::size_t size) noexcept;
-
-// How many bytes from `address` on, up to `limit`, are readable without a gap.
-std::size_t ReadableExtent(std::uintptr_t address, std::size_t limit) noexcept;
 
 // The allocation base of the region holding `address` (a module's handle for its image), or 0.
 std::uintptr_t AllocationBaseOf(std::uintptr_t address) noexcept;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/pe_headers.h"
 #include "crashlog/infra/debuginfo/modules_memory.h"
 #include "crashlog/infra/debuginfo/modules_stream.h"
 #include "crashlog/infra/diagnostics/process.h"
@@ -15,29 +16,6 @@
 namespace pelloran::crashlog {
 
 namespace {
-
-constexpr std::size_t kNtHeadersSize = 248;  // signature, file header, 32-bit optional header
-constexpr std::uint16_t kLibraryFlag = 0x2000;
-
-// Offsets of the headers inside an image, after the MZ and PE signatures were checked.
-struct THeaders {
-  std::uint32_t Pe = 0;  // "PE\0\0"
-  std::uint32_t FileHeader() const { return Pe + 4; }
-  std::uint32_t Optional() const { return Pe + 24; }
-};
-
-bool FindHeaders(const THModuleStream& image, THeaders& headers) {
-  auto reader = image.Reader();
-  std::uint16_t mz = 0;
-  std::uint32_t pe = 0, signature = 0;
-  if (!reader.ReadU16(mz) || mz != 0x5A4D) return false;
-  reader = image.Reader(60);
-  if (!reader.ReadU32(pe)) return false;
-  reader = image.Reader(pe);
-  if (!reader.ReadU32(signature) || signature != 0x00004550) return false;
-  headers.Pe = pe;
-  return true;
-}
 
 std::uint32_t U32At(const THModuleStream& image, std::size_t offset, bool& ok) {
   auto reader = image.Reader(offset);
@@ -67,12 +45,10 @@ bool IsNtFamily() noexcept { return (GetVersion() & 0x80000000u) == 0; }
 
 std::uint8_t ReadModuleKind(std::uintptr_t handle, const std::string& fileName) {
   const auto image = THModuleStream::OverImage(handle);
-  THeaders headers;
-  if (!FindHeaders(image, headers)) return 0;
-  auto reader = image.Reader(headers.FileHeader() + 18);
-  std::uint16_t characteristics = 0;
-  if (!reader.ReadU16(characteristics)) return 0;
-  if (!(characteristics & kLibraryFlag)) return 1;
+  const TPeView headers(image.Bytes());
+  TPeFileHeader file;
+  if (!headers.ReadFileHeader(file)) return 0;
+  if (!(file.Characteristics & pe::kFileDll)) return 1;
   const ScopedGeneric<ModuleTraits> data(LoadLibraryExA(fileName.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   if (data && HasRcData(data.get(), "PACKAGEINFO") && HasRcData(data.get(), "PACKAGEOPTIONS")) return 2;
   return 3;
@@ -81,40 +57,31 @@ std::uint8_t ReadModuleKind(std::uintptr_t handle, const std::string& fileName) 
 TCrashFunctionsList ReadModuleExports(std::uintptr_t handle) {
   TCrashFunctionsList functions;
   const auto image = THModuleStream::OverImage(handle);
-  THeaders headers;
-  if (!FindHeaders(image, headers) || image.Size() < headers.Pe + kNtHeadersSize) return functions;
-  bool ok = true;
-  const std::uint32_t sizeOfCode = U32At(image, headers.Optional() + 4, ok);
-  const std::uint32_t baseOfCode = U32At(image, headers.Optional() + 20, ok);
-  const std::uint32_t exportRva = U32At(image, headers.Optional() + 96, ok);
-  if (!ok || sizeOfCode == 0) return functions;
-  const std::uintptr_t codeStart = handle + baseOfCode;
+  const TPeView headers(image.Bytes());
+  TPeFileHeader file;
+  TPeOptionalHeader optional;
+  if (!headers.ReadFileHeader(file) || !headers.ReadOptionalHeader(optional)) return functions;
+  const std::uint32_t sizeOfCode = optional.SizeOfCode;
+  const std::uint32_t exportRva = optional.DataDirectories[pe::kExportDirectory].VirtualAddress;
+  if (sizeOfCode == 0) return functions;
+  const std::uintptr_t codeStart = handle + optional.BaseOfCode;
   const std::uintptr_t codeEnd = codeStart + sizeOfCode - 1;  // the last code byte
   if (codeEnd < codeStart || !IsReadable(codeStart, sizeOfCode)) return functions;
 
   // The export directory must lie inside one of the sections.
-  auto header = image.Reader(headers.FileHeader() + 2);
-  std::uint16_t sectionCount = 0, optionalSize = 0;
-  header.ReadU16(sectionCount);
-  header = image.Reader(headers.FileHeader() + 16);
-  header.ReadU16(optionalSize);
   bool inSection = false;
-  for (std::uint16_t i = 0; i < sectionCount && header.Ok(); ++i) {
-    const std::size_t at = headers.Optional() + optionalSize + 40u * i;
-    bool sectionOk = true;
-    const std::uint32_t virtualSize = U32At(image, at + 8, sectionOk);
-    const std::uint32_t virtualAddress = U32At(image, at + 12, sectionOk);
-    if (!sectionOk) break;
-    if (exportRva >= virtualAddress && exportRva - virtualAddress < virtualSize) inSection = true;
+  for (std::uint16_t i = 0; i < file.NumberOfSections; ++i) {
+    TPeSectionHeader section;
+    if (!headers.ReadSectionHeader(i, section)) break;
+    if (exportRva >= section.VirtualAddress && exportRva - section.VirtualAddress < section.VirtualSize)
+      inSection = true;
   }
   if (!inSection) return functions;
 
-  auto directory = image.Reader(exportRva);
-  std::uint32_t fields[10] = {};
-  for (auto& field : fields) directory.ReadU32(field);
-  if (!directory.Ok() || fields[0] != 0) return functions;  // Characteristics must be 0
-  const std::uint32_t count = std::min(fields[5], fields[6]);  // functions, names
-  const std::uint32_t namesRva = fields[8];
+  TPeExportDirectory directory;
+  if (!headers.ReadExportDirectory(exportRva, directory) || directory.Characteristics != 0) return functions;
+  const std::uint32_t count = std::min(directory.NumberOfFunctions, directory.NumberOfNames);
+  const std::uint32_t namesRva = directory.AddressOfNames;
   const bool ideHost = IsIDEHost();
   const HMODULE module = reinterpret_cast<HMODULE>(handle);
   for (std::uint32_t i = 0; i < count; ++i) {

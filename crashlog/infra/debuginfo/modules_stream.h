@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "crashlog/infra/options/option_stream_bytes.h"
+#include "base/byte_stream_le.h"
 
 namespace pelloran::crashlog {
 

@@ -1,5 +1,11 @@
+# Named shared memory between the modules of one process: the EXCEPT channel below and the
+# MODULE channel of the options.
+pelloran_add_library(crashlog_shared_channel
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/shared_channel.cpp)
+
 # The reporter's trace, failure codes and warnings, internal-error handler, EXCEPT channel,
-# safecall flag and process services.
+# safecall flag, process services, the readability check of memory and the version resource of a
+# file.
 pelloran_add_library(crashlog_diagnostics
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/trace_format.cpp
@@ -10,5 +16,8 @@ pelloran_add_library(crashlog_diagnostics
     ${CMAKE_CURRENT_LIST_DIR}/diagnostics_text.cpp
     ${CMAKE_CURRENT_LIST_DIR}/diagnostics.cpp
     ${CMAKE_CURRENT_LIST_DIR}/diagnostics_win.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/readable_memory_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/process.cpp
-  LIBS pelloran_base crashlog_shared_channel gdi32 user32 advapi32)
+    ${CMAKE_CURRENT_LIST_DIR}/version_facts.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/version_facts_win.cpp
+  LIBS pelloran_base crashlog_shared_channel gdi32 user32 advapi32 version)

@@ -3,7 +3,7 @@
 #include "crashlog/infra/diagnostics/crashlog_version.h"
 #include "crashlog/infra/diagnostics/diagnostics_platform.h"
 #include "crashlog/infra/diagnostics/process.h"
-#include "crashlog/infra/options/shared_channel.h"
+#include "crashlog/infra/diagnostics/shared_channel.h"
 #include "crashlog/infra/diagnostics/trace.h"
 
 #include <atomic>

@@ -1,55 +1,26 @@
 #include "crashlog/infra/diagnostics/diagnostics_text.h"
 
+#include "base/byte_stream_le.h"
+
 #include <cstdio>
 
 namespace pelloran::crashlog {
 
 namespace {
 
-void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-void PutText(std::vector<std::uint8_t>& out, std::string_view value) {
+void PutText(TByteWriter& out, std::string_view value) {
   value = WithoutFinalLineBreak(value);
-  PutU32(out, static_cast<std::uint32_t>(value.size()));
-  out.insert(out.end(), value.begin(), value.end());
+  out.U32(static_cast<std::uint32_t>(value.size()));
+  out.Bytes(value);
 }
 
-// Reads little-endian fields; any read past the end clears ok for good.
-class PayloadReader {
- public:
-  explicit PayloadReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  bool ok() const { return ok_; }
-  std::uint8_t U8() {
-    if (!Need(1)) return 0;
-    return bytes_[pos_++];
-  }
-  std::uint32_t U32() {
-    if (!Need(4)) return 0;
-    std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(bytes_[pos_ + i]) << (8 * i);
-    pos_ += 4;
-    return value;
-  }
-  std::string Text() {
-    const std::uint32_t length = U32();
-    if (!Need(length)) return {};
-    std::string text(reinterpret_cast<const char*>(bytes_.data() + pos_), length);
-    pos_ += length;
-    return text;
-  }
-
- private:
-  bool Need(std::size_t count) {
-    if (ok_ && bytes_.size() - pos_ >= count) return true;
-    ok_ = false;
-    return false;
-  }
-  std::span<const std::uint8_t> bytes_;
-  std::size_t pos_ = 0;
-  bool ok_ = true;
-};
+// A value cut short gives "" and leaves the reader failed for good.
+std::string ReadText(TByteReader& in) {
+  std::uint32_t length = 0;
+  std::span<const std::uint8_t> bytes;
+  if (!in.ReadU32(length) || !in.ReadBytes(length, bytes)) return {};
+  return std::string(bytes.begin(), bytes.end());
+}
 
 }  // namespace
 
@@ -84,19 +55,21 @@ std::string_view WithoutFinalLineBreak(std::string_view value) {
 }
 
 std::vector<std::uint8_t> EncodeExceptPayload(std::string_view className, std::string_view message) {
-  std::vector<std::uint8_t> payload{1};
+  TByteWriter payload;
+  payload.U8(1);
   PutText(payload, className);
   PutText(payload, message);
-  return payload;
+  return payload.Take();
 }
 
 std::optional<TPublishedException> DecodeExceptPayload(std::span<const std::uint8_t> payload) {
-  PayloadReader reader(payload);
-  if (reader.U8() != 1 || !reader.ok()) return std::nullopt;
+  TByteReader reader(payload);
+  std::uint8_t kind = 0;
+  if (!reader.ReadU8(kind) || kind != 1) return std::nullopt;
   TPublishedException published;
-  published.ClassName = reader.Text();
-  published.Message = reader.Text();
-  if (!reader.ok()) return std::nullopt;
+  published.ClassName = ReadText(reader);
+  published.Message = ReadText(reader);
+  if (!reader.Ok()) return std::nullopt;
   return published;
 }
 

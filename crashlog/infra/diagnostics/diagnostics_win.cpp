@@ -3,6 +3,7 @@
 
 #include "crashlog/infra/diagnostics/diagnostics.h"
 #include "crashlog/infra/diagnostics/diagnostics_platform.h"
+#include "crashlog/infra/diagnostics/readable_memory.h"
 #include "runtime/scoped_handle.h"
 
 #include <windows.h>
@@ -16,13 +17,6 @@ namespace pelloran::crashlog {
 namespace {
 
 std::atomic<TMessageBoxHandler> messageBoxHandler{nullptr};
-
-bool IsReadableProtection(DWORD protect) {
-  if ((protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0) return false;
-  constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-  return (protect & kReadable) != 0;
-}
 
 struct SafecallBlock {
   std::mutex Lock;
@@ -57,16 +51,8 @@ TMessageBoxHandler SetReporterMessageBox(TMessageBoxHandler handler) noexcept {
 
 std::optional<std::vector<std::uint8_t>> ReadProcessBytes(const void* address, std::size_t count) noexcept {
   try {
-    // Every page the range touches must be committed and readable.
-    auto at = reinterpret_cast<std::uintptr_t>(address);
-    const std::uintptr_t end = at + count;
-    if (end < at) return std::nullopt;
-    while (at < end) {
-      MEMORY_BASIC_INFORMATION info{};
-      if (VirtualQuery(reinterpret_cast<const void*>(at), &info, sizeof info) == 0) return std::nullopt;
-      if (info.State != MEM_COMMIT || !IsReadableProtection(info.Protect)) return std::nullopt;
-      at = reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize;
-    }
+    // Nothing asked is nothing read: an empty copy wherever it points.
+    if (count != 0 && !IsReadable(address, count)) return std::nullopt;
     std::vector<std::uint8_t> bytes(count);
     std::memcpy(bytes.data(), address, count);
     return bytes;

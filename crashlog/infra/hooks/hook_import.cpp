@@ -6,10 +6,12 @@
 #include <cstring>
 #include <vector>
 
+#include "base/pe_headers.h"
 #include "crashlog/infra/hooks/hook.h"
 #include "crashlog/infra/hooks/hook_code.h"
 #include "crashlog/infra/debuginfo/modules_memory.h"
 #include "crashlog/infra/debuginfo/modules_pe.h"
+#include "crashlog/infra/debuginfo/modules_stream.h"
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/infra/diagnostics/trace.h"
 
@@ -39,27 +41,26 @@ struct TImportLayout {
 // every FirstThunk array of the import directory. Slots outside them are not import slots, so a
 // byte pattern that only looks like a jump through a pointer never gets data overwritten.
 bool ReadImportLayout(std::uintptr_t module, TImportLayout& layout) {
-  bool ok = true;
-  const std::uint32_t pe = ReadU32(module + 60, ok);
-  if (!ok || ReadU32(module + pe, ok) != 0x00004550 || !ok) return false;
-  const std::uintptr_t optional = module + pe + 24;
-  layout.CodeSize = ReadU32(optional + 4, ok);
-  layout.CodeStart = module + ReadU32(optional + 20, ok);
-  const std::uint32_t sizeOfImage = ReadU32(optional + 56, ok);
-  const std::uint32_t importRva = ReadU32(optional + 96 + 8 * 1, ok);
-  const std::uint32_t iatRva = ReadU32(optional + 96 + 8 * 12, ok);
-  const std::uint32_t iatSize = ReadU32(optional + 96 + 8 * 12 + 4, ok);
-  if (!ok) return false;
-  if (iatRva && iatSize && iatRva < sizeOfImage) layout.Slots.push_back({module + iatRva, module + iatRva + iatSize});
+  const auto image = THModuleStream::OverImage(module);
+  const TPeView headers(image.Bytes());
+  TPeOptionalHeader optional;
+  if (!headers.ReadOptionalHeader(optional)) return false;
+  layout.CodeSize = optional.SizeOfCode;
+  layout.CodeStart = module + optional.BaseOfCode;
+  const std::uint32_t sizeOfImage = optional.SizeOfImage;
+  const std::uint32_t importRva = optional.DataDirectories[pe::kImportDirectory].VirtualAddress;
+  const TPeDataDirectory iat = optional.DataDirectories[pe::kImportAddressTableDirectory];
+  if (iat.VirtualAddress && iat.Size && iat.VirtualAddress < sizeOfImage)
+    layout.Slots.push_back({module + iat.VirtualAddress, module + iat.VirtualAddress + iat.Size});
   if (importRva) {
-    for (std::uintptr_t descriptor = module + importRva;; descriptor += 20) {
-      bool entryOk = true;
-      const std::uint32_t name = ReadU32(descriptor + 12, entryOk);
-      const std::uint32_t firstThunk = ReadU32(descriptor + 16, entryOk);
-      if (!entryOk || name == 0 || firstThunk == 0 || firstThunk >= sizeOfImage) break;
-      std::uintptr_t end = module + firstThunk;
+    for (std::size_t at = importRva;; at += pe::kImportDescriptorSize) {
+      TPeImportDescriptor descriptor;
+      if (!headers.ReadImportDescriptor(at, descriptor) || descriptor.Name == 0 || descriptor.FirstThunk == 0 ||
+          descriptor.FirstThunk >= sizeOfImage)
+        break;
+      std::uintptr_t end = module + descriptor.FirstThunk;
       for (bool slotOk = true; ReadU32(end, slotOk) != 0 && slotOk && end - module < sizeOfImage;) end += 4;
-      layout.Slots.push_back({module + firstThunk, end});
+      layout.Slots.push_back({module + descriptor.FirstThunk, end});
     }
   }
   return true;

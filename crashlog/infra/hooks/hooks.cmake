@@ -4,4 +4,4 @@ pelloran_add_library(crashlog_hooks
     ${CMAKE_CURRENT_LIST_DIR}/hook.cpp
     ${CMAKE_CURRENT_LIST_DIR}/hook_import.cpp
     ${CMAKE_CURRENT_LIST_DIR}/hook_trampoline.cpp
-  LIBS crashlog_modules)
+  LIBS crashlog_modules crashlog_diagnostics pelloran_base)

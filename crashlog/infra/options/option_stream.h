@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crashlog/infra/options/option_stream_bytes.h"
+#include "base/byte_stream_le.h"
 
 namespace pelloran::crashlog {
 

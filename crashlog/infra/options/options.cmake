@@ -1,21 +1,17 @@
-# Options record of a module, its stored form (the OptionStream inside the ELDATA container) and
-# the named shared memory channels between the modules of one process.
-
-# Named shared memory, also used for the EXCEPT channel of the diagnostics.
-pelloran_add_library(crashlog_shared_channel
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/shared_channel.cpp)
+# Options record of a module and its stored form (the OptionStream inside the ELDATA container).
 
 # The stored formats only: no platform headers, zlib. The build tool compiles the same sources
-# natively on the build machine; they are listed in a global property for it.
+# natively on the build machine; they are listed in a global property for it, together with the
+# byte reader of base/ that they read and write with.
 set(crashlog_option_stream_sources
-  ${CMAKE_CURRENT_LIST_DIR}/option_stream_bytes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/option_stream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/eldata.cpp
   ${CMAKE_CURRENT_LIST_DIR}/module_payload.cpp)
-set_property(GLOBAL PROPERTY CRASHLOG_OPTION_STREAM_SOURCES ${crashlog_option_stream_sources})
+set_property(GLOBAL PROPERTY CRASHLOG_OPTION_STREAM_SOURCES
+  ${PROJECT_SOURCE_DIR}/base/byte_stream_le.cpp ${crashlog_option_stream_sources})
 pelloran_add_library(crashlog_option_stream
   SOURCES ${crashlog_option_stream_sources}
-  LIBS ZLIB::ZLIB)
+  LIBS pelloran_base ZLIB::ZLIB)
 
 # The run-time option objects, the MODULE channel and reading a module's container.
 pelloran_add_library(crashlog_options

@@ -6,7 +6,7 @@
 
 #include "base/ansi_path.h"
 #include "crashlog/infra/options/options_channel.h"
-#include "crashlog/infra/options/shared_channel.h"
+#include "crashlog/infra/diagnostics/shared_channel.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "base/exceptions.h"
 

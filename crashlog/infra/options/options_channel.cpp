@@ -4,7 +4,7 @@
 
 #include "crashlog/infra/options/module_payload.h"
 #include "crashlog/infra/options/options.h"
-#include "crashlog/infra/options/shared_channel.h"
+#include "crashlog/infra/diagnostics/shared_channel.h"
 
 namespace pelloran::crashlog {
 

@@ -1,4 +1,5 @@
 #include "crashlog/machine/machine_text.h"
+#include "crashlog/infra/diagnostics/version_facts.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include "crashlog/infra/debuginfo/modules.h"
 #include "crashlog/infra/debuginfo/modules_memory.h"
 #include "crashlog/infra/options/options.h"
-#include "crashlog/infra/options/shared_channel.h"
+#include "crashlog/infra/diagnostics/shared_channel.h"
 #include "crashlog/infra/debuginfo/stack.h"
 
 // ---- a known call chain: ChainA -> THelper::ChainB -> chain::ChainC -> StackScan ----------------

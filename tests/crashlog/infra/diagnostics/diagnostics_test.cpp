@@ -2,7 +2,7 @@
 #include "crashlog/infra/diagnostics/error_code.h"
 #include "crashlog/infra/diagnostics/diagnostics_platform.h"
 #include "crashlog/infra/diagnostics/process.h"
-#include "crashlog/infra/options/shared_channel.h"
+#include "crashlog/infra/diagnostics/shared_channel.h"
 #include "crashlog/infra/diagnostics/trace.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,3 @@
-pelloran_add_test(crashlog_shared_channel_tests
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/shared_channel_test.cpp
-  LIBS crashlog_shared_channel)
-
 pelloran_add_test(crashlog_option_stream_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/option_stream_test.cpp
   LIBS crashlog_option_stream)
@@ -23,7 +19,9 @@ get_property(eldata_stream_sources GLOBAL PROPERTY CRASHLOG_OPTION_STREAM_SOURCE
 set(eldata_fixture_dir ${CMAKE_CURRENT_BINARY_DIR}/eldata_fixture)
 set(eldata_fixture_bin ${eldata_fixture_dir}/eldata_fixture.bin)
 set(eldata_fixture_rc ${eldata_fixture_dir}/eldata_fixture.rc)
-file(GLOB eldata_stream_headers ${PROJECT_SOURCE_DIR}/crashlog/infra/option_stream*.h
+set(eldata_stream_headers
+  ${PROJECT_SOURCE_DIR}/base/byte_stream_le.h
+  ${PROJECT_SOURCE_DIR}/crashlog/infra/options/option_stream.h
   ${PROJECT_SOURCE_DIR}/crashlog/infra/options/eldata.h)
 add_custom_command(OUTPUT ${eldata_fixture_bin}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${eldata_fixture_dir}

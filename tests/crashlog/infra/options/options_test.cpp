@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "crashlog/infra/options/options_channel.h"
-#include "crashlog/infra/options/shared_channel.h"
+#include "crashlog/infra/diagnostics/shared_channel.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "base/exceptions.h"
 #include "tests/crashlog/infra/diagnostics/child_process.h"

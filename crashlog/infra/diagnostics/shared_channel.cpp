@@ -1,4 +1,4 @@
-#include "crashlog/infra/options/shared_channel.h"
+#include "crashlog/infra/diagnostics/shared_channel.h"
 
 #include <windows.h>
 

@@ -1,6 +1,7 @@
 #pragma once
-// Little-endian byte reading and writing for the crash reporter's stored formats. Pure code: no
-// platform headers, so the build tool on the build machine links the same bytes logic.
+// Little-endian byte reading and writing: the crash reporter's stored formats, its channel
+// payloads and the module images it reads. Pure code: no platform headers, so the build tool and
+// the fuzz targets on the build machine link the same bytes logic.
 //
 // The reader never reads past its buffer. A read that does not fit clears the sticky Ok flag,
 // returns false and leaves its output untouched; every later read fails as well, so a caller can
@@ -10,9 +11,10 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace pelloran::crashlog {
+namespace pelloran {
 
 class TByteReader {
  public:
@@ -52,7 +54,7 @@ class TByteWriter {
   void U32(std::uint32_t value);
   void I32(std::int32_t value) { U32(static_cast<std::uint32_t>(value)); }
   void Bytes(std::span<const std::uint8_t> bytes) { bytes_.insert(bytes_.end(), bytes.begin(), bytes.end()); }
-  void Bytes(const std::string& text) { bytes_.insert(bytes_.end(), text.begin(), text.end()); }
+  void Bytes(std::string_view text) { bytes_.insert(bytes_.end(), text.begin(), text.end()); }
 
   const std::vector<std::uint8_t>& Data() const noexcept { return bytes_; }
   std::vector<std::uint8_t> Take() noexcept { return std::move(bytes_); }
@@ -62,4 +64,4 @@ class TByteWriter {
   std::vector<std::uint8_t> bytes_;
 };
 
-}  // namespace pelloran::crashlog
+}  // namespace pelloran

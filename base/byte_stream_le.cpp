@@ -1,6 +1,6 @@
-#include "crashlog/infra/options/option_stream_bytes.h"
+#include "base/byte_stream_le.h"
 
-namespace pelloran::crashlog {
+namespace pelloran {
 
 bool TByteReader::Take(std::size_t count, const std::uint8_t*& at) noexcept {
   if (!ok_ || count > bytes_.size() - pos_) {
@@ -76,4 +76,4 @@ void TByteWriter::U32(std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
-}  // namespace pelloran::crashlog
+}  // namespace pelloran
