@@ -1,9 +1,7 @@
 # The report text of a processed exception and the module's ".elf" error log.
 
-# The log's entry rules alone, free of the platform: native builds (fuzzing) take these sources
-# from the global property.
-set(crashlog_log_format_sources ${CMAKE_CURRENT_LIST_DIR}/log_file_format.cpp)
-set_property(GLOBAL PROPERTY CRASHLOG_LOG_FORMAT_SOURCES ${crashlog_log_format_sources})
+# The log's entry rules alone, free of the platform (the native builds compile them too).
+pelloran_pure_sources(crashlog_log_format_sources PURE_LOG_FORMAT)
 pelloran_add_library(crashlog_log_format SOURCES ${crashlog_log_format_sources})
 
 pelloran_add_library(crashlog_report

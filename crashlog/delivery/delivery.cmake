@@ -1,16 +1,9 @@
 # Report delivery: the screenshot, the mail texts, the mail-client paths, SMTP and the MX lookup.
 
 # The pure part: PNG chunks, base64 and MIME texts, the DNS query and answer, SMTP replies and
-# session rules, TLS record framing. No
-# platform headers, so that the fuzz targets and the benchmark build it natively as well.
-set(crashlog_delivery_text_sources
-  ${CMAKE_CURRENT_LIST_DIR}/png_writer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/mail_text.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/dns_message.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/smtp_reply.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/smtp_session_rules.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tls_record.cpp)
-set_property(GLOBAL PROPERTY CRASHLOG_DELIVERY_TEXT_SOURCES ${crashlog_delivery_text_sources})
+# session rules, TLS record framing. No platform headers, so that the fuzz targets and the
+# benchmark build it natively as well.
+pelloran_pure_sources(crashlog_delivery_text_sources PURE_DELIVERY_TEXT)
 pelloran_add_library(crashlog_delivery_text
   SOURCES ${crashlog_delivery_text_sources}
   LIBS pelloran_base ZLIB::ZLIB)

@@ -1,11 +1,9 @@
 # Debug information of our own modules: the packed format (pure, also built by the build tool on
 # the build machine), and the module registry that looks addresses up at run time.
 
+pelloran_pure_sources(crashlog_debug_info_format_sources PURE_DEBUG_INFO)
 pelloran_add_library(crashlog_debug_info_format
-  SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/debug_info_format.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/debug_info_writer.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/modules_exports.cpp
+  SOURCES ${crashlog_debug_info_format_sources}
   LIBS crashlog_option_stream pelloran_base)
 
 pelloran_add_library(crashlog_modules

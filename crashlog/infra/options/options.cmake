@@ -1,14 +1,8 @@
 # Options record of a module and its stored form (the OptionStream inside the ELDATA container).
 
 # The stored formats only: no platform headers, zlib. The build tool compiles the same sources
-# natively on the build machine; they are listed in a global property for it, together with the
-# byte reader of base/ that they read and write with.
-set(crashlog_option_stream_sources
-  ${CMAKE_CURRENT_LIST_DIR}/option_stream.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/eldata.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/module_payload.cpp)
-set_property(GLOBAL PROPERTY CRASHLOG_OPTION_STREAM_SOURCES
-  ${PROJECT_SOURCE_DIR}/base/byte_stream_le.cpp ${crashlog_option_stream_sources})
+# natively on the build machine.
+pelloran_pure_sources(crashlog_option_stream_sources PURE_OPTION_STREAM)
 pelloran_add_library(crashlog_option_stream
   SOURCES ${crashlog_option_stream_sources}
   LIBS pelloran_base ZLIB::ZLIB)

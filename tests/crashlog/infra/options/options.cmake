@@ -15,7 +15,8 @@ add_dependencies(crashlog_options_tests crashlog_options_probe)
 # build time by a native program compiled from the same stream sources the build tool uses, which
 # also keeps those sources honest about building on the build machine.
 find_program(PELLORAN_HOST_CXX NAMES g++ c++ REQUIRED)
-get_property(eldata_stream_sources GLOBAL PROPERTY CRASHLOG_OPTION_STREAM_SOURCES)
+pelloran_pure_sources(eldata_stream_sources PURE_OPTION_STREAM)
+list(APPEND eldata_stream_sources ${PROJECT_SOURCE_DIR}/base/byte_stream_le.cpp)
 set(eldata_fixture_dir ${CMAKE_CURRENT_BINARY_DIR}/eldata_fixture)
 set(eldata_fixture_bin ${eldata_fixture_dir}/eldata_fixture.bin)
 set(eldata_fixture_rc ${eldata_fixture_dir}/eldata_fixture.rc)
