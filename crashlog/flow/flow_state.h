@@ -13,11 +13,8 @@ struct TReportFlowState {
   std::atomic<bool> Busy{false};
   std::atomic<std::uint32_t> OwnerThread{0};
   std::atomic<std::uint32_t> WorkerThread{0};
-  std::atomic<bool> UnitsInitializing{true};
-  std::atomic<bool> UnitsFinalizing{false};
   std::atomic<int> ErrorCount{0};
 
-  std::uint32_t MainThreadId = 0;
   std::uintptr_t MainStackBase = 0;
 
   // Back to the state of a fresh installation (ErrorCount included).

@@ -124,7 +124,6 @@ bool InstallReporter() {
   const auto host = reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
   SetHandledByHost(running->Handle != host && (IsCrashLogModule(host) || IsCrashLogModule_Old(host)));
 
-  flow.MainThreadId = ::GetCurrentThreadId();
   flow.MainStackBase = CurrentStackBase();
   RecordApplicationStartTime();
   flow.Reset();
