@@ -149,6 +149,12 @@ TGeneralText ComposeGeneralText(const TCrashOptionValues& options, const TGenera
       item.AddItem(TextOf(options, kFieldLabels[static_cast<std::size_t>(field)]), value, enabled);
     }
   }
+  // Their own sections, always numbered the same (empty ones are left out by Finish).
+  item.AddSection(kTagsSection);
+  for (const auto& [name, value] : inputs.Added.Tags) item.AddItem(ControlCharsToSpaces(name), ControlCharsToSpaces(value), true);
+  item.AddSection(kFilesSection);
+  if (!inputs.Added.DumpFile.empty()) item.AddItem(kDumpLabel, ControlCharsToSpaces(inputs.Added.DumpFile), true);
+  for (const std::string& file : inputs.Added.Files) item.AddItem(kFileLabel, ControlCharsToSpaces(file), true);
   general.Text.append(kCrashLogTitle).append(kCrLf).append(kCrLf).append(item.Finish());
   return general;
 }

@@ -8,6 +8,7 @@
 #include "base/ansi_path.h"
 #include "crashlog/capture/call_stack.h"
 #include "crashlog/capture/report_gather.h"
+#include "crashlog/flow/report_dump.h"
 #include "crashlog/flow/report_steps.h"
 #include "crashlog/infra/debuginfo/modules.h"
 #include "crashlog/infra/diagnostics/diagnostics.h"
@@ -140,6 +141,7 @@ void BuildReport(TErrorInProgress& error) {
   capture.StackStart = params.StackStart;
   capture.StackOrigin = params.StackOrigin;
   capture.Context = params.Context;
+  WriteReportDump(error);
   error.Record = {&error.Object, error.Address, params.ThreadID, {}, error.Modules, &error.CallStack, &error.Options};
   error.PublishRecord();
   const TCrashOptionValues& options = error.Options.Values();

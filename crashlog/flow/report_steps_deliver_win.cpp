@@ -78,6 +78,8 @@ void SendReport(TErrorInProgress& error) {
   delivery.ReproduceText = error.Report.ReproduceText;
   delivery.ScreenshotRequested = error.ScreenshotRequested && !error.ScreenshotFile.empty();
   delivery.ScreenshotPath = error.ScreenshotFile;
+  if (!error.Capture.Added.DumpFile.empty()) delivery.Files.push_back(error.Capture.Added.DumpFile);
+  delivery.Files.insert(delivery.Files.end(), error.Capture.Added.Files.begin(), error.Capture.Added.Files.end());
   delivery.GuiApplication = IsGUIApplication();
   const TCrashExceptionRecord& record = error.Record;
   if (CrashLogHandlers().Action) {

@@ -15,7 +15,7 @@ foreach(source IN LISTS crash_sources)
   file(GLOB parts ${CMAKE_CURRENT_LIST_DIR}/crash/${name}_parts/*.cpp)
   add_executable(${target} ${source} ${parts})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${target} PRIVATE pelloran_options crashlog_pipeline)
+  target_link_libraries(${target} PRIVATE pelloran_options pelloran_debugger_info crashlog_pipeline)
   # Each program writes its log beside itself: a folder of its own.
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/crash/${name})
   set(options ${CMAKE_CURRENT_LIST_DIR}/crash/${name}.options)

@@ -1,0 +1,50 @@
+#include "crashlog/flow/report_dump.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+
+#include "crashlog/capture/freeze.h"
+#include "crashlog/capture/minidump.h"
+#include "crashlog/capture/minidump_file.h"
+#include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/options/options.h"
+
+namespace pelloran::crashlog {
+
+bool DumpRequested(const TCrashModuleOptions& options) {
+  // TODO(options): the SaveMiniDump option of the options record takes this place.
+  (void)options;
+  const char* wanted = std::getenv("CRASHLOG_SAVE_MINIDUMP");
+  return wanted != nullptr && *wanted == '1';
+}
+
+void WriteReportDump(TErrorInProgress& error) noexcept {
+  try {
+    if (!DumpRequested(error.Options)) return;
+    // Numbers the reports of this process: two in one second get two names.
+    static std::atomic<std::uint32_t> reports{0};
+    const std::string logFile = error.Options.OutputLogFile();
+    TMiniDumpRequest request;
+    request.Path = DumpFileName(logFile, error.Capture.CaptureTime, ::GetCurrentProcessId(), ++reports);
+    // A freeze is reported by the watcher: the dump names the stopped main thread.
+    const DWORD frozen = FrozenThreadId();
+    request.ThreadId = frozen != 0 ? frozen : error.Params.ThreadID;
+    request.Context = error.Params.Context;
+    request.ExceptionAddress = error.Address;
+    if (error.Params.StackOrigin != 0 && error.Params.StackEnd > error.Params.StackStart) {
+      request.StackCopy = reinterpret_cast<const std::uint8_t*>(error.Params.StackStart);
+      request.StackCopySize = error.Params.StackEnd - error.Params.StackStart;
+      request.StackOrigin = error.Params.StackOrigin;
+    }
+    const TMiniDumpResult written = WriteMiniDump(request);
+    if (!written.Written) return;
+    error.Capture.Added.DumpFile = request.Path;
+    RemoveOldDumps(logFile, error.Options.MaxLoggedErrors());
+  } catch (...) {
+    // A dump that cannot be written leaves the report as it was without it.
+  }
+}
+
+}  // namespace pelloran::crashlog
