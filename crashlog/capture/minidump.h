@@ -22,6 +22,7 @@ struct TMiniDumpRequest {
   const std::uint8_t* StackCopy = nullptr;
   std::size_t StackCopySize = 0;
   std::uintptr_t StackOrigin = 0;
+  std::uintptr_t StackBase = 0;  // that thread's stack base; 0: unknown
 };
 
 struct TMiniDumpResult {

@@ -115,7 +115,9 @@ std::vector<TDumpMemory> ExtraMemory(const TMiniDumpRequest& request) {
     // The stack from the registers' stack pointer on: the system's writer dumps each thread's
     // stack from where the thread stands now, which for the main thread waiting in the reporter
     // can lie above the raise.
-    memory.push_back(ReadLive(context.Esp, kRaiseStackBytes));
+    std::size_t span = kRaiseStackBytes;
+    if (request.StackBase > context.Esp) span = std::min<std::size_t>(span, request.StackBase - context.Esp);
+    memory.push_back(ReadLive(context.Esp, span));
     AddRegisterTargets(context, memory);
   }
   return memory;

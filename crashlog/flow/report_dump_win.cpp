@@ -33,10 +33,14 @@ void WriteReportDump(TErrorInProgress& error) noexcept {
     request.ThreadId = frozen != 0 ? frozen : error.Params.ThreadID;
     request.Context = error.Params.Context;
     request.ExceptionAddress = error.Address;
-    if (error.Params.StackOrigin != 0 && error.Params.StackEnd > error.Params.StackStart) {
-      request.StackCopy = reinterpret_cast<const std::uint8_t*>(error.Params.StackStart);
-      request.StackCopySize = error.Params.StackEnd - error.Params.StackStart;
-      request.StackOrigin = error.Params.StackOrigin;
+    const TExceptNotifyParams& params = error.Params;
+    request.StackBase = params.StackEnd;
+    if (params.StackOrigin != 0 && params.StackEnd > params.StackStart) {
+      // The stack as it stood at the raise, copied then: it reaches up to the stack base.
+      request.StackCopy = reinterpret_cast<const std::uint8_t*>(params.StackStart);
+      request.StackCopySize = params.StackEnd - params.StackStart;
+      request.StackOrigin = params.StackOrigin;
+      request.StackBase = params.StackOrigin + request.StackCopySize;
     }
     const TMiniDumpResult written = WriteMiniDump(request);
     if (!written.Written) return;
