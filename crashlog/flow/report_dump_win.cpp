@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
 
 #include "crashlog/capture/freeze.h"
 #include "crashlog/capture/minidump.h"
@@ -13,12 +12,7 @@
 
 namespace pelloran::crashlog {
 
-bool DumpRequested(const TCrashModuleOptions& options) {
-  // TODO(options): the SaveMiniDump option of the options record takes this place.
-  (void)options;
-  const char* wanted = std::getenv("CRASHLOG_SAVE_MINIDUMP");
-  return wanted != nullptr && *wanted == '1';
-}
+bool DumpRequested(const TCrashModuleOptions& options) { return options.SaveMiniDump(); }
 
 void WriteReportDump(TErrorInProgress& error) noexcept {
   try {

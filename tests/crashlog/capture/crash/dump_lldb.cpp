@@ -3,7 +3,6 @@
 // below it, and the value of a local variable of the raising function.
 // EXIT: 1
 // ENTRIES: 1
-// ENV: CRASHLOG_SAVE_MINIDUMP=1
 // LOG: ^  7\.1 Minidump *: .*\\crash_dump_lldb-\d{8}-\d{6}-\d+-1\.dmp\r$
 // LOG_FIRST_STACK_ROW: \|dump_lldb\.cpp *\| *\|CheckQuota *\| *{@throw} *\|
 // DUMP_FRAMES: `CheckQuota\(.*\) at dump_lldb\.cpp:{@throw} ;; `Reserve\(.*\) at dump_lldb\.cpp:{@reserve} ;; `RunJob\(.*\) at dump_lldb\.cpp:{@run}
