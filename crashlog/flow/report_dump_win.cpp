@@ -29,7 +29,11 @@ void WriteReportDump(TErrorInProgress& error) noexcept {
     request.ExceptionAddress = error.Address;
     const TExceptNotifyParams& params = error.Params;
     request.StackBase = params.StackEnd;
-    if (params.StackOrigin != 0 && params.StackEnd > params.StackStart) {
+    if (params.Mode.Handled) {
+      // The program goes on after its own report: its dump shows the threads where they stand,
+      // the reporting thread at its call (the report's text keeps the raise's stack).
+      request.Context = nullptr;
+    } else if (params.StackOrigin != 0 && params.StackEnd > params.StackStart) {
       // The stack as it stood at the raise, copied then: it reaches up to the stack base.
       request.StackCopy = reinterpret_cast<const std::uint8_t*>(params.StackStart);
       request.StackCopySize = params.StackEnd - params.StackStart;

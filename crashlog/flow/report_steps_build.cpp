@@ -7,6 +7,7 @@
 
 #include "base/ansi_path.h"
 #include "crashlog/capture/call_stack.h"
+#include "crashlog/capture/report_additions.h"
 #include "crashlog/capture/report_gather.h"
 #include "crashlog/flow/report_dump.h"
 #include "crashlog/flow/report_steps.h"
@@ -103,6 +104,11 @@ bool ChooseOptions(TErrorInProgress& error) {
   if (source != nullptr && source->Options) options.Assign(source->Options.get());
   if (IsIDEHost()) options.SetCustomDialogLook(false);
   if (source != nullptr) options.SetModuleName(source->FileName);
+  if (error.Params.Mode.Handled) {
+    // The program goes on after its own report: nothing offers to end it.
+    options.SetShowTerminateButton(false);
+    if (error.Params.Mode.SkipDialog) options.SetShowDialog(false);
+  }
   error.SendRequested = options.SendMode() != 0;
   error.ScreenshotRequested = options.AttachScreenshot();
   error.CopyRequested = false;
@@ -141,6 +147,7 @@ void BuildReport(TErrorInProgress& error) {
   capture.StackStart = params.StackStart;
   capture.StackOrigin = params.StackOrigin;
   capture.Context = params.Context;
+  capture.Added = ReportAdditions();
   WriteReportDump(error);
   error.Record = {&error.Object, error.Address, params.ThreadID, {}, error.Modules, &error.CallStack, &error.Options};
   error.PublishRecord();
