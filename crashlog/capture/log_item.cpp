@@ -84,8 +84,6 @@ std::string TLogItem::Finish() const {
     AlignSection(lines, header + 1, first, end);
     header = end + 1;
   }
-  // Sections left out at the end leave the empty line that stood before them.
-  if (!lines.empty() && lines.back().empty() && !text_.ends_with(kCrLf)) lines.pop_back();
 
   std::string finished;
   for (const std::string& line : lines) finished.append(line).append(kCrLf);
