@@ -15,7 +15,7 @@ foreach(source IN LISTS crash_sources)
   file(GLOB parts ${CMAKE_CURRENT_LIST_DIR}/crash/${name}_parts/*.cpp)
   add_executable(${target} ${source} ${parts})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${target} PRIVATE pelloran_options pelloran_debugger_info crashlog_pipeline)
+  target_link_libraries(${target} PRIVATE pelloran_options crashlog_pipeline)
   # Each program writes its log beside itself: a folder of its own.
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/crash/${name})
   set(options ${CMAKE_CURRENT_LIST_DIR}/crash/${name}.options)
@@ -33,6 +33,11 @@ endforeach()
 
 # Through the public interface, as a program outside this tree uses it.
 target_link_libraries(crash_handled_report PRIVATE crashlog_public)
+
+# The programs whose minidumps LLDB opens: their own code as the debugger reads it.
+foreach(name dump_lldb worker_fault)
+  target_link_libraries(crash_${name} PRIVATE pelloran_debugger_info)
+endforeach()
 
 # The programs whose "user" thread drives the reporter's dialogs.
 target_link_libraries(crash_dialog_shown PRIVATE pelloran_test_support)
