@@ -1,5 +1,7 @@
 #include "batch/rmevents/rm_writer.h"
 
+#include <algorithm>
+
 #include "batch/rmevents/big_endian.h"
 
 namespace pelloran::rmevents {
@@ -179,16 +181,33 @@ class Writer {
     indexesAt_.push_back(at);
   }
 
-  // A logical header names, per physical stream, the DATA chunk that holds it.
+  // A logical header names, per physical stream, the DATA chunk that holds it; a chunk that went
+  // is replaced by the next kept one (else the last kept before it). Looked up by binary search
+  // over the chunks (in file order) and a table of kept neighbours, so that a file with many
+  // logical headers, offsets and chunks costs n log n, not their product.
+  void PrepareDataChunkLookup() {
+    const size_t n = layout_.data.size();
+    replacement_.assign(n, kNone);
+    size_t kept = kNone;
+    for (size_t k = n; k-- > 0;) {
+      if (result_.dataKept[k]) kept = k;
+      replacement_[k] = kept;
+    }
+    kept = kNone;
+    for (size_t k = 0; k < n; ++k) {
+      if (replacement_[k] == kNone) replacement_[k] = kept;
+      if (result_.dataKept[k]) kept = k;
+    }
+  }
+
   uint32_t NewDataChunkOffset(uint32_t old, const StreamHeader& s) {
     if (old == 0) return 0;
-    for (size_t k = 0; k < layout_.data.size(); ++k) {
-      if (layout_.data[k].offset != old) continue;
-      if (result_.dataKept[k]) return static_cast<uint32_t>(newDataAt_[k]);
-      for (size_t j = k + 1; j < layout_.data.size(); ++j)
-        if (result_.dataKept[j]) return static_cast<uint32_t>(newDataAt_[j]);
-      for (size_t j = k; j-- > 0;)
-        if (result_.dataKept[j]) return static_cast<uint32_t>(newDataAt_[j]);
+    const auto& data = layout_.data;
+    auto it = std::lower_bound(data.begin(), data.end(), uint64_t{old},
+                               [](const DataChunk& d, uint64_t at) { return d.offset < at; });
+    if (it != data.end() && it->offset == old) {
+      const size_t k = replacement_[static_cast<size_t>(it - data.begin())];
+      if (k != kNone) return static_cast<uint32_t>(newDataAt_[k]);
     }
     result_.notes.push_back("logical stream header " + std::to_string(s.media.streamNumber) +
                             " named offset " + std::to_string(old) +
@@ -224,6 +243,7 @@ class Writer {
       out_.Patch(propertiesAt_, bytes.data(), bytes.size());
     }
 
+    PrepareDataChunkLookup();
     for (size_t i = 0; i < layout_.streams.size(); ++i) {
       const StreamHeader& s = layout_.streams[i];
       if (!plan_.streamHeaderKept[i] || !s.logical) continue;
@@ -247,6 +267,8 @@ class Writer {
   std::vector<FoundPacket> found_;  // per index target
   std::vector<uint64_t> streamAt_;  // output offset per stream header written
   std::vector<uint64_t> newDataAt_;
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  std::vector<size_t> replacement_;  // per input DATA chunk: the kept chunk that stands for it
   std::vector<WrittenData> written_;  // DATA chunks, in output order
   std::vector<uint64_t> indexesAt_;
   CleanResult result_;
