@@ -277,7 +277,7 @@ void TBatchRunner::FinishJob(JobEnd end, uint32_t exitStatus) {
     case JobEnd::ErrorLine: reason = LogLine(kMsgToolErrorLine, {status}); break;
     case JobEnd::NoOutput: reason = LogLine(kMsgToolNoOutput, {launchOutput_}); break;
     case JobEnd::NoResponse:
-      reason = LogLine(kMsgToolNoResponse, {std::to_wstring(RunnerMachine::kNoProgressLimitMs / 1000)});
+      reason = LogLine(kMsgToolNoResponse, {std::to_wstring(machine_.NoProgressLimit() / 1000)});
       break;
     default: break;
   }

@@ -61,6 +61,7 @@ class RunnerMachine {
   bool RowGone() const noexcept { return rowGone_; }
 
   void SetNoProgressLimit(uint64_t ms) noexcept { limitMs_ = ms; }
+  uint64_t NoProgressLimit() const noexcept { return limitMs_; }
 
   void StartBatch();
   // The next row; false (and the batch is over) when there is none. The row count is taken

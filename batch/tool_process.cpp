@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cwchar>
-#include <cwctype>
 
 #include "batch/batch_io.h"
 #include "batch/control_files.h"
@@ -71,28 +69,16 @@ void ToolProcess::End() {
 }
 
 bool FolderBatchLock::TryTake() {
-  if (held_) return true;
-  if (!mutex_) {
-    // Named after the folder (case ignored) by a hash: a name holds no "\" and has a length limit.
-    uint32_t hash = 2166136261u;
-    for (wchar_t c : AnsiToWide(ExeDir())) {
-      hash ^= static_cast<uint32_t>(std::towupper(c));
-      hash *= 16777619u;
-    }
-    wchar_t name[64];
-    swprintf(name, 64, L"Local\\Pelloran-batch-%08x", hash);
-    mutex_.reset(::CreateMutexW(nullptr, FALSE, name));
-    if (!mutex_) return held_ = true;  // no lock to be had: run as before rather than never
-  }
-  const DWORD got = ::WaitForSingleObject(mutex_.get(), 0);
-  // Abandoned: the other window died with it; its batch is over.
-  held_ = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
-  return held_;
-}
-
-void FolderBatchLock::Release() {
-  if (held_ && mutex_) ::ReleaseMutex(mutex_.get());
-  held_ = false;
+  if (file_) return true;
+  const std::string path = ExeDir() + kBatchLockFileName;
+  file_.reset(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (file_) return true;
+  // Only another window's lock (open, or being deleted) makes this one wait; a folder where no
+  // lock can be made (read only) fails at the control files anyway, with its own message.
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_SHARING_VIOLATION) return false;
+  return !(error == ERROR_ACCESS_DENIED && ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES);
 }
 
 uint64_t SteadyMilliseconds() { return ::GetTickCount64(); }

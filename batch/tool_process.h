@@ -32,17 +32,20 @@ class ToolProcess {
 };
 
 // One batch at a time per program folder: every window started from that folder shares its
-// control files and the tool's log. A named mutex, owned by the user-interface thread.
+// control files and the tool's log. The lock is a file in that folder held open without sharing
+// and deleted on close: unlike a mutex it is not owned by a thread, so two windows of one process
+// exclude each other too, and a window that dies lets it go with its handles.
+inline constexpr char kBatchLockFileName[] = "Pelloran.batch.lock";
+
 class FolderBatchLock {
  public:
   // True when this window holds the lock now (it may hold it already).
   bool TryTake();
-  void Release();
-  bool Held() const noexcept { return held_; }
+  void Release() { file_.reset(); }
+  bool Held() const noexcept { return file_.valid(); }
 
  private:
-  ScopedKernelHandle mutex_;
-  bool held_ = false;
+  ScopedFileHandle file_;
 };
 
 // Milliseconds of a steady clock.

@@ -1,7 +1,6 @@
 #include "batch/rmevents/rm_scan.h"
 
 #include <algorithm>
-#include <set>
 
 #include "batch/rmevents/big_endian.h"
 
@@ -237,9 +236,12 @@ class Scanner {
            std::to_string(p.indexOffset) + ")");
     // The chains of DATA and INDX chunks are rebuilt on writing; a link out of the file means
     // the file was cut short.
-    std::set<uint64_t> dataAt, indexAt;
-    for (const DataChunk& d : layout_.data) dataAt.insert(d.offset);
-    for (const IndexChunk& x : layout_.indexes) indexAt.insert(x.offset);
+    // Both lists are in file order, so sorted already.
+    std::vector<uint64_t> dataAt, indexAt;
+    dataAt.reserve(layout_.data.size());
+    indexAt.reserve(layout_.indexes.size());
+    for (const DataChunk& d : layout_.data) dataAt.push_back(d.offset);
+    for (const IndexChunk& x : layout_.indexes) indexAt.push_back(x.offset);
     for (const DataChunk& d : layout_.data)
       CheckLink("DATA", d.offset, d.header.nextDataHeader, dataAt);
     for (const IndexChunk& x : layout_.indexes)
@@ -263,8 +265,8 @@ class Scanner {
     }
   }
 
-  void CheckLink(const char* kind, uint64_t from, uint32_t next, const std::set<uint64_t>& chunks) {
-    if (next == 0 || chunks.count(next)) return;
+  void CheckLink(const char* kind, uint64_t from, uint32_t next, const std::vector<uint64_t>& chunks) {
+    if (next == 0 || std::binary_search(chunks.begin(), chunks.end(), uint64_t{next})) return;
     std::string what = std::string(kind) + " chunk " + At(from);
     if (next >= layout_.fileSize)
       Fail(what + " names a next one outside the file (offset " + std::to_string(next) +

@@ -9,6 +9,8 @@ namespace {
 
 std::string At(uint64_t offset) { return "at offset " + std::to_string(offset); }
 
+constexpr uint64_t kDataNextAt = 14;  // the next-chunk link within a DATA header
+
 // Where an index record's packet landed in the output.
 struct FoundPacket {
   uint64_t offset = 0;
@@ -96,10 +98,16 @@ class Writer {
     out_.Write(c.bytes);
   }
 
-  // Its numbers and link are patched at the end.
+  // Its numbers are patched when it ends, its link when the next one starts: while they are
+  // still in the writer's buffer, unless the chunk is larger than that.
   uint64_t StartDataChunk() {
     Begin(ChunkKind::Data);
     uint64_t at = out_.Written();
+    if (!written_.empty()) {
+      uint8_t next[4];
+      StoreU32(next, static_cast<uint32_t>(at));
+      out_.Patch(written_.back().offset + kDataNextAt, next, sizeof next);
+    }
     uint8_t header[kDataHeaderSize];
     StoreDataHeader(header, 0, DataHeader{});
     out_.Write(header, sizeof header);
@@ -147,6 +155,11 @@ class Writer {
     result_.dataKept[item] = true;
     newDataAt_[item] = at;
     written_.push_back({at, kept, out_.Written() - at});
+    uint8_t header[kDataHeaderSize];
+    DataHeader numbers;
+    numbers.numPackets = kept;
+    StoreDataHeader(header, static_cast<uint32_t>(written_.back().size), numbers);
+    out_.Patch(at, header, sizeof header);
   }
 
   void WriteIndex(size_t item) {
@@ -202,6 +215,15 @@ class Writer {
 
   uint32_t NewDataChunkOffset(uint32_t old, const StreamHeader& s) {
     if (old == 0) return 0;
+    // A header's offsets mostly repeat one another.
+    if (old == lastOld_) return lastNew_;
+    const uint32_t found = LookUpDataChunkOffset(old, s);
+    lastOld_ = old;
+    lastNew_ = found;
+    return found;
+  }
+
+  uint32_t LookUpDataChunkOffset(uint32_t old, const StreamHeader& s) {
     const auto& data = layout_.data;
     auto it = std::lower_bound(data.begin(), data.end(), uint64_t{old},
                                [](const DataChunk& d, uint64_t at) { return d.offset < at; });
@@ -216,15 +238,6 @@ class Writer {
   }
 
   void PatchNumbers() {
-    for (size_t i = 0; i < written_.size(); ++i) {
-      uint8_t header[kDataHeaderSize];
-      DataHeader h;
-      h.numPackets = written_[i].packets;
-      h.nextDataHeader = i + 1 < written_.size() ? static_cast<uint32_t>(written_[i + 1].offset)
-                                                 : 0;
-      StoreDataHeader(header, static_cast<uint32_t>(written_[i].size), h);
-      out_.Patch(written_[i].offset, header, sizeof header);
-    }
     for (size_t i = 0; i + 1 < indexesAt_.size(); ++i) {
       uint8_t next[4];
       StoreU32(next, static_cast<uint32_t>(indexesAt_[i + 1]));
@@ -247,11 +260,13 @@ class Writer {
     for (size_t i = 0; i < layout_.streams.size(); ++i) {
       const StreamHeader& s = layout_.streams[i];
       if (!plan_.streamHeaderKept[i] || !s.logical) continue;
-      for (size_t j = 0; j < s.logical->dataOffsets.size(); ++j) {
-        uint8_t offset[4];
-        StoreU32(offset, NewDataChunkOffset(s.logical->dataOffsets[j], s));
-        out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos + 4 * j, offset, sizeof offset);
-      }
+      lastOld_ = 0;  // its notes name this header
+      // The offsets lie side by side: one patch for them all.
+      std::vector<uint8_t> offsets(4 * s.logical->dataOffsets.size());
+      for (size_t j = 0; j < s.logical->dataOffsets.size(); ++j)
+        StoreU32(offsets.data() + 4 * j, NewDataChunkOffset(s.logical->dataOffsets[j], s));
+      if (!offsets.empty())
+        out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos, offsets.data(), offsets.size());
     }
 
     uint8_t count[4];
@@ -269,6 +284,7 @@ class Writer {
   std::vector<uint64_t> newDataAt_;
   static constexpr size_t kNone = static_cast<size_t>(-1);
   std::vector<size_t> replacement_;  // per input DATA chunk: the kept chunk that stands for it
+  uint32_t lastOld_ = 0, lastNew_ = 0;
   std::vector<WrittenData> written_;  // DATA chunks, in output order
   std::vector<uint64_t> indexesAt_;
   CleanResult result_;
