@@ -94,7 +94,11 @@ class Writer {
     Begin(kind);
     if (kind == ChunkKind::FileHeader) fileHeaderAt_ = out_.Written();
     if (kind == ChunkKind::Properties) propertiesAt_ = out_.Written();
-    if (kind == ChunkKind::Media) streamAt_[item] = out_.Written();
+    if (kind == ChunkKind::Media) {
+      streamAt_[item] = out_.Written();
+      out_.Write(layout_.chunks[c.input].bytes);
+      return;
+    }
     out_.Write(c.bytes);
   }
 
