@@ -39,7 +39,8 @@ std::string Plural(uint64_t n, const char* one, const char* many) {
 class ProgressLines : public OutputFile {
  public:
   ProgressLines(OutputFile& file, ToolEnvironment& env, RunLog& log, uint64_t inputSize)
-      : file_(file), env_(env), log_(log), inputSize_(inputSize), last_(env.Milliseconds()) {}
+      : file_(file), env_(env), log_(log), inputSize_(inputSize), last_(env.Milliseconds()),
+        start_(last_) {}
 
   void Write(const void* data, size_t n) override {
     file_.Write(data, n);
@@ -53,6 +54,11 @@ class ProgressLines : public OutputFile {
   void WriteAt(uint64_t offset, const void* data, size_t n) override {
     file_.WriteAt(offset, data, n);
   }
+  // Before the flush, which on a slow disk can take a while after a long write.
+  void BeforeFlush() {
+    if (env_.Milliseconds() - start_ >= kProgressLineEveryMs)
+      log_.Line("Writing: " + std::to_string(written_) + " bytes written, flushing them to the disk");
+  }
 
  private:
   OutputFile& file_;
@@ -60,6 +66,7 @@ class ProgressLines : public OutputFile {
   RunLog& log_;
   uint64_t inputSize_;
   uint64_t last_;
+  uint64_t start_;
   uint64_t written_ = 0;
 };
 
@@ -117,6 +124,7 @@ class Job {
     BufferedReader reader(*input);
     BufferedWriter writer(progress);
     CleanResult result = WriteCleanFile(reader, layout, plan, writer);
+    progress.BeforeFlush();
     output_->Commit();
     output_.reset();
     LogRemovals(layout, plan, result);
