@@ -47,7 +47,9 @@ class Scanner {
     uint64_t pos = 0;
     const uint64_t size = layout_.fileSize;
     // As many chunks as could fit, within the limit: no regrowth on files of many chunks.
-    layout_.chunks.reserve(static_cast<size_t>(std::min<uint64_t>(limits_.maxChunks, size / kChunkHeaderSize + 1)));
+    const size_t most = static_cast<size_t>(std::min<uint64_t>(limits_.maxChunks, size / kChunkHeaderSize + 1));
+    layout_.chunks.reserve(most);
+    layout_.data.reserve(most);
     while (pos < size) {
       if (size - pos < kChunkHeaderSize) {
         if (!AllZero(in_, pos, size - pos))

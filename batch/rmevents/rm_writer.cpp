@@ -35,6 +35,7 @@ class Writer {
         streamAt_(layout.streams.size(), 0),
         newDataAt_(layout.data.size(), 0) {
     result_.dataKept.assign(layout.data.size(), false);
+    written_.reserve(layout.data.size());
     result_.indexKept.assign(layout.indexes.size(), false);
   }
 
