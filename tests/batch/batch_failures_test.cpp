@@ -23,14 +23,16 @@ using testing::ReadBytes;
 
 const std::string kDone = kStatusDonePrefix;
 
-// Running processes of the stand-in (it runs as rmevents.exe).
+// Running processes of the stand-in (it runs as rmevents.exe) that this program started: other
+// tests may run the real tool in the same Wine session meanwhile.
 int ToolProcesses() {
   ScopedKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
   int count = 0;
   for (BOOL more = ::Process32First(snapshot.get(), &entry); more; more = ::Process32Next(snapshot.get(), &entry))
-    count += _stricmp(entry.szExeFile, kEventsToolName) == 0;
+    count += _stricmp(entry.szExeFile, kEventsToolName) == 0 &&
+             entry.th32ParentProcessID == ::GetCurrentProcessId();
   return count;
 }
 
