@@ -109,19 +109,24 @@ TEST_F(BatchFailures, AToolThatCannotStartFailsEachJobWithTheSystemsReason) {
 
 TEST_F(BatchFailures, AnOutputThatIsItsInputIsRefusedHoweverSpelt) {
   BoxWatcher boxes;
-  const std::string input = AddJob("same.rm", "shrink=1");
+  const std::string input = AddJob("same movie name.rm", "shrink=1");
   Keep(input);
   ASSERT_TRUE(::CreateHardLinkA((dir / "linked.rm").c_str(), input.c_str(), nullptr));
-  const std::string outputs[] = {input, dir / "SAME.RM", dir / ".\\same.rm", dir / "linked.rm"};
+  char shortName[MAX_PATH] = {};
+  ASSERT_GT(::GetShortPathNameA(input.c_str(), shortName, MAX_PATH), 0u);
+  ASSERT_NE(std::string(shortName), input);
+  const std::vector<std::string> outputs = {input, dir / "SAME MOVIE NAME.RM", dir / ".\\same movie name.rm",
+                                            shortName, dir / "linked.rm"};
+  const int count = static_cast<int>(outputs.size());
   form->Jobs->SetPaths(0, input, outputs[0]);
-  for (int i = 1; i < 4; ++i) {
+  for (int i = 1; i < count; ++i) {
     AddJob("x.rm", "");  // a row to edit
     form->Jobs->SetPaths(i, input, outputs[i]);
   }
   Keep(AddJob("other.rm", "shrink=3"));
   RunBatch();
-  for (int row = 0; row < 4; ++row) EXPECT_EQ(Status(row), kStatusFailed) << outputs[row];
-  EXPECT_EQ(Status(4), kDone + "3");
+  for (int row = 0; row < count; ++row) EXPECT_EQ(Status(row), kStatusFailed) << outputs[row];
+  EXPECT_EQ(Status(count), kDone + "3");
   const std::string memo = MemoText();
   EXPECT_NE(memo.find(Gbk(kMsgOutputIsInput, {AnsiToWide(dir / "linked.rm")})), std::string::npos) << memo;
   EXPECT_EQ(memo.find("input: " + input), std::string::npos) << "no tool ran for them";
