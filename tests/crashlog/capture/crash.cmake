@@ -33,6 +33,7 @@ endforeach()
 
 # Through the public interface, as a program outside this tree uses it.
 target_link_libraries(crash_handled_report PRIVATE crashlog_public)
+target_link_libraries(crash_dump_retention PRIVATE crashlog_public)
 
 # The programs whose minidumps LLDB opens: their own code as the debugger reads it.
 foreach(name dump_lldb worker_fault)

@@ -17,6 +17,7 @@ source, one per comment line:
   // DUMP_FRAMES: <re> ;; <re> ...  the first frames LLDB shows in the minidump each entry names,
                                    opened with the program's twin (dump_debugger.py)
   // DUMP_VARIABLES: <regex>       LLDB's `frame variable` of the first frame of that dump
+  // DUMPS: 2                     the number of minidumps left beside the program
   // NO_REPORTER_ROWS: <regex>     no row of any call stack table, above the first row matching
                                    the regex (the frame that dispatched the failing code), is a frame
                                    of the reporter (a unit of crashlog/, the trace's thread-local
@@ -54,7 +55,7 @@ def expectations(source):
         if m:
             marks[m.group(1)] = str(number)
     for line in lines:
-        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|LOG_NONE|STACK_TOP|STACK_ROWS|STACK_NONE|NO_REPORTER_ROWS|STDOUT|ARGS|ENV|DUMP_FRAMES|DUMP_VARIABLES): ?(.*)$",
+        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|LOG_NONE|STACK_TOP|STACK_ROWS|STACK_NONE|NO_REPORTER_ROWS|STDOUT|ARGS|ENV|DUMP_FRAMES|DUMP_VARIABLES|DUMPS): ?(.*)$",
                      line)
         if m:
             value = re.sub(r"\{(@\w+)\}", lambda mark: marks[mark.group(1)], m.group(2))
@@ -202,6 +203,9 @@ def main():
                 unit, procedure = cells[2], cells[4]
                 check(unit not in units and not re.search(r"HandleException|pthread_getspecific", procedure),
                       f"entry {n + 1}: stack row {row!r} is a frame of the reporter or the framework's handler")
+    for count in expect.get("DUMPS", []):
+        dumps = sorted(n for n in os.listdir(folder) if n.endswith(".dmp"))
+        check(len(dumps) == int(count), f"{len(dumps)} minidumps beside the program ({dumps}), expected {count}")
     dump_frames = [[p.strip() for p in rows.split(";;")] for rows in expect.get("DUMP_FRAMES", [])]
     dump_variables = expect.get("DUMP_VARIABLES", [])
     if dump_frames or dump_variables:
