@@ -3,7 +3,8 @@
 # Paths are relative to the repository root; pelloran_pure_sources(<out> <list>...) makes them
 # whole. The including project sets PELLORAN_ROOT to the repository root.
 set(PURE_BASE
-  base/exceptions.cpp base/ansi_path.cpp base/text_lines.cpp base/byte_stream_le.cpp base/pe_headers.cpp)
+  base/exceptions.cpp base/ansi_path.cpp base/text_lines.cpp base/byte_stream_le.cpp base/pe_headers.cpp
+  base/hex_text.cpp)
 set(PURE_BATCH_TEXT batch/job_naming.cpp batch/control_files.cpp batch/column_fit.cpp batch/runner_machine.cpp)
 set(PURE_RMEVENTS_CORE
   batch/rmevents/rm_format.cpp batch/rmevents/byte_stream.cpp batch/rmevents/ad_streams.cpp

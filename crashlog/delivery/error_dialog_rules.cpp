@@ -1,5 +1,7 @@
 #include "crashlog/delivery/error_dialog_rules.h"
 
+#include "base/hex_text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -163,12 +165,6 @@ std::string SizeInKb(std::uint32_t bytes) {
   const std::uint32_t rest = bytes % 1024;
   if (rest > 512 || (rest == 512 && kb % 2 == 1)) ++kb;
   return std::to_string(kb) + " Kb";
-}
-
-std::string Hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
 }
 
 std::array<std::string, 6> CallStackCells(const TCrashDebugInfo& entry) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/hex_text.h"
 #include "crashlog/infra/debuginfo/modules.h"
 
 namespace pelloran::crashlog {
@@ -111,7 +112,6 @@ int ModuleIcon(std::string_view fileName);
 std::string ShortVersion(std::string_view version);
 // File size in kilobytes, rounded to the nearest (halves to even), and " Kb".
 std::string SizeInKb(std::uint32_t bytes);
-std::string Hex8(std::uint32_t value);
 std::string FileNameWithoutFolder(std::string_view path);
 // The call stack page's six cells: address, module file, unit, class, procedure, line (empty 0).
 std::array<std::string, 6> CallStackCells(const TCrashDebugInfo& entry);

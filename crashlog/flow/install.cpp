@@ -128,7 +128,10 @@ bool InstallReporter() {
   RecordApplicationStartTime();
   flow.Reset();
   InstallInterception();
-  // The runtime's frames that catch on the program's behalf, beside those the layer knows.
+  // The runtime's frames that catch on the program's behalf.
+  RegisterHandlerMarker(THandlerRole::EventHandler, reinterpret_cast<const void*>(&DispatchEventHandler));
+  RegisterHandlerMarker(THandlerRole::SafeCall, reinterpret_cast<const void*>(&SafeCallInvoke));
+  RegisterSafeCallCheck(reinterpret_cast<const void*>(&CheckSafeCallResult));
   RegisterHandlerMarker(THandlerRole::ThreadWrapper, reinterpret_cast<const void*>(RuntimeThreadWrapper()));
   RegisterHandlerMarker(THandlerRole::ThreadWrapper, reinterpret_cast<const void*>(&HookedThreadProc));
   RegisterHandlerMarker(THandlerRole::Synchronize, SynchronizeCatchAllProcedure());

@@ -15,7 +15,7 @@ foreach(source IN LISTS crash_sources)
   file(GLOB parts ${CMAKE_CURRENT_LIST_DIR}/crash/${name}_parts/*.cpp)
   add_executable(${target} ${source} ${parts})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${target} PRIVATE pelloran_options crashlog_pipeline)
+  target_link_libraries(${target} PRIVATE pelloran_options crashlog_pipeline pelloran_widgets)
   # Each program writes its log beside itself: a folder of its own.
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/crash/${name})
   set(options ${CMAKE_CURRENT_LIST_DIR}/crash/${name}.options)
@@ -67,7 +67,7 @@ add_dependencies(crash_package_fallback crash_vcl70_package)
 # The program of bench/crashlog/run.sh: a fault 64 frames deep, timed until its report is logged.
 add_executable(crashlog_fault_report_bench ${CMAKE_CURRENT_LIST_DIR}/fault_report_bench.cpp)
 target_include_directories(crashlog_fault_report_bench PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(crashlog_fault_report_bench PRIVATE pelloran_options crashlog_pipeline)
+target_link_libraries(crashlog_fault_report_bench PRIVATE pelloran_options crashlog_pipeline pelloran_widgets)
 set_target_properties(crashlog_fault_report_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench/fault_report)
 pelloran_add_eldata(crashlog_fault_report_bench OPTIONS ${CMAKE_CURRENT_LIST_DIR}/crash/default.options)
 

@@ -12,3 +12,10 @@ pelloran_add_wine_test(crashlog_package_hello_crash DRIVER USES_DISPLAY
     --options ${CMAKE_CURRENT_LIST_DIR}/quiet.options
     --generator ${CMAKE_GENERATOR}
     --cmake ${CMAKE_COMMAND})
+
+# The reporter links nothing above its layers, and the archive other programs link carries none of
+# Pelloran's widgets.
+add_test(NAME crashlog_reporter_layers
+  COMMAND ${CMAKE_COMMAND} -DFACTS=${CMAKE_BINARY_DIR}/reporter_layers.txt
+    -DARCHIVE=${CMAKE_BINARY_DIR}/package/libcrashlog.a -DAR=${CMAKE_AR}
+    -P ${CMAKE_CURRENT_LIST_DIR}/check_layers.cmake)
