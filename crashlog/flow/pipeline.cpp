@@ -60,6 +60,20 @@ bool NotifyWithKeptStack(const TRaisedException& object) {
   return NotifyWithRaiseStack(object, kept);
 }
 
+// A frame that may not let the exception through (noexcept) stops it: std::terminate ends the
+// program there. The report says so after the exception's own message, and the published message
+// says the same, so that the report's peer read agrees.
+void AddTerminateReason(TRaisedException& raised) {
+  constexpr std::string_view kReason = "std::terminate called: the exception left a noexcept function";
+  TExceptionObjectInfo& info = raised.Info;
+  info.Message = info.HasMessage && !info.Message.empty() ? info.Message + " (" + std::string(kReason) + ")"
+                                                          : std::string(kReason);
+  info.HasMessage = true;
+  const TThreadCapture& capture = CurrentThreadCapture();
+  PublishException(info, reinterpret_cast<const void*>(raised.RaiseInstruction()), raised.IsLanguageRaise,
+                   capture.ThreadId != 0 ? capture.ThreadId : ::GetCurrentThreadId());
+}
+
 }  // namespace
 
 void OnRaise(const TExceptionObject& object, const void* address, bool isLanguageRaise) noexcept {
@@ -106,8 +120,11 @@ void GoNotify(const TExceptionObject& object, const void* address, bool isLangua
   if (!object.IsAbort() && Flow().Installed && !IsSynchronizeReRaise(address, isLanguageRaise)) {
     TBusyClaim claim;
     if (claim.Held()) {
-      if (!IsExceptionHandled(object, address))
-        NotifyWithKeptStack(TRaisedException::Of(object, address, isLanguageRaise));
+      if (!IsExceptionHandled(object, address)) {
+        TRaisedException raised = TRaisedException::Of(object, address, isLanguageRaise);
+        if (LastHandlerSearch().End == THandlerSearch::TEnd::Terminates) AddTerminateReason(raised);
+        NotifyWithKeptStack(raised);
+      }
     }
   }
   TraceLeave("GoNotify");
