@@ -36,7 +36,8 @@ struct TExceptState {
   std::atomic<std::uint8_t*> Payload{nullptr};  // null: nothing to write to
   std::atomic<int> Writers{0};                   // writers that may still use Payload
   std::atomic<bool> Untrusted{false};            // the block existed before start-up
-  std::atomic<std::uint32_t> StuckAt{1};         // an odd sequence a writer never finished
+  // An odd sequence a writer never finished (an even value, which no writer leaves behind: none).
+  std::atomic<std::uint32_t> StuckAt{0};
 };
 
 // Never destroyed: exceptions raised while the program finalises are still published.
@@ -162,7 +163,7 @@ bool CreateExceptChannel() noexcept {
       return false;
     }
     state.Untrusted = false;
-    state.StuckAt = 1;
+    state.StuckAt = 0;
     state.Channel = std::move(channel);
     state.Payload = state.Channel.Payload();
     return true;
