@@ -414,15 +414,18 @@ TEST_F(Diagnostics, NoReaderSeesAPayloadHalfWritten) {
   const std::string longMessage(5000, 'L');
   std::atomic<bool> stop{false};
   const auto self = static_cast<std::uint32_t>(GetCurrentThreadId());
+  // The writer pauses a little after each pair (a program raises at most every few microseconds),
+  // so that a reader gets to take one now and then even on a busy machine.
   std::thread writer([&] {
     while (!stop) {
       PublishException("EShort", shortMessage, reinterpret_cast<const void*>(0x1000), true, self);
       PublishException("ELongerClassName", longMessage, reinterpret_cast<const void*>(0x2000), true, self);
+      Sleep(0);
     }
   });
   int seen = 0;
   const DWORD start = GetTickCount();
-  for (int i = 0; GetTickCount() - start < 1000; ++i) {
+  for (int i = 0; seen < 50 && GetTickCount() - start < 5000; ++i) {
     const bool first = i % 2 == 0;
     if (const auto taken = TakePublishedException(ThisModule(), self, first ? 0x1000 : 0x2000)) {
       ++seen;
