@@ -12,6 +12,7 @@
 #include "crashlog/flow/pipeline.h"
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept.h"
+#include "crashlog/capture/termination.h"
 #include "base/exceptions.h"
 #include "runtime/application.h"
 #include "runtime/safecall.h"
@@ -83,6 +84,18 @@ void ReporterInitProc() {
   safeCallHooked = true;
 }
 
+// The C runtime's ends that no exception announces, in the program's own import slots: abort(),
+// raise(SIGABRT) and a failed assert are reported where the program called them, without the
+// runtime's boxes.
+void HookRuntimeEnds() {
+  const std::uintptr_t module = TCrashModulesList::RunningModuleHandle();
+  HookImport(module, RuntimeAbort(), reinterpret_cast<void*>(&ReportedAbort), false, true, "msvcrt.dll.abort");
+  HookImport(module, RuntimeRaise(), reinterpret_cast<void*>(&ReportedRaise), false, true, "msvcrt.dll.raise");
+  HookImport(module, RuntimeAssert(), reinterpret_cast<void*>(&ReportedAssert), false, true, "msvcrt.dll._assert");
+  HookImport(module, RuntimeWideAssert(), reinterpret_cast<void*>(&ReportedWideAssert), false, true,
+             "msvcrt.dll._wassert");
+}
+
 void TakeInitProc() {
   previousInitProc = SetInitProc(&ReporterInitProc);
   initProcTaken = true;
@@ -140,6 +153,7 @@ bool InstallReporter() {
   SetReporterInstalled(true);
   TakeInitProc();
   InstallThreadHooks();
+  HookRuntimeEnds();
   HookFrameworkHandlers();
   StartFreezeDetection();
   // Reports that an earlier run could not write to the log.
