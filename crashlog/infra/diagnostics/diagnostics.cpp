@@ -5,6 +5,7 @@
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/infra/diagnostics/shared_channel.h"
 #include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/diagnostics/window_texts.h"
 
 #include <atomic>
 #include <mutex>
@@ -30,15 +31,17 @@ ExceptState& Except() {
 }
 
 void OfferBugMail(const std::string& message) {
-  const int answer = ReporterMessageBox(InternalBugQuestion(message), std::string(kInternalBugCaption),
-                                        kInternalBugBoxFlags);
+  const TWindowTexts texts = WindowTexts();
+  const int answer =
+      ReporterMessageBox(InternalBugQuestion(message, texts.InternalBugQuestion), texts.InternalBugCaption, kInternalBugBoxFlags);
   if (answer != kAnswerYes) return;
   if (TraceLog().Switches().Debug) SaveTrace();
   const std::string logFile = TraceLog().LogPath();
   const TBugMailSender send = bugMailSender.load();
   const std::string subject = std::string(kCrashLogTitle) + " critical bug.";
   if (send != nullptr && send(std::string(kSupportAddress), subject, subject, logFile)) return;
-  ReporterMessageBox(MailClientUnavailableText(logFile), "Information", kInformationBoxFlags);
+  ReporterMessageBox(MailClientUnavailableText(logFile, texts.MailClientMissingMessage), texts.MailClientMissingCaption,
+                     kInformationBoxFlags);
 }
 
 void Publish(TLastRaise raise) {
