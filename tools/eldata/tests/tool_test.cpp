@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <set>
 
 #include "crashlog/infra/debuginfo/debug_info_format.h"
 #include "tools/eldata/debug_model.h"
@@ -265,6 +267,24 @@ TEST(OptionsFile, MistakesNameTheLine) {
   EXPECT_THROW(ParseOptionsText("SmtpPort = 70000\n", "x", values), std::runtime_error);
   EXPECT_THROW(ParseOptionsText("Texts[71] = x\n", "x", values), std::runtime_error);
   EXPECT_THROW(ParseOptionsText("SaveLog = maybe\n", "x", values), std::runtime_error);
+}
+
+TEST(OptionsFile, TheExampleNamesEveryOption) {
+  std::ifstream file(PELLORAN_EXAMPLE_OPTIONS);
+  ASSERT_TRUE(file) << PELLORAN_EXAMPLE_OPTIONS;
+  std::set<std::string> named;
+  for (std::string line; std::getline(file, line);) {
+    const auto equals = line.find(" =");
+    if (line.rfind("# ", 0) == 0 && equals != std::string::npos) named.insert(line.substr(2, equals - 2));
+  }
+  std::vector<std::string> missing;
+#define PELLORAN_CHECK_NAMED(Type, Name, Default, From, Load, Access) \
+  if (!named.count(#Name)) missing.push_back(#Name);
+  PELLORAN_OPTIONS(PELLORAN_CHECK_NAMED)
+#undef PELLORAN_CHECK_NAMED
+  for (const char* name : {"CodePage", "Texts[2]", "Filter"})
+    if (!named.count(name)) missing.push_back(name);
+  EXPECT_TRUE(missing.empty()) << "not in example.options: " << ::testing::PrintToString(missing);
 }
 
 TEST(OptionsFile, Utf8TextsGoIntoTheStatedCodePage) {
