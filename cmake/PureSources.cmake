@@ -4,7 +4,7 @@
 # whole. The including project sets PELLORAN_ROOT to the repository root.
 set(PURE_BASE
   base/exceptions.cpp base/ansi_path.cpp base/text_lines.cpp base/byte_stream_le.cpp base/pe_headers.cpp)
-set(PURE_BATCH_TEXT batch/job_naming.cpp batch/control_files.cpp batch/column_fit.cpp)
+set(PURE_BATCH_TEXT batch/job_naming.cpp batch/control_files.cpp batch/column_fit.cpp batch/runner_machine.cpp)
 set(PURE_RMEVENTS_CORE
   batch/rmevents/rm_format.cpp batch/rmevents/byte_stream.cpp batch/rmevents/ad_streams.cpp
   batch/rmevents/control_texts.cpp batch/rmevents/rm_scan.cpp batch/rmevents/clean_plan.cpp

@@ -88,8 +88,11 @@ run_one() {
     left=$((runs - $(executed "$target")))
     [ "$left" -gt 0 ] || break
     local status=0
+    # A target's own libFuzzer flags (larger inputs, say) are in tests/fuzz/<target>.flags.
+    local flags=()
+    [ -f "$root/tests/fuzz/$target.flags" ] && read -r -a flags <"$root/tests/fuzz/$target.flags"
     nice "$fast/fuzz_$target" -runs="$left" -max_total_time="$seconds_limit" -print_final_stats=1 \
-      -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || status=$?
+      -timeout=10 -rss_limit_mb=2048 "${flags[@]}" -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || status=$?
     if tail -n 8 "$dir/log" | grep -q 'run interrupted'; then continue; fi
     if [ "$status" -ne 0 ]; then
       echo "$target: the fuzzer failed (exit status $status), see $dir/log and $dir/findings/" >&2

@@ -68,6 +68,7 @@ class Planner {
 
   void LayOut() {
     const bool writeContent = in_.contentChunk.has_value() || !texts_.Empty();
+    plan_.chunks.reserve(in_.chunks.size() + 1);
     for (size_t k = 0; k < in_.chunks.size(); ++k) {
       const InputChunk& c = in_.chunks[k];
       OutputChunk out;
@@ -78,8 +79,7 @@ class Planner {
           out.bytes = c.bytes;
           break;
         case ChunkKind::Media:
-          out.keep = plan_.streamHeaderKept[c.item];
-          if (out.keep) out.bytes = c.bytes;
+          out.keep = plan_.streamHeaderKept[c.item];  // written as it stands, from the input
           break;
         case ChunkKind::Content:
           out.bytes = BuildContent(NewContent());

@@ -18,8 +18,8 @@ constexpr size_t kInsertedChunk = static_cast<size_t>(-1);
 struct OutputChunk {
   size_t input = kInsertedChunk;  // the input chunk it comes from
   bool keep = true;               // DATA chunks and indexes may still go once the packets are seen
-  std::vector<uint8_t> bytes;     // .RMF, PROP, MDPR and CONT as written, but for the numbers
-                                  // that the writer fills in at the end
+  std::vector<uint8_t> bytes;     // .RMF, PROP and CONT as written, but for the numbers that
+                                  // the writer fills in at the end (an MDPR is the input's)
 };
 
 // Which chunks the .RMF header counts. Writers differ: some count the header section after

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "base/exceptions.h"
+#include "batch/rmevents/partial_output.h"
+#include "batch/rmevents/same_file_win.h"
 
 namespace pelloran::rmevents {
 namespace {
@@ -75,8 +77,10 @@ class WindowsInput : public InputFile {
 
 class WindowsOutput : public WritableFile {
  public:
-  WindowsOutput(ScopedFileHandle file, std::string name)
-      : file_(std::move(file)), name_(std::move(name)) {}
+  WindowsOutput(ScopedFileHandle file, std::wstring partial, std::wstring final, std::string name)
+      : file_(std::move(file)), partial_(std::move(partial)), final_(std::move(final)),
+        name_(std::move(name)) {}
+  ~WindowsOutput() override { Discard(); }
 
   void Write(const void* data, size_t n) override {
     WriteAt(end_, data, n);
@@ -100,22 +104,38 @@ class WindowsOutput : public WritableFile {
     }
   }
 
-  void Close() override {
-    if (!CloseHandle(file_.release())) RaiseLastError("closing \"" + name_ + "\" failed");
+  void Commit() override {
+    if (!FlushFileBuffers(file_.get())) RaiseLastError("writing \"" + name_ + "\" failed");
+    // Moved while still open (it was opened sharing deletion), so that until the move nobody
+    // else can take its name; an older output is replaced only now.
+    if (!MoveFileExW(partial_.c_str(), final_.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      RaiseLastError("the output file \"" + Ansi(final_) + "\" cannot be put in place");
+    committed_ = true;
+    file_.reset();  // flushed already: a failing close loses nothing
+  }
+
+  bool Discard() override {
+    if (committed_ || !file_) return true;
+    // By the handle that created it: whatever else the name may come to mean, only this file
+    // goes.
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    const bool marked = SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition,
+                                                   sizeof disposition) != 0;
+    file_.reset();
+    return marked;
   }
 
  private:
   ScopedFileHandle file_;
+  std::wstring partial_;
+  std::wstring final_;
   std::string name_;
   uint64_t end_ = 0;
   uint64_t pointer_ = 0;
+  bool committed_ = false;
 };
-
-ScopedFileHandle OpenForIdentity(const std::wstring& path) {
-  return ScopedFileHandle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
 
 }  // namespace
 
@@ -132,14 +152,20 @@ std::unique_ptr<InputFile> WindowsEnvironment::OpenInput(const std::wstring& pat
 }
 
 std::unique_ptr<WritableFile> WindowsEnvironment::CreateOutput(const std::wstring& path) {
-  std::string name = Ansi(path);
-  // The batch runner measures the output while it grows, and opens it for reading and writing
-  // to do so: share everything.
-  ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) RaiseLastError("the output file \"" + name + "\" cannot be created");
-  return std::make_unique<WindowsOutput>(std::move(file), std::move(name));
+  const std::wstring partial = PartialOutputPath(path);
+  std::string name = Ansi(partial);
+  // A new file of its own, never one that is there already (a user's file of that name, or what
+  // a killed run left: the runner removes those). The runner only reads its size; deletion is
+  // shared so that the finished file can be moved while still open.
+  ScopedFileHandle file(CreateFileW(partial.c_str(), GENERIC_WRITE | DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    if (GetLastError() == ERROR_FILE_EXISTS)
+      RaiseLastError("the partial output file \"" + name + "\" is in the way");
+    RaiseLastError("the output file \"" + name + "\" cannot be created");
+  }
+  return std::make_unique<WindowsOutput>(std::move(file), partial, path, std::move(name));
 }
 
 std::optional<std::string> WindowsEnvironment::ReadSmallFile(const std::wstring& path,
@@ -160,27 +186,10 @@ std::optional<std::string> WindowsEnvironment::ReadSmallFile(const std::wstring&
 }
 
 bool WindowsEnvironment::SameFile(const std::wstring& a, const std::wstring& b) {
-  ScopedFileHandle fa = OpenForIdentity(a);
-  ScopedFileHandle fb = OpenForIdentity(b);
-  BY_HANDLE_FILE_INFORMATION ia, ib;
-  if (!fa || !fb || !GetFileInformationByHandle(fa.get(), &ia) ||
-      !GetFileInformationByHandle(fb.get(), &ib))
-    return false;
-  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+  return IsSameFile(a, b);
 }
 
-bool WindowsEnvironment::RemoveFile(const std::wstring& path) {
-  // The batch runner may hold the file open for a moment to measure it: try again briefly.
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    if (DeleteFileW(path.c_str())) return true;
-    DWORD code = GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
-    if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) break;
-    Sleep(100);
-  }
-  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
-}
+uint64_t WindowsEnvironment::Milliseconds() { return GetTickCount64(); }
 
 std::string WindowsEnvironment::DisplayPath(const std::wstring& path) { return Ansi(path); }
 

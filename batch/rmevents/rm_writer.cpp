@@ -1,11 +1,15 @@
 #include "batch/rmevents/rm_writer.h"
 
+#include <algorithm>
+
 #include "batch/rmevents/big_endian.h"
 
 namespace pelloran::rmevents {
 namespace {
 
 std::string At(uint64_t offset) { return "at offset " + std::to_string(offset); }
+
+constexpr uint64_t kDataNextAt = 14;  // the next-chunk link within a DATA header
 
 // Where an index record's packet landed in the output.
 struct FoundPacket {
@@ -31,6 +35,7 @@ class Writer {
         streamAt_(layout.streams.size(), 0),
         newDataAt_(layout.data.size(), 0) {
     result_.dataKept.assign(layout.data.size(), false);
+    written_.reserve(layout.data.size());
     result_.indexKept.assign(layout.indexes.size(), false);
   }
 
@@ -90,14 +95,24 @@ class Writer {
     Begin(kind);
     if (kind == ChunkKind::FileHeader) fileHeaderAt_ = out_.Written();
     if (kind == ChunkKind::Properties) propertiesAt_ = out_.Written();
-    if (kind == ChunkKind::Media) streamAt_[item] = out_.Written();
+    if (kind == ChunkKind::Media) {
+      streamAt_[item] = out_.Written();
+      out_.Write(layout_.chunks[c.input].bytes);
+      return;
+    }
     out_.Write(c.bytes);
   }
 
-  // Its numbers and link are patched at the end.
+  // Its numbers are patched when it ends, its link when the next one starts: while they are
+  // still in the writer's buffer, unless the chunk is larger than that.
   uint64_t StartDataChunk() {
     Begin(ChunkKind::Data);
     uint64_t at = out_.Written();
+    if (!written_.empty()) {
+      uint8_t next[4];
+      StoreU32(next, static_cast<uint32_t>(at));
+      out_.Patch(written_.back().offset + kDataNextAt, next, sizeof next);
+    }
     uint8_t header[kDataHeaderSize];
     StoreDataHeader(header, 0, DataHeader{});
     out_.Write(header, sizeof header);
@@ -145,6 +160,11 @@ class Writer {
     result_.dataKept[item] = true;
     newDataAt_[item] = at;
     written_.push_back({at, kept, out_.Written() - at});
+    uint8_t header[kDataHeaderSize];
+    DataHeader numbers;
+    numbers.numPackets = kept;
+    StoreDataHeader(header, static_cast<uint32_t>(written_.back().size), numbers);
+    out_.Patch(at, header, sizeof header);
   }
 
   void WriteIndex(size_t item) {
@@ -179,16 +199,42 @@ class Writer {
     indexesAt_.push_back(at);
   }
 
-  // A logical header names, per physical stream, the DATA chunk that holds it.
+  // A logical header names, per physical stream, the DATA chunk that holds it; a chunk that went
+  // is replaced by the next kept one (else the last kept before it). Looked up by binary search
+  // over the chunks (in file order) and a table of kept neighbours, so that a file with many
+  // logical headers, offsets and chunks costs n log n, not their product.
+  void PrepareDataChunkLookup() {
+    const size_t n = layout_.data.size();
+    replacement_.assign(n, kNone);
+    size_t kept = kNone;
+    for (size_t k = n; k-- > 0;) {
+      if (result_.dataKept[k]) kept = k;
+      replacement_[k] = kept;
+    }
+    kept = kNone;
+    for (size_t k = 0; k < n; ++k) {
+      if (replacement_[k] == kNone) replacement_[k] = kept;
+      if (result_.dataKept[k]) kept = k;
+    }
+  }
+
   uint32_t NewDataChunkOffset(uint32_t old, const StreamHeader& s) {
     if (old == 0) return 0;
-    for (size_t k = 0; k < layout_.data.size(); ++k) {
-      if (layout_.data[k].offset != old) continue;
-      if (result_.dataKept[k]) return static_cast<uint32_t>(newDataAt_[k]);
-      for (size_t j = k + 1; j < layout_.data.size(); ++j)
-        if (result_.dataKept[j]) return static_cast<uint32_t>(newDataAt_[j]);
-      for (size_t j = k; j-- > 0;)
-        if (result_.dataKept[j]) return static_cast<uint32_t>(newDataAt_[j]);
+    // A header's offsets mostly repeat one another.
+    if (old == lastOld_) return lastNew_;
+    const uint32_t found = LookUpDataChunkOffset(old, s);
+    lastOld_ = old;
+    lastNew_ = found;
+    return found;
+  }
+
+  uint32_t LookUpDataChunkOffset(uint32_t old, const StreamHeader& s) {
+    const auto& data = layout_.data;
+    auto it = std::lower_bound(data.begin(), data.end(), uint64_t{old},
+                               [](const DataChunk& d, uint64_t at) { return d.offset < at; });
+    if (it != data.end() && it->offset == old) {
+      const size_t k = replacement_[static_cast<size_t>(it - data.begin())];
+      if (k != kNone) return static_cast<uint32_t>(newDataAt_[k]);
     }
     result_.notes.push_back("logical stream header " + std::to_string(s.media.streamNumber) +
                             " named offset " + std::to_string(old) +
@@ -197,15 +243,6 @@ class Writer {
   }
 
   void PatchNumbers() {
-    for (size_t i = 0; i < written_.size(); ++i) {
-      uint8_t header[kDataHeaderSize];
-      DataHeader h;
-      h.numPackets = written_[i].packets;
-      h.nextDataHeader = i + 1 < written_.size() ? static_cast<uint32_t>(written_[i + 1].offset)
-                                                 : 0;
-      StoreDataHeader(header, static_cast<uint32_t>(written_[i].size), h);
-      out_.Patch(written_[i].offset, header, sizeof header);
-    }
     for (size_t i = 0; i + 1 < indexesAt_.size(); ++i) {
       uint8_t next[4];
       StoreU32(next, static_cast<uint32_t>(indexesAt_[i + 1]));
@@ -224,14 +261,17 @@ class Writer {
       out_.Patch(propertiesAt_, bytes.data(), bytes.size());
     }
 
+    PrepareDataChunkLookup();
     for (size_t i = 0; i < layout_.streams.size(); ++i) {
       const StreamHeader& s = layout_.streams[i];
       if (!plan_.streamHeaderKept[i] || !s.logical) continue;
-      for (size_t j = 0; j < s.logical->dataOffsets.size(); ++j) {
-        uint8_t offset[4];
-        StoreU32(offset, NewDataChunkOffset(s.logical->dataOffsets[j], s));
-        out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos + 4 * j, offset, sizeof offset);
-      }
+      lastOld_ = 0;  // its notes name this header
+      // The offsets lie side by side: one patch for them all.
+      std::vector<uint8_t> offsets(4 * s.logical->dataOffsets.size());
+      for (size_t j = 0; j < s.logical->dataOffsets.size(); ++j)
+        StoreU32(offsets.data() + 4 * j, NewDataChunkOffset(s.logical->dataOffsets[j], s));
+      if (!offsets.empty())
+        out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos, offsets.data(), offsets.size());
     }
 
     uint8_t count[4];
@@ -247,6 +287,9 @@ class Writer {
   std::vector<FoundPacket> found_;  // per index target
   std::vector<uint64_t> streamAt_;  // output offset per stream header written
   std::vector<uint64_t> newDataAt_;
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  std::vector<size_t> replacement_;  // per input DATA chunk: the kept chunk that stands for it
+  uint32_t lastOld_ = 0, lastNew_ = 0;
   std::vector<WrittenData> written_;  // DATA chunks, in output order
   std::vector<uint64_t> indexesAt_;
   CleanResult result_;

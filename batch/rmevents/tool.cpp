@@ -4,6 +4,7 @@
 
 #include "batch/rmevents/clean_plan.h"
 #include "batch/rmevents/control_texts.h"
+#include "batch/rmevents/partial_output.h"
 #include "batch/rmevents/rm_writer.h"
 
 namespace pelloran::rmevents {
@@ -11,6 +12,9 @@ namespace {
 
 constexpr size_t kMaxControlFileBytes = 1 << 20;
 constexpr size_t kHeaderReadSize = 64 << 10;
+// The runner gives up on a tool whose files stay unchanged for a minute: a line this often
+// shows that a long file is still being written.
+constexpr uint64_t kProgressLineEveryMs = 5000;
 
 // Stream names and types come from the file: keep control characters out of the log.
 std::string Printable(const std::string& s) {
@@ -30,6 +34,41 @@ std::string Quoted(const std::string& s) {
 std::string Plural(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
+
+// Passes the writes on and logs the bytes written so far, now and then.
+class ProgressLines : public OutputFile {
+ public:
+  ProgressLines(OutputFile& file, ToolEnvironment& env, RunLog& log, uint64_t inputSize)
+      : file_(file), env_(env), log_(log), inputSize_(inputSize), last_(env.Milliseconds()),
+        start_(last_) {}
+
+  void Write(const void* data, size_t n) override {
+    file_.Write(data, n);
+    written_ += n;
+    const uint64_t now = env_.Milliseconds();
+    if (now - last_ < kProgressLineEveryMs) return;
+    last_ = now;
+    log_.Line("Writing: " + std::to_string(written_) + " of about " + std::to_string(inputSize_) +
+              " bytes");
+  }
+  void WriteAt(uint64_t offset, const void* data, size_t n) override {
+    file_.WriteAt(offset, data, n);
+  }
+  // Before the flush, which on a slow disk can take a while after a long write.
+  void BeforeFlush() {
+    if (env_.Milliseconds() - start_ >= kProgressLineEveryMs)
+      log_.Line("Writing: " + std::to_string(written_) + " bytes written, flushing them to the disk");
+  }
+
+ private:
+  OutputFile& file_;
+  ToolEnvironment& env_;
+  RunLog& log_;
+  uint64_t inputSize_;
+  uint64_t last_;
+  uint64_t start_;
+  uint64_t written_ = 0;
+};
 
 class Job {
  public:
@@ -61,12 +100,15 @@ class Job {
 
  private:
   void Clean() {
+    const wchar_t last = o_.output.empty() ? L'\\' : o_.output.back();
+    if (last == L'\\' || last == L'/' || last == L':')
+      throw ERealMediaError("the output path " + Quoted(env_.DisplayPath(o_.output)) +
+                            " names a folder, not a file");
+    // Before anything is opened: a file that is both would be lost.
+    if (env_.SameFile(o_.input, o_.output))
+      throw ERealMediaError("the output file is the input file; it was left as it is");
     EventTexts texts = ReadControlFiles();
     std::unique_ptr<InputFile> input = env_.OpenInput(o_.input);
-    if (env_.SameFile(o_.input, o_.output)) {
-      outputIsInput_ = true;
-      throw ERealMediaError("the output file is the input file; it was left as it is");
-    }
     outcome_.inputSize = input->Size();
     InputLayout layout;
     {
@@ -78,10 +120,12 @@ class Job {
     CleanPlan plan = MakePlan(layout, texts);
 
     output_ = env_.CreateOutput(o_.output);
+    ProgressLines progress(*output_, env_, log_, outcome_.inputSize);
     BufferedReader reader(*input);
-    BufferedWriter writer(*output_);
+    BufferedWriter writer(progress);
     CleanResult result = WriteCleanFile(reader, layout, plan, writer);
-    output_->Close();
+    progress.BeforeFlush();
+    output_->Commit();
     output_.reset();
     LogRemovals(layout, plan, result);
     outcome_.outputSize = result.outputSize;
@@ -93,14 +137,14 @@ class Job {
               (in >= out ? " smaller" : " larger") + " than the input");
   }
 
+  // Only the partial file this run created goes; a file at the output path stays as it was.
   void CleanUpAfterFailure() {
-    output_.reset();  // closes it, so that it can be removed
-    if (outputIsInput_) return;
-    if (env_.RemoveFile(o_.output)) {
+    std::unique_ptr<WritableFile> output = std::move(output_);
+    if (!output || output->Discard()) {
       log_.Line("Failed: no output file written");
     } else {
-      log_.Line("Error: the unfinished output file " + Quoted(env_.DisplayPath(o_.output)) +
-                " could not be removed");
+      log_.Line("Error: the unfinished output file " +
+                Quoted(env_.DisplayPath(PartialOutputPath(o_.output))) + " could not be removed");
     }
   }
 
@@ -212,7 +256,6 @@ class Job {
   const ScanLimits& limits_;
   RunOutcome outcome_;
   std::unique_ptr<WritableFile> output_;
-  bool outputIsInput_ = false;
 };
 
 }  // namespace

@@ -59,6 +59,8 @@ class CleanGeneratedFiles(unittest.TestCase):
         self.assertEqual(log[-1], "***", text)
         self.assertTrue(os.path.exists(dst), text)
         self.assertEqual(digest(src), before, "the input changed")
+        self.assertEqual([n for n in os.listdir(self.media) if n.endswith(".part")], [],
+                         "the partial file stayed")
 
         problems = rm_checks.check_cleaned(src, dst, wine_tool.TEXTS)
         self.assertEqual(problems, [], text)
