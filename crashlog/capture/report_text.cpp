@@ -189,7 +189,7 @@ std::string ComposeListsText(const TCrashOptionValues& options, std::span<const 
   TTable stack(options, kCallStackColumns, 8);
   for (const TStackTableRow& row : FoldStackRows(addresses)) {
     if (row.Kind != TStackTableRow::TKind::Frame) {
-      stack.AddRow({"", "", "", "", FoldRowText(row), ""});
+      stack.AddRow({"", "", "", "", FoldRowText(row, options), ""});
       continue;
     }
     const TCrashDebugInfo& entry = *shown[row.Frame];

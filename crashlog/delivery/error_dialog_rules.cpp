@@ -91,15 +91,17 @@ std::vector<std::string> CollapsedMeasureLines(std::string_view shortMessage, st
   return lines;
 }
 
-TDialogLayout LayoutFor(int cw, int ch, int band) {
+int ButtonWidthFor(int textWidth) { return std::max(75, textWidth + 16); }
+
+TDialogLayout LayoutFor(int cw, int ch, int band, const TButtonWidths& buttons) {
   const int y = ch - band - 32;
   const int half = (cw - 8) / 2;
   TDialogLayout l;
   l.Tabs = {4, 52, cw - 8, ch - 90 - band};
   l.Message = {48, 8, cw - 56, 42};
-  l.Ok = {(cw - 75) / 2, y, 75, 25};
-  l.Terminate = {5, y, 75, 25};
-  l.Details = {cw - 80, y, 75, 25};
+  l.Ok = {(cw - buttons.Ok) / 2, y, buttons.Ok, 25};
+  l.Terminate = {5, y, buttons.Terminate, 25};
+  l.Details = {cw - 5 - buttons.Details, y, buttons.Details, 25};
   l.Send = {4, y + 34, half, 13};
   l.Copy = {cw - half - 4, y + 34, half, 13};
   l.Screenshot = {23, y + 50, cw - 23, 13};

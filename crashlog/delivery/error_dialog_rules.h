@@ -96,7 +96,13 @@ struct TDialogLayout {
   TControlBox Copy;        // check box 5000
   TControlBox Screenshot;  // check box 4000
 };
-TDialogLayout LayoutFor(int clientWidth, int clientHeight, int band);
+// The buttons are 75 pixels wide, or as wide as a longer (translated) text needs.
+struct TButtonWidths {
+  int Ok = 75, Terminate = 75, Details = 75;
+};
+TDialogLayout LayoutFor(int clientWidth, int clientHeight, int band, const TButtonWidths& buttons = {});
+// The width of a button whose text is `textWidth` pixels wide: 75 at least.
+int ButtonWidthFor(int textWidth);
 
 // The terminate button shows from the error after TerminateAfterErrors on.
 bool TerminateButtonShown(bool showTerminateButton, int errorCount, int terminateAfterErrors);

@@ -25,6 +25,7 @@
 #include "crashlog/infra/diagnostics/trace.h"
 #include "crashlog/infra/hooks/hook.h"
 #include "crashlog/infra/options/options.h"
+#include "crashlog/infra/options/option_texts.h"
 #include "crashlog/infra/options/options_channel.h"
 #include "crashlog/machine/machine.h"
 
@@ -132,6 +133,7 @@ bool InstallReporter() {
   }
   // Every module of the process now, so that the first report does not pay for it.
   modules.RegisterModulesNow();
+  if (running->Options) SetWindowTexts(WindowTextsOf(running->Options->Values()));
   // A reporter in a library whose host program is reporter-enabled itself leaves every exception
   // to the host's reporter.
   const auto host = reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));

@@ -103,6 +103,7 @@ bool ChooseOptions(TErrorInProgress& error) {
   TCrashModuleInfo* source = OptionSource(*error.Modules, error.Address);
   TCrashModuleOptions& options = error.Options;
   if (source != nullptr && source->Options) options.Assign(source->Options.get());
+  SetWindowTexts(WindowTextsOf(options.Values()));
   if (IsIDEHost()) options.SetCustomDialogLook(false);
   if (source != nullptr) options.SetModuleName(source->FileName);
   error.SendRequested = options.SendMode() != 0;

@@ -14,6 +14,7 @@ pelloran_add_library(crashlog_diagnostics
     ${CMAKE_CURRENT_LIST_DIR}/trace.cpp
     ${CMAKE_CURRENT_LIST_DIR}/trace_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/error_code.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/window_texts.cpp
     ${CMAKE_CURRENT_LIST_DIR}/diagnostics.cpp
     ${CMAKE_CURRENT_LIST_DIR}/diagnostics_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/diagnostics_exception_win.cpp

@@ -4,6 +4,7 @@
 #include "crashlog/infra/diagnostics/diagnostics_platform.h"
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/diagnostics/window_texts.h"
 
 #include <atomic>
 
@@ -16,15 +17,17 @@ constexpr std::size_t kDumpSize = 32;
 std::atomic<TBugMailSender> bugMailSender{nullptr};
 
 void OfferBugMail(const std::string& message) {
-  const int answer = ReporterMessageBox(InternalBugQuestion(message), std::string(kInternalBugCaption),
-                                        kInternalBugBoxFlags);
+  const TWindowTexts texts = WindowTexts();
+  const int answer =
+      ReporterMessageBox(InternalBugQuestion(message, texts.InternalBugQuestion), texts.InternalBugCaption, kInternalBugBoxFlags);
   if (answer != kAnswerYes) return;
   if (TraceLog().Switches().Debug) SaveTrace();
   const std::string logFile = TraceLog().LogPath();
   const TBugMailSender send = bugMailSender.load();
   const std::string subject = std::string(kCrashLogTitle) + " critical bug.";
   if (send != nullptr && send(std::string(kSupportAddress), subject, subject, logFile)) return;
-  ReporterMessageBox(MailClientUnavailableText(logFile), "Information", kInformationBoxFlags);
+  ReporterMessageBox(MailClientUnavailableText(logFile, texts.MailClientMissingMessage), texts.MailClientMissingCaption,
+                     kInformationBoxFlags);
 }
 
 }  // namespace

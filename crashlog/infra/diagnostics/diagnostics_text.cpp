@@ -41,14 +41,28 @@ std::string InternalErrorText(std::string_view section, std::string_view message
   return "[ERROR] - Section: " + std::string(section) + " - Message: \"" + std::string(message) + "\"";
 }
 
-std::string InternalBugQuestion(std::string_view message) {
-  return "Error: '" + std::string(message) +
-         "'\r\n\r\nThis is an internal CrashLog bug.\r\nDo you want to send the bug information to CrashLog author?";
+std::string FillPlaceholders(std::string_view text, std::initializer_list<std::string_view> values) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9') {
+      const auto index = static_cast<std::size_t>(text[i + 1] - '1');
+      if (index < values.size()) {
+        out += values.begin()[index];
+        ++i;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
 }
 
-std::string MailClientUnavailableText(std::string_view logFile) {
-  return "Cannot connect with your email client.\r\nPlease send the file \"" + std::string(logFile) +
-         "\" by hand to " + std::string(kBugReportAddress) + "\r\nafter click on OK button to close this box.";
+std::string InternalBugQuestion(std::string_view message, std::string_view text) {
+  return FillPlaceholders(text, {message});
+}
+
+std::string MailClientUnavailableText(std::string_view logFile, std::string_view text) {
+  return FillPlaceholders(text, {logFile, kBugReportAddress});
 }
 
 std::string MemoryDumpText(std::span<const std::uint8_t> bytes) {

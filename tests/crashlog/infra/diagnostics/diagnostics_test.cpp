@@ -4,6 +4,7 @@
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/infra/diagnostics/shared_channel.h"
 #include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/diagnostics/window_texts.h"
 
 #include <windows.h>
 
@@ -173,6 +174,35 @@ TEST_F(Diagnostics, WithoutAMailClientTheUserIsToldWhereToSendTheTrace) {
   // The trace was saved where the user is told to find it.
   EXPECT_NE(GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES);
   DeleteFileA(log.c_str());
+}
+
+TEST_F(Diagnostics, TheBoxesSpeakTheTextsHandedDown) {
+  TWindowTexts texts;
+  texts.ErrorCaption = "错误";
+  texts.SmtpErrorMessage = "无法发送：%1";
+  texts.InternalBugCaption = "内部错误";
+  texts.InternalBugQuestion = "“%1”是内部错误。发送吗？";
+  texts.MailClientMissingCaption = "信息";
+  texts.MailClientMissingMessage = "请将“%1”发送到 %2。";
+  SetWindowTexts(texts);
+  SetSmtpProgressOpen(true);
+  ReportWarning(eeEmailSMTPError, "100%2 refused.");  // what is put in is not looked at again
+  SetSmtpProgressOpen(false);
+  boxAnswer = kAnswerYes;
+  try {
+    throw Exception("坏了");
+  } catch (...) {
+    HandleInternalError("Section", nullptr);
+  }
+  SetWindowTexts({});
+  ASSERT_EQ(shownBoxes.size(), 3u);
+  EXPECT_EQ(shownBoxes[0].Caption, "错误");
+  EXPECT_EQ(shownBoxes[0].Text, "无法发送：100%2 refused.");
+  EXPECT_EQ(LastErrorMessage(), "100%2 refused.");  // the record keeps the message itself
+  EXPECT_EQ(shownBoxes[1].Caption, "内部错误");
+  EXPECT_EQ(shownBoxes[1].Text, "“坏了”是内部错误。发送吗？");
+  EXPECT_EQ(shownBoxes[2].Caption, "信息");
+  EXPECT_EQ(shownBoxes[2].Text, "请将“" + TraceLog().LogPath() + "”发送到 crashlog-bugs@example.org。");
 }
 
 TEST_F(Diagnostics, InternalErrorAsksNothingWhileTheTraceIsOffAndIgnoresAborts) {
