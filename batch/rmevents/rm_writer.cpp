@@ -1,6 +1,7 @@
 #include "batch/rmevents/rm_writer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "batch/rmevents/big_endian.h"
 
@@ -22,6 +23,22 @@ struct WrittenData {
   uint32_t packets = 0;
   uint64_t size = 0;
 };
+
+// A header's offsets mostly repeat one another: each new one is looked up once, the bytes of
+// the last one copied on (a tight loop of its own: 65,535 offsets a header).
+template <typename LookUp>
+void StoreNewOffsets(const std::vector<uint32_t>& old, uint8_t* to, LookUp&& lookUp) {
+  uint32_t lastOld = 0;
+  uint8_t lastNew[4] = {};  // stored as written; offset 0 stays 0
+  for (const uint32_t o : old) {
+    if (o != lastOld) {
+      StoreU32(lastNew, lookUp(o));
+      lastOld = o;
+    }
+    std::memcpy(to, lastNew, 4);
+    to += 4;
+  }
+}
 
 class Writer {
  public:
@@ -105,7 +122,8 @@ class Writer {
 
   // Its numbers are patched when it ends, its link when the next one starts: while they are
   // still in the writer's buffer, unless the chunk is larger than that.
-  uint64_t StartDataChunk() {
+  // An empty chunk's header is final as written (size 18, no packets).
+  uint64_t StartDataChunk(uint32_t size = 0) {
     Begin(ChunkKind::Data);
     uint64_t at = out_.Written();
     if (!written_.empty()) {
@@ -114,7 +132,7 @@ class Writer {
       out_.Patch(written_.back().offset + kDataNextAt, next, sizeof next);
     }
     uint8_t header[kDataHeaderSize];
-    StoreDataHeader(header, 0, DataHeader{});
+    StoreDataHeader(header, size, DataHeader{});
     out_.Write(header, sizeof header);
     return at;
   }
@@ -152,11 +170,14 @@ class Writer {
                               " bytes after its last packet left out");
     // A chunk that held only advertising goes, one that was empty stays; a file keeps at least
     // one, so the last stays (empty) when all before it went.
-    if (!started && (walker.Count() == 0 || (last && written_.empty()))) {
-      at = StartDataChunk();
-      started = true;
+    if (!started) {
+      if (walker.Count() != 0 && !(last && written_.empty())) return;
+      at = StartDataChunk(kDataHeaderSize);
+      result_.dataKept[item] = true;
+      newDataAt_[item] = at;
+      written_.push_back({at, 0, kDataHeaderSize});
+      return;
     }
-    if (!started) return;
     result_.dataKept[item] = true;
     newDataAt_[item] = at;
     written_.push_back({at, kept, out_.Written() - at});
@@ -218,17 +239,8 @@ class Writer {
     }
   }
 
-  uint32_t NewDataChunkOffset(uint32_t old, const StreamHeader& s) {
-    if (old == 0) return 0;
-    // A header's offsets mostly repeat one another.
-    if (old == lastOld_) return lastNew_;
-    const uint32_t found = LookUpDataChunkOffset(old, s);
-    lastOld_ = old;
-    lastNew_ = found;
-    return found;
-  }
-
   uint32_t LookUpDataChunkOffset(uint32_t old, const StreamHeader& s) {
+    if (old == 0) return 0;
     const auto& data = layout_.data;
     auto it = std::lower_bound(data.begin(), data.end(), uint64_t{old},
                                [](const DataChunk& d, uint64_t at) { return d.offset < at; });
@@ -262,16 +274,16 @@ class Writer {
     }
 
     PrepareDataChunkLookup();
+    std::vector<uint8_t> offsets;  // one header's offsets, which lie side by side: one patch
     for (size_t i = 0; i < layout_.streams.size(); ++i) {
       const StreamHeader& s = layout_.streams[i];
       if (!plan_.streamHeaderKept[i] || !s.logical) continue;
-      lastOld_ = 0;  // its notes name this header
-      // The offsets lie side by side: one patch for them all.
-      std::vector<uint8_t> offsets(4 * s.logical->dataOffsets.size());
-      for (size_t j = 0; j < s.logical->dataOffsets.size(); ++j)
-        StoreU32(offsets.data() + 4 * j, NewDataChunkOffset(s.logical->dataOffsets[j], s));
-      if (!offsets.empty())
-        out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos, offsets.data(), offsets.size());
+      const std::vector<uint32_t>& old = s.logical->dataOffsets;
+      if (old.empty()) continue;
+      offsets.resize(4 * old.size());
+      StoreNewOffsets(old, offsets.data(),
+                      [&](uint32_t o) { return LookUpDataChunkOffset(o, s); });
+      out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos, offsets.data(), offsets.size());
     }
 
     uint8_t count[4];
@@ -289,7 +301,6 @@ class Writer {
   std::vector<uint64_t> newDataAt_;
   static constexpr size_t kNone = static_cast<size_t>(-1);
   std::vector<size_t> replacement_;  // per input DATA chunk: the kept chunk that stands for it
-  uint32_t lastOld_ = 0, lastNew_ = 0;
   std::vector<WrittenData> written_;  // DATA chunks, in output order
   std::vector<uint64_t> indexesAt_;
   CleanResult result_;
