@@ -18,12 +18,6 @@ struct FoundPacket {
   uint32_t removedBefore = 0;  // removed packets ahead of it in the file
 };
 
-struct WrittenData {
-  uint64_t offset = 0;
-  uint32_t packets = 0;
-  uint64_t size = 0;
-};
-
 // A header's offsets mostly repeat one another: each new one is looked up once, the bytes of
 // the last one copied on (a tight loop of its own: 65,535 offsets a header).
 template <typename LookUp>
@@ -50,9 +44,8 @@ class Writer {
         matcher_(layout),
         found_(layout.targets.size()),
         streamAt_(layout.streams.size(), 0),
-        newDataAt_(layout.data.size(), 0) {
+        standIn_(layout.data.size(), 0) {
     result_.dataKept.assign(layout.data.size(), false);
-    written_.reserve(layout.data.size());
     result_.indexKept.assign(layout.indexes.size(), false);
   }
 
@@ -126,10 +119,10 @@ class Writer {
   uint64_t StartDataChunk(uint32_t size = 0) {
     Begin(ChunkKind::Data);
     uint64_t at = out_.Written();
-    if (!written_.empty()) {
+    if (wroteData_) {
       uint8_t next[4];
       StoreU32(next, static_cast<uint32_t>(at));
-      out_.Patch(written_.back().offset + kDataNextAt, next, sizeof next);
+      out_.Patch(lastDataAt_ + kDataNextAt, next, sizeof next);
     }
     uint8_t header[kDataHeaderSize];
     StoreDataHeader(header, size, DataHeader{});
@@ -171,21 +164,25 @@ class Writer {
     // A chunk that held only advertising goes, one that was empty stays; a file keeps at least
     // one, so the last stays (empty) when all before it went.
     if (!started) {
-      if (walker.Count() != 0 && !(last && written_.empty())) return;
-      at = StartDataChunk(kDataHeaderSize);
-      result_.dataKept[item] = true;
-      newDataAt_[item] = at;
-      written_.push_back({at, 0, kDataHeaderSize});
+      if (walker.Count() != 0 && !(last && !wroteData_)) return;
+      Kept(item, StartDataChunk(kDataHeaderSize));
       return;
     }
-    result_.dataKept[item] = true;
-    newDataAt_[item] = at;
-    written_.push_back({at, kept, out_.Written() - at});
+    Kept(item, at);
     uint8_t header[kDataHeaderSize];
     DataHeader numbers;
     numbers.numPackets = kept;
-    StoreDataHeader(header, static_cast<uint32_t>(written_.back().size), numbers);
+    StoreDataHeader(header, static_cast<uint32_t>(out_.Written() - at), numbers);
     out_.Patch(at, header, sizeof header);
+  }
+
+  void Kept(size_t item, uint64_t at) {
+    result_.dataKept[item] = true;
+    // Past 4 GiB the run fails before any offset is patched in.
+    standIn_[item] = static_cast<uint32_t>(at);
+    if (!wroteData_) firstDataAt_ = at;
+    wroteData_ = true;
+    lastDataAt_ = at;
   }
 
   void WriteIndex(size_t item) {
@@ -224,18 +221,20 @@ class Writer {
   // is replaced by the next kept one (else the last kept before it). Looked up by binary search
   // over the chunks (in file order) and a table of kept neighbours, so that a file with many
   // logical headers, offsets and chunks costs n log n, not their product.
+  // standIn_ holds the output offset of each kept chunk; this fills in the others'. No DATA
+  // chunk is written at offset 0 (.RMF is there): 0 means none.
   void PrepareDataChunkLookup() {
     const size_t n = layout_.data.size();
-    replacement_.assign(n, kNone);
-    size_t kept = kNone;
+    uint32_t kept = 0;
     for (size_t k = n; k-- > 0;) {
-      if (result_.dataKept[k]) kept = k;
-      replacement_[k] = kept;
+      if (result_.dataKept[k]) kept = standIn_[k];
+      standIn_[k] = kept;
     }
-    kept = kNone;
+    kept = 0;
     for (size_t k = 0; k < n; ++k) {
-      if (replacement_[k] == kNone) replacement_[k] = kept;
-      if (result_.dataKept[k]) kept = k;
+      const bool own = result_.dataKept[k];
+      if (standIn_[k] == 0) standIn_[k] = kept;
+      if (own) kept = standIn_[k];
     }
   }
 
@@ -245,13 +244,12 @@ class Writer {
     auto it = std::lower_bound(data.begin(), data.end(), uint64_t{old},
                                [](const DataChunk& d, uint64_t at) { return d.offset < at; });
     if (it != data.end() && it->offset == old) {
-      const size_t k = replacement_[static_cast<size_t>(it - data.begin())];
-      if (k != kNone) return static_cast<uint32_t>(newDataAt_[k]);
+      if (const uint32_t at = standIn_[static_cast<size_t>(it - data.begin())]; at != 0) return at;
     }
     result_.notes.push_back("logical stream header " + std::to_string(s.media.streamNumber) +
                             " named offset " + std::to_string(old) +
                             ", where no DATA chunk begins; it now names the first DATA chunk");
-    return static_cast<uint32_t>(written_.front().offset);
+    return static_cast<uint32_t>(firstDataAt_);
   }
 
   void PatchNumbers() {
@@ -267,7 +265,7 @@ class Writer {
       Properties p;
       ParseProperties(bytes, p);
       p.numPackets = result_.packets - removed_;
-      p.dataOffset = static_cast<uint32_t>(written_.front().offset);
+      p.dataOffset = static_cast<uint32_t>(firstDataAt_);
       p.indexOffset = indexesAt_.empty() ? 0 : static_cast<uint32_t>(indexesAt_.front());
       StoreProperties(bytes, p);
       out_.Patch(propertiesAt_, bytes.data(), bytes.size());
@@ -298,10 +296,12 @@ class Writer {
   IndexMatcher matcher_;
   std::vector<FoundPacket> found_;  // per index target
   std::vector<uint64_t> streamAt_;  // output offset per stream header written
-  std::vector<uint64_t> newDataAt_;
-  static constexpr size_t kNone = static_cast<size_t>(-1);
-  std::vector<size_t> replacement_;  // per input DATA chunk: the kept chunk that stands for it
-  std::vector<WrittenData> written_;  // DATA chunks, in output order
+  // Per input DATA chunk: the output offset of the kept chunk that stands for it (itself when
+  // kept); 4 bytes a chunk, as a file can have 65,536 of them.
+  std::vector<uint32_t> standIn_;
+  bool wroteData_ = false;
+  uint64_t firstDataAt_ = 0;  // the first and the last DATA chunk written
+  uint64_t lastDataAt_ = 0;
   std::vector<uint64_t> indexesAt_;
   CleanResult result_;
   uint32_t removed_ = 0;
