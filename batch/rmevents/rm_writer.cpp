@@ -110,7 +110,8 @@ class Writer {
       out_.Write(layout_.chunks[c.input].bytes);
       return;
     }
-    out_.Write(c.bytes);
+    const std::span<const uint8_t> bytes = plan_.Bytes(c);
+    if (!bytes.empty()) out_.Write(bytes.data(), bytes.size());
   }
 
   // Its numbers are patched when it ends, its link when the next one starts: while they are
@@ -261,7 +262,8 @@ class Writer {
 
     for (const OutputChunk& c : plan_.chunks) {
       if (c.input != layout_.propertiesChunk) continue;
-      std::vector<uint8_t> bytes = c.bytes;
+      const std::span<const uint8_t> built = plan_.Bytes(c);
+      std::vector<uint8_t> bytes(built.begin(), built.end());
       Properties p;
       ParseProperties(bytes, p);
       p.numPackets = result_.packets - removed_;
