@@ -9,7 +9,8 @@ set(PURE_BATCH_TEXT batch/job_naming.cpp batch/control_files.cpp batch/column_fi
 set(PURE_RMEVENTS_CORE
   batch/rmevents/rm_format.cpp batch/rmevents/byte_stream.cpp batch/rmevents/ad_streams.cpp
   batch/rmevents/control_texts.cpp batch/rmevents/rm_scan.cpp batch/rmevents/clean_plan.cpp
-  batch/rmevents/rm_writer.cpp batch/rmevents/command_line.cpp batch/rmevents/tool.cpp)
+  batch/rmevents/rm_writer.cpp batch/rmevents/command_line.cpp batch/rmevents/tool.cpp
+  batch/rmevents/log_language.cpp)
 # The crash reporter's stored formats and texts.
 set(PURE_OPTION_STREAM
   crashlog/infra/options/option_stream.cpp crashlog/infra/options/eldata.cpp crashlog/infra/options/module_payload.cpp)
