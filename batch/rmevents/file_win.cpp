@@ -21,7 +21,7 @@ std::string Ansi(const std::wstring& text) {
 }
 
 // The system's own wording of an error, on one line.
-std::string SystemMessage(DWORD code) {
+std::string SystemMessage(LogLanguage lang, DWORD code) {
   char buffer[512] = {};
   DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            code, 0, buffer, sizeof buffer, nullptr);
@@ -30,14 +30,23 @@ std::string SystemMessage(DWORD code) {
     text.pop_back();
   for (char& c : text)
     if (c == '\r' || c == '\n') c = ' ';
-  std::string result = "system error " + std::to_string(code);
-  if (!text.empty()) result += ": " + text;
+  std::string result = Say(lang, "system error ", "系统错误 ") + std::to_string(code);
+  if (!text.empty()) result += Say(lang, ": ", "：") + text;
   return result;
 }
 
-[[noreturn]] void RaiseLastError(const std::string& what) {
+[[noreturn]] void RaiseLastError(LogLanguage lang, const std::string& what) {
   DWORD code = GetLastError();
-  throw EInOutError(what + " (" + SystemMessage(code) + ")", code);
+  throw EInOutError(what + Say(lang, " (", "（") + SystemMessage(lang, code) + Say(lang, ")", "）"),
+                    code);
+}
+
+std::string Reading(LogLanguage lang, const std::string& name) {
+  return Say(lang, "reading \"", "读取 \"") + name + Say(lang, "\" failed", "\" 失败");
+}
+
+std::string Writing(LogLanguage lang, const std::string& name) {
+  return Say(lang, "writing \"", "写入 \"") + name + Say(lang, "\" failed", "\" 失败");
 }
 
 // Under Wine a read or write that names its offset (OVERLAPPED) costs a round trip to the
@@ -51,19 +60,19 @@ bool MoveFilePointer(HANDLE file, uint64_t to) {
 
 class WindowsInput : public InputFile {
  public:
-  WindowsInput(ScopedFileHandle file, uint64_t size, std::string name)
-      : file_(std::move(file)), size_(size), name_(std::move(name)) {}
+  WindowsInput(ScopedFileHandle file, uint64_t size, std::string name, LogLanguage lang)
+      : file_(std::move(file)), size_(size), name_(std::move(name)), lang_(lang) {}
   uint64_t Size() const override { return size_; }
 
   size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
     if (offset != pointer_) {
-      if (!MoveFilePointer(file_.get(), offset)) RaiseLastError("reading \"" + name_ + "\" failed");
+      if (!MoveFilePointer(file_.get(), offset)) RaiseLastError(lang_, Reading(lang_, name_));
       pointer_ = offset;
     }
     DWORD got = 0;
     DWORD want = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
     if (!ReadFile(file_.get(), buffer, want, &got, nullptr))
-      RaiseLastError("reading \"" + name_ + "\" failed");
+      RaiseLastError(lang_, Reading(lang_, name_));
     pointer_ += got;
     return got;
   }
@@ -72,14 +81,16 @@ class WindowsInput : public InputFile {
   ScopedFileHandle file_;
   uint64_t size_;
   std::string name_;
+  LogLanguage lang_;
   uint64_t pointer_ = 0;
 };
 
 class WindowsOutput : public WritableFile {
  public:
-  WindowsOutput(ScopedFileHandle file, std::wstring partial, std::wstring final, std::string name)
+  WindowsOutput(ScopedFileHandle file, std::wstring partial, std::wstring final, std::string name,
+                LogLanguage lang)
       : file_(std::move(file)), partial_(std::move(partial)), final_(std::move(final)),
-        name_(std::move(name)) {}
+        name_(std::move(name)), lang_(lang) {}
   ~WindowsOutput() override { Discard(); }
 
   void Write(const void* data, size_t n) override {
@@ -89,7 +100,7 @@ class WindowsOutput : public WritableFile {
 
   void WriteAt(uint64_t offset, const void* data, size_t n) override {
     if (offset != pointer_) {
-      if (!MoveFilePointer(file_.get(), offset)) RaiseLastError("writing \"" + name_ + "\" failed");
+      if (!MoveFilePointer(file_.get(), offset)) RaiseLastError(lang_, Writing(lang_, name_));
       pointer_ = offset;
     }
     const char* p = static_cast<const char*>(data);
@@ -97,7 +108,7 @@ class WindowsOutput : public WritableFile {
       DWORD put = 0;
       DWORD step = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
       if (!WriteFile(file_.get(), p, step, &put, nullptr) || put == 0)
-        RaiseLastError("writing \"" + name_ + "\" failed");
+        RaiseLastError(lang_, Writing(lang_, name_));
       p += put;
       pointer_ += put;
       n -= put;
@@ -105,12 +116,13 @@ class WindowsOutput : public WritableFile {
   }
 
   void Commit() override {
-    if (!FlushFileBuffers(file_.get())) RaiseLastError("writing \"" + name_ + "\" failed");
+    if (!FlushFileBuffers(file_.get())) RaiseLastError(lang_, Writing(lang_, name_));
     // Moved while still open (it was opened sharing deletion), so that until the move nobody
     // else can take its name; an older output is replaced only now.
     if (!MoveFileExW(partial_.c_str(), final_.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      RaiseLastError("the output file \"" + Ansi(final_) + "\" cannot be put in place");
+      RaiseLastError(lang_, Say(lang_, "the output file \"", "无法把输出文件 \"") + Ansi(final_) +
+                                Say(lang_, "\" cannot be put in place", "\" 放到位"));
     committed_ = true;
     file_.reset();  // flushed already: a failing close loses nothing
   }
@@ -132,6 +144,7 @@ class WindowsOutput : public WritableFile {
   std::wstring partial_;
   std::wstring final_;
   std::string name_;
+  LogLanguage lang_;
   uint64_t end_ = 0;
   uint64_t pointer_ = 0;
   bool committed_ = false;
@@ -144,11 +157,15 @@ std::unique_ptr<InputFile> WindowsEnvironment::OpenInput(const std::wstring& pat
   // Others may read the input meanwhile, nobody may change it.
   ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) RaiseLastError("the input file \"" + name + "\" cannot be opened");
+  if (!file)
+    RaiseLastError(lang_, Say(lang_, "the input file \"", "无法打开输入文件 \"") + name +
+                              Say(lang_, "\" cannot be opened", "\""));
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size)) RaiseLastError("the size of \"" + name + "\" is unknown");
+  if (!GetFileSizeEx(file.get(), &size))
+    RaiseLastError(lang_, Say(lang_, "the size of \"", "无法得知 \"") + name +
+                              Say(lang_, "\" is unknown", "\" 的大小"));
   return std::make_unique<WindowsInput>(std::move(file), static_cast<uint64_t>(size.QuadPart),
-                                        std::move(name));
+                                        std::move(name), lang_);
 }
 
 std::unique_ptr<WritableFile> WindowsEnvironment::CreateOutput(const std::wstring& path) {
@@ -162,10 +179,12 @@ std::unique_ptr<WritableFile> WindowsEnvironment::CreateOutput(const std::wstrin
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     if (GetLastError() == ERROR_FILE_EXISTS)
-      RaiseLastError("the partial output file \"" + name + "\" is in the way");
-    RaiseLastError("the output file \"" + name + "\" cannot be created");
+      RaiseLastError(lang_, Say(lang_, "the partial output file \"", "未完成的输出文件 \"") + name +
+                                Say(lang_, "\" is in the way", "\" 已存在，挡住了输出"));
+    RaiseLastError(lang_, Say(lang_, "the output file \"", "无法创建输出文件 \"") + name +
+                              Say(lang_, "\" cannot be created", "\""));
   }
-  return std::make_unique<WindowsOutput>(std::move(file), partial, path, std::move(name));
+  return std::make_unique<WindowsOutput>(std::move(file), partial, path, std::move(name), lang_);
 }
 
 std::optional<std::string> WindowsEnvironment::ReadSmallFile(const std::wstring& path,

@@ -262,10 +262,15 @@ class Scanner {
       if (!s.logical)
         Fail("logical stream header " + std::to_string(s.media.streamNumber) + " (" +
              s.media.mimeType + ") is damaged");
-      for (uint32_t offset : s.logical->dataOffsets)
-        if (offset >= layout_.fileSize)
-          Fail("logical stream header " + std::to_string(s.media.streamNumber) +
-               " points outside the file (offset " + std::to_string(offset) + ")");
+      // The largest first (a loop without branches), the first offender only for the message.
+      const std::vector<uint32_t>& offsets = s.logical->dataOffsets;
+      if (offsets.empty() || *std::max_element(offsets.begin(), offsets.end()) < layout_.fileSize)
+        continue;
+      const uint32_t outside = *std::find_if(offsets.begin(), offsets.end(), [this](uint32_t o) {
+        return o >= layout_.fileSize;
+      });
+      Fail("logical stream header " + std::to_string(s.media.streamNumber) +
+           " points outside the file (offset " + std::to_string(outside) + ")");
     }
   }
 

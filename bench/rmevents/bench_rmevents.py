@@ -44,7 +44,7 @@ def bench_file(path, tool, runs, env):
     cp = ["sh", "-c", 'cp "$0" "$1" && sync "$1"', path, copy]
     rm = [os.environ["PELLORAN_WINE_RUN"], "rmevents.exe", "-i", wine_tool.windows_path(path),
           "-o", wine_tool.windows_path(clean), "-e", "blank.txt", "-m", "blank2.txt",
-          "-l", "result.txt"]
+          "-l", "result.txt", "--lang", "en"]  # the log read below is the English one
     timed(cp, tool.folder)
     timed(rm, tool.folder, env)
     pairs = [(timed(cp, tool.folder), timed(rm, tool.folder, env)) for _ in range(runs)]

@@ -89,6 +89,33 @@ TEST(Run, ASuccessfulRunLogsWhatItReadRemovedAndWroteThenStars) {
   EXPECT_EQ(out.cont[0], "Pelloran");
 }
 
+TEST(Run, AChineseLogSaysTheSameAndKeepsTheLinesTheRunnerReads) {
+  rmtest::RmBuilder b = rmtest::SampleFile();
+  auto r = RunOn(b.Build(), false,
+                 {L"-i", L"in.rm", L"-o", L"out.rm", L"-e", L"blank.txt", L"-m", L"blank2.txt",
+                  L"-l", L"result.txt", L"--lang", L"zh"});
+  ASSERT_TRUE(r->outcome.succeeded) << r->log.Text();
+  const std::string log = r->log.Text();
+  EXPECT_EQ(r->log.lines.back(), "***");
+  EXPECT_NE(log.find("读取：17 个数据包，其中 5 个是广告"), std::string::npos) << log;
+  EXPECT_NE(log.find("已删除：流 2，application/x-pn-realevent（事件流）：其头部和 3 个数据包"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("已删除：逻辑头 4"), std::string::npos);
+  EXPECT_NE(log.find("第 4 行：不支持网址事件 (u)"), std::string::npos) << log;
+  EXPECT_NE(log.find("已写入：\"out.rm\"，" + std::to_string(r->env.files[L"out.rm"].size()) +
+                     " 字节"),
+            std::string::npos);
+  EXPECT_EQ(log.find("Read:"), std::string::npos) << "no English line left: " << log;
+  EXPECT_EQ(log.find("Removed:"), std::string::npos) << log;
+
+  auto same = RunOn(b.Build(), false,
+                    {L"-i", L"in.rm", L"-o", L"in.rm", L"-l", L"result.txt", L"--lang", L"zh"});
+  EXPECT_FALSE(same->outcome.succeeded);
+  EXPECT_NE(same->log.Text().find("\nError: 输出文件就是输入文件"), std::string::npos)
+      << same->log.Text();
+  EXPECT_EQ(same->log.lines.back(), "***");
+}
+
 TEST(Run, AFailureRemovesOnlyItsPartialFileAndAnEarlierOutputStays) {
   rmtest::RmBuilder b = rmtest::SampleFile();
   std::vector<uint8_t> input = b.Build();
