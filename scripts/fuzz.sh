@@ -80,6 +80,14 @@ run_one() {
   mkdir -p "$dir/corpus" "$dir/findings"
   local inputs=("$dir/corpus" "$root/tests/fuzz/corpus/$target")
   [ -d "$root/tests/fuzz/regressions/$target" ] && inputs+=("$root/tests/fuzz/regressions/$target")
+  # The mail and log reader is also fed megabyte inputs shaped to be slow (make_large_inputs.py):
+  # each has to be read within the timeout.
+  local extra=()
+  if [ "$target" = report_reader ]; then
+    python3 "$root/tests/fuzz/make_large_inputs.py" "$dir/large"
+    inputs+=("$dir/large")
+    extra=(-max_len=1200000)
+  fi
   local start=$SECONDS left failed=0
   # A campaign continues where the last one stopped, up to RUNS executions in all (the corpus
   # replay at each start counts). A finding ends the target's run (its input is in findings/):
@@ -89,7 +97,7 @@ run_one() {
     [ "$left" -gt 0 ] || break
     local status=0
     nice "$fast/fuzz_$target" -runs="$left" -max_total_time="$seconds_limit" -print_final_stats=1 \
-      -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || status=$?
+      -timeout=10 -rss_limit_mb=2048 "${extra[@]}" -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || status=$?
     if tail -n 8 "$dir/log" | grep -q 'run interrupted'; then continue; fi
     if [ "$status" -ne 0 ]; then
       echo "$target: the fuzzer failed (exit status $status), see $dir/log and $dir/findings/" >&2
