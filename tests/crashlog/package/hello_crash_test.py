@@ -2,7 +2,8 @@
 runs it under Wine with a fault in a worker thread and an exception escaping its window procedure,
 and checks that the program imports no runtime DLL, that each error gave a log entry whose call
 stack starts in the example's own code, and that the action handler the example registers saw
-both reports logged.
+both reports logged; that a last parameter which is a path holding the words Debug and Save leaves
+the trace off; and that two copies run at once into one log keep all four reports.
 
 The expected lines are found in the example's source by the statements that fail there, so the
 example can change without this test changing with it.
@@ -59,11 +60,15 @@ def main():
     own_dlls = [name for name in re.findall(r"DLL Name: (\S+)", headers)
                 if re.match(r"(?i)(libstdc\+\+|libgcc|libwinpthread|zlib1)", name)]
     log = os.path.join(example_build, "hello_crash.elf")
-    if os.path.exists(log):
-        os.remove(log)
-    program = subprocess.run([os.environ["PELLORAN_WINE_RUN"], exe, "worker", "window", "quit"],
-                             capture_output=True, timeout=120, cwd=example_build)
+    trace = os.path.join(example_build, "hello_crash.log")
+    for name in (log, trace):
+        if os.path.exists(name):
+            os.remove(name)
+    # The last parameter a path under folders named Debug and Save: a path, not the trace switch.
+    program = subprocess.run([os.environ["PELLORAN_WINE_RUN"], exe, "worker", "window", "quit",
+                              "D:\\Debug Save\\clip.rm"], capture_output=True, timeout=120, cwd=example_build)
     entries = log_entries(log)
+    trace_written = os.path.exists(trace)
 
     source = os.path.join(args.example, "hello_crash.cpp")
     expected = [
@@ -90,6 +95,19 @@ def main():
     logged = re.findall(r"^hello_crash: logged (.*)$", stdout, re.M)
     if logged != [kind for kind, _, _ in expected]:
         failures.append(f"the action handler saw {logged}, expected {[kind for kind, _, _ in expected]}")
+    if trace_written:
+        failures.append("a path holding the words Debug and Save switched the trace on")
+
+    # Two copies at once, into the same log: each keeps both its reports.
+    os.remove(log)
+    both = [subprocess.Popen([os.environ["PELLORAN_WINE_RUN"], exe, "worker", "window", "quit"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=example_build)
+            for _ in range(2)]
+    for copy in both:
+        copy.wait(timeout=120)
+    together = log_entries(log)
+    if len(together) != 2 * len(expected):
+        failures.append(f"two copies at once left {len(together)} log entries, expected {2 * len(expected)}")
     if failures:
         print("--- stdout ---\n" + stdout)
         for n, entry in enumerate(entries, 1):
