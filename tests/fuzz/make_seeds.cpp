@@ -111,13 +111,13 @@ void DebugInfoSeeds(std::span<const std::uint8_t> shipped) {
 }
 
 void EldataSeeds(const Bytes& shippedContainer, std::span<const std::uint8_t> shippedDebugInfo) {
-  const auto small = BuildEldataBody(SaveOptionStream(testing::FixtureOptions()), WriteDebugInfo(SmallModel(), 454));
+  const auto small = BuildEldataBody(testing::FixtureOptions(), WriteDebugInfo(SmallModel(), 454));
   Write("eldata", "pelloran-exe", shippedContainer);
   Write("eldata", "resource-454", WriteEldataContainer(kCurrentDataVersion, testing::kFixtureBuildTime, small));
   Write("eldata", "tail-454", WriteEldataTail(kCurrentDataVersion, testing::kFixtureBuildTime, small));
   // Before 450 the body is plain, so mutations reach the debug information directly.
   const auto plain = BuildEldataBody(testing::BuildLegacyStream(449, testing::TRawFields{}),
-                                     CutDebugInfo(shippedDebugInfo, 8, 8));
+                                     CutDebugInfo(shippedDebugInfo, 8, 8), {});
   Write("eldata", "resource-449-plain", WriteEldataContainer(449, testing::kFixtureBuildTime, plain));
 }
 

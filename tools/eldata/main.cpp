@@ -134,7 +134,7 @@ int Run(const TArguments& args) {
 
   crashlog::TCrashOptionValues options;
   if (!args.Options.empty()) LoadOptionsFile(args.Options, options);
-  const auto body = crashlog::BuildEldataBody(crashlog::SaveOptionStream(options), debugInfo);
+  const auto body = crashlog::BuildEldataBody(options, debugInfo);
   const auto container = crashlog::WriteEldataContainer(version, BuildTimeOf(full), body);
 
   TPeImage output(ReadFile(args.Image));

@@ -60,48 +60,26 @@ T ParseNumber(const std::string& v) {
 
 using TSetter = std::function<void(TCrashOptionValues&, const std::string&)>;
 
+// How a value of each stored type is written in the file.
 template <typename T>
-TSetter Number(T TCrashOptionValues::*field) {
-  return [field](TCrashOptionValues& o, const std::string& v) { o.*field = ParseNumber<T>(v); };
+T ParseValue(const std::string& v) {
+  return ParseNumber<T>(v);
 }
-TSetter Bool(bool TCrashOptionValues::*field) {
-  return [field](TCrashOptionValues& o, const std::string& v) { o.*field = ParseBool(v); };
+template <>
+bool ParseValue<bool>(const std::string& v) {
+  return ParseBool(v);
 }
-TSetter Text(std::string TCrashOptionValues::*field) {
-  return [field](TCrashOptionValues& o, const std::string& v) { o.*field = Unescape(v); };
+template <>
+std::string ParseValue<std::string>(const std::string& v) {
+  return Unescape(v);
 }
 
 const std::map<std::string, TSetter>& Setters() {
   static const std::map<std::string, TSetter> setters = {
-      {"Activated", Bool(&TCrashOptionValues::Activated)},
-      {"FilterActive", Bool(&TCrashOptionValues::FilterActive)},
-      {"ReportOptions", Number(&TCrashOptionValues::ReportOptions)},
-      {"ShowDialog", Bool(&TCrashOptionValues::ShowDialog)},
-      {"LogInMailBody", Bool(&TCrashOptionValues::LogInMailBody)},
-      {"SendWholeLog", Bool(&TCrashOptionValues::SendWholeLog)},
-      {"AttachScreenshot", Bool(&TCrashOptionValues::AttachScreenshot)},
-      {"ShowSendProgress", Bool(&TCrashOptionValues::ShowSendProgress)},
-      {"SaveLog", Bool(&TCrashOptionValues::SaveLog)},
-      {"InitialDialogPage", Number(&TCrashOptionValues::InitialDialogPage)},
-      {"CustomDialogLook", Bool(&TCrashOptionValues::CustomDialogLook)},
-      {"FreezeDetection", Bool(&TCrashOptionValues::FreezeDetection)},
-      {"FreezeTimeout", Number(&TCrashOptionValues::FreezeTimeout)},
-      {"FreezeMessage", Text(&TCrashOptionValues::FreezeMessage)},
-      {"SenderAddress", Text(&TCrashOptionValues::SenderAddress)},
-      {"SmtpHost", Text(&TCrashOptionValues::SmtpHost)},
-      {"SmtpPort", Number(&TCrashOptionValues::SmtpPort)},
-      {"SmtpUser", Text(&TCrashOptionValues::SmtpUser)},
-      {"SmtpPassword", Text(&TCrashOptionValues::SmtpPassword)},
-      {"TerminateAction", Number(&TCrashOptionValues::TerminateAction)},
-      {"ShowTerminateButton", Bool(&TCrashOptionValues::ShowTerminateButton)},
-      {"MaxLoggedErrors", Number(&TCrashOptionValues::MaxLoggedErrors)},
-      {"TerminateAfterErrors", Number(&TCrashOptionValues::TerminateAfterErrors)},
-      {"MailAddresses", Text(&TCrashOptionValues::MailAddresses)},
-      {"MailSubject", Text(&TCrashOptionValues::MailSubject)},
-      {"SendMode", Number(&TCrashOptionValues::SendMode)},
-      {"ReportFields", Number(&TCrashOptionValues::ReportFields)},
-      {"OutputPath", Text(&TCrashOptionValues::OutputPath)},
-      {"MailBody", Text(&TCrashOptionValues::MailBody)},
+#define PELLORAN_OPTION_SETTER(Type, Name, Default, From, Load, Access) \
+  {#Name, [](TCrashOptionValues& o, const std::string& v) { o.Name = ParseValue<Type>(v); }},
+      PELLORAN_OPTIONS(PELLORAN_OPTION_SETTER)
+#undef PELLORAN_OPTION_SETTER
       {"Filter",
        [](TCrashOptionValues& o, const std::string& v) {
          const auto bar = v.find('|');

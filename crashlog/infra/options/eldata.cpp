@@ -66,13 +66,22 @@ std::vector<std::uint8_t> DeflateWhole(std::span<const std::uint8_t> bytes, int 
   return out;
 }
 
-std::vector<std::uint8_t> BuildEldataBody(std::span<const std::uint8_t> optionStream,
-                                          std::span<const std::uint8_t> debugInfo) {
+std::vector<std::uint8_t> BuildEldataBody(std::span<const std::uint8_t> optionRecord,
+                                          std::span<const std::uint8_t> debugInfo,
+                                          std::span<const std::uint8_t> addedBlock) {
   TByteWriter out;
-  out.Bytes(optionStream);
+  out.Bytes(optionRecord);
   out.U32(static_cast<std::uint32_t>(debugInfo.size()));
   out.Bytes(debugInfo);
+  out.Bytes(addedBlock);
   return out.Take();
+}
+
+std::vector<std::uint8_t> BuildEldataBody(const TCrashOptionValues& options, std::span<const std::uint8_t> debugInfo) {
+  TByteWriter record, block;
+  SaveOptionRecord(options, record);
+  SaveAddedBlock(options, block);
+  return BuildEldataBody(record.Data(), debugInfo, block.Data());
 }
 
 std::optional<std::vector<std::uint8_t>> ReadEldataDebugInfo(TByteReader& body) {
@@ -85,9 +94,11 @@ std::optional<std::vector<std::uint8_t>> ReadEldataDebugInfo(TByteReader& body) 
 bool ReadEldataBody(std::span<const std::uint8_t> body, std::uint16_t version, TCrashOptionValues& values,
                     std::optional<std::vector<std::uint8_t>>& debugInfo) {
   TByteReader in(body);
-  const bool optionsComplete = LoadOptionStream(in, version, values);
+  const bool optionsComplete = LoadOptionRecord(in, version, values);
   debugInfo = ReadEldataDebugInfo(in);
-  return optionsComplete && debugInfo.has_value();
+  // A body written before the block existed ends with the debug information.
+  const bool blockComplete = !debugInfo || in.Remaining() == 0 || LoadAddedBlock(in, values);
+  return optionsComplete && debugInfo.has_value() && blockComplete;
 }
 
 std::vector<std::uint8_t> WriteEldataContainer(std::uint16_t version, const TBuildTime& buildTime,

@@ -7,7 +7,8 @@
 //                 stream from DataVersion 450 on and plain bytes before.
 // Appended form:  u16 DataVersion, 8 bytes BuildTime, plain body, u32 b (the byte count of these
 //                 three), u32 magic: the last bytes of the file.
-// Body:           OptionStream of DataVersion, u32 m, m bytes of debug information.
+// Body:           the option record of DataVersion, u32 m, m bytes of debug information, then the
+//                 options' added block (option_stream.h), which readers of 454 never reach.
 
 #include <array>
 #include <cstddef>
@@ -42,12 +43,16 @@ bool InflateWhole(std::span<const std::uint8_t> compressed, std::vector<std::uin
                   std::size_t limit = kMaxEldataBodySize);
 std::vector<std::uint8_t> DeflateWhole(std::span<const std::uint8_t> bytes, int level = 9);
 
-// Body = OptionStream, u32 m, m bytes of debug information.
-std::vector<std::uint8_t> BuildEldataBody(std::span<const std::uint8_t> optionStream,
-                                          std::span<const std::uint8_t> debugInfo);
-// The part of a body after its OptionStream: u32 m, m bytes. Nothing when it is short.
+// Body = option record, u32 m, m bytes of debug information, added block.
+std::vector<std::uint8_t> BuildEldataBody(const TCrashOptionValues& options, std::span<const std::uint8_t> debugInfo);
+// The same from stored bytes (an older layout's record, an empty block for a body without one).
+std::vector<std::uint8_t> BuildEldataBody(std::span<const std::uint8_t> optionRecord,
+                                          std::span<const std::uint8_t> debugInfo,
+                                          std::span<const std::uint8_t> addedBlock);
+// The part of a body after its option record: u32 m, m bytes. Nothing when it is short.
 std::optional<std::vector<std::uint8_t>> ReadEldataDebugInfo(TByteReader& body);
-// A body read into plain values: the OptionStream over `values`, then the debug information.
+// A body read into plain values: the option record over `values`, the debug information, then the
+// added block when the body goes on.
 bool ReadEldataBody(std::span<const std::uint8_t> body, std::uint16_t version, TCrashOptionValues& values,
                     std::optional<std::vector<std::uint8_t>>& debugInfo);
 

@@ -91,9 +91,9 @@ TModuleEldata LoadEldataContents(const TEldataContents& contents, TCrashModuleOp
   TModuleEldata loaded;
   loaded.DataVersion = contents.DataVersion;
   loaded.BuildTime = contents.BuildTime;
-  TByteReader body(contents.Body);
-  options.LoadFromStream(body, contents.DataVersion);
-  loaded.DebugData = ReadEldataDebugInfo(body);
+  options.LoadFromStream([&](TCrashOptionValues& values) {
+    return ReadEldataBody(contents.Body, contents.DataVersion, values, loaded.DebugData);
+  });
   return loaded;
 }
 

@@ -88,10 +88,6 @@ constexpr std::array<TTextEntry, kTextCount> kTexts{{
 }};
 
 // Older builds stored the sense of some fields differently; these are the version limits.
-constexpr std::uint16_t kV401 = 401;  // SaveLog, InitialDialogPage
-constexpr std::uint16_t kV403 = 403;  // CustomDialogLook
-constexpr std::uint16_t kV420 = 420;  // freeze fields, SmtpHost
-constexpr std::uint16_t kV421 = 421;  // SmtpUser, SmtpPassword, TerminateAction
 constexpr std::uint16_t kV422 = 422;  // FreezeTimeout in seconds instead of milliseconds
 constexpr std::uint16_t kV450 = 450;  // current field set and senses
 
@@ -151,43 +147,107 @@ bool ReadStoredString(TByteReader& in, std::string& text) {
   return true;
 }
 
-void SaveOptionStream(const TCrashOptionValues& v, TByteWriter& out) {
-  out.Bool(v.Activated);
-  out.Bool(v.FilterActive);
-  out.U8(v.ReportOptions);
-  out.Bool(v.ShowDialog);
-  out.Bool(v.LogInMailBody);
-  out.Bool(v.SendWholeLog);
-  out.Bool(v.AttachScreenshot);
-  out.Bool(v.ShowSendProgress);
-  out.Bool(v.SaveLog);
-  out.U8(v.InitialDialogPage);
-  out.Bool(v.CustomDialogLook);
-  out.Bool(v.FreezeDetection);
-  out.I32(v.FreezeTimeout);
-  WriteStoredString(out, v.FreezeMessage);
-  WriteStoredString(out, v.SenderAddress);
-  WriteStoredString(out, v.SmtpHost);
-  out.U16(v.SmtpPort);
-  WriteStoredString(out, v.SmtpUser);
-  WriteStoredString(out, v.SmtpPassword);
-  out.U8(v.TerminateAction);
-  out.Bool(v.ShowTerminateButton);
-  out.I32(v.MaxLoggedErrors);
-  out.I32(v.TerminateAfterErrors);
-  WriteStoredString(out, v.MailAddresses);
-  WriteStoredString(out, v.MailSubject);
-  out.U8(v.SendMode);
-  out.U32(v.ReportFields);
-  WriteStoredString(out, v.OutputPath);
+namespace {
+
+// One stored value by its type.
+void Put(TByteWriter& out, bool value) { out.Bool(value); }
+void Put(TByteWriter& out, std::uint8_t value) { out.U8(value); }
+void Put(TByteWriter& out, std::uint16_t value) { out.U16(value); }
+void Put(TByteWriter& out, std::int32_t value) { out.I32(value); }
+void Put(TByteWriter& out, std::uint32_t value) { out.U32(value); }
+void Put(TByteWriter& out, const std::string& value) { WriteStoredString(out, value); }
+
+bool Get(TByteReader& in, bool& value) { return in.ReadBool(value); }
+bool Get(TByteReader& in, std::uint8_t& value) { return in.ReadU8(value); }
+bool Get(TByteReader& in, std::uint16_t& value) { return in.ReadU16(value); }
+bool Get(TByteReader& in, std::int32_t& value) { return in.ReadI32(value); }
+bool Get(TByteReader& in, std::uint32_t& value) { return in.ReadU32(value); }
+bool Get(TByteReader& in, std::string& value) { return ReadStoredString(in, value); }
+
+// What the conversions of older layouts see: the layout read and the values read so far.
+struct TLoadContext {
+  TByteReader& In;
+  std::uint16_t Version;
+  const TCrashOptionValues& Values;
+};
+
+// The conversions named in option_list.h, applied after the field was read.
+template <typename T>
+void AsStored(T&, const TLoadContext&) {}
+
+// Builds before 450 stored "hide the dialog".
+void HideFlagBefore450(bool& value, const TLoadContext& c) {
+  if (c.Version < kV450) value = !value;
+}
+
+// Builds before 422 stored milliseconds.
+void MillisecondsBefore422(std::int32_t& value, const TLoadContext& c) {
+  if (c.Version < kV422) value /= 1000;
+}
+
+// Builds before 450 stored one "send by mail" flag: SMTP when a server was configured.
+void SendFlagBefore450(std::uint8_t& value, const TLoadContext& c) {
+  if (c.Version < kV450 && value != kSendNone) value = c.Values.SmtpHost.empty() ? kSendMailClient : kSendSmtpServer;
+}
+
+// Builds before 450 stored the set one byte wider.
+void WiderSetBefore450(std::uint32_t&, const TLoadContext& c) {
+  if (c.Version < kV450) c.In.Skip(1);
+}
+
+#define PELLORAN_CHECK_RECORD_FIELD(Type, Name, Default, From, Load, Access) \
+  static_assert((From) <= kCurrentDataVersion, #Name " is not part of the record's layout");
+PELLORAN_OPTIONS_RECORD(PELLORAN_CHECK_RECORD_FIELD)
+#undef PELLORAN_CHECK_RECORD_FIELD
+
+// The block holds the fields of the layouts after the record, each layout's after the one before.
+constexpr std::uint16_t kAddedFrom[] = {
+#define PELLORAN_ADDED_FROM(Type, Name, Default, From, Load, Access) From,
+    PELLORAN_OPTIONS_ADDED(PELLORAN_ADDED_FROM)
+#undef PELLORAN_ADDED_FROM
+};
+constexpr bool AddedFieldsInLayoutOrder() {
+  std::uint16_t last = kCurrentDataVersion + 1;
+  for (const std::uint16_t from : kAddedFrom) {
+    if (from < last || from > kAddedBlockVersion) return false;
+    last = from;
+  }
+  return true;
+}
+static_assert(AddedFieldsInLayoutOrder(), "added fields belong after the record, in the order of their layouts");
+
+#define PELLORAN_SAVE_FIELD(Type, Name, Default, From, Load, Access) Put(out, v.Name);
+// A layout carries the fields from their first layout on.
+bool Carries(std::uint16_t version, std::uint16_t from) { return version >= from; }
+
+#define PELLORAN_LOAD_FIELD(Type, Name, Default, From, Load, Access) \
+  if (Carries(c.Version, From) && Get(c.In, v.Name)) Load(v.Name, c);
+
+}  // namespace
+
+void SaveOptionRecord(const TCrashOptionValues& v, TByteWriter& out) {
+  PELLORAN_OPTIONS_BEFORE_FILTER(PELLORAN_SAVE_FIELD)
   const std::size_t pairs = std::max(v.FilterClasses.size(), v.FilterMessages.size());
   out.I32(static_cast<std::int32_t>(pairs));
   for (std::size_t i = 0; i < pairs; ++i) {
     WriteStoredString(out, i < v.FilterClasses.size() ? std::string_view(v.FilterClasses[i]) : "");
     WriteStoredString(out, i < v.FilterMessages.size() ? std::string_view(v.FilterMessages[i]) : "");
   }
-  WriteStoredString(out, v.MailBody);
+  PELLORAN_OPTIONS_AFTER_FILTER(PELLORAN_SAVE_FIELD)
   for (const std::string& text : v.Texts) WriteStoredString(out, text);
+}
+
+void SaveAddedBlock(const TCrashOptionValues& v, TByteWriter& block) {
+  TByteWriter out;
+  PELLORAN_OPTIONS_ADDED(PELLORAN_SAVE_FIELD)
+  block.U16(kAddedBlockVersion);
+  block.U32(static_cast<std::uint32_t>(out.Size()));
+  block.Bytes(out.Data());
+}
+
+void SaveOptionStream(const TCrashOptionValues& values, TByteWriter& out) {
+  SaveOptionRecord(values, out);
+  SaveAddedBlock(values, out);
 }
 
 std::vector<std::uint8_t> SaveOptionStream(const TCrashOptionValues& values) {
@@ -196,49 +256,9 @@ std::vector<std::uint8_t> SaveOptionStream(const TCrashOptionValues& values) {
   return out.Take();
 }
 
-bool LoadOptionStream(TByteReader& in, std::uint16_t version, TCrashOptionValues& v) {
-  in.ReadBool(v.Activated);
-  in.ReadBool(v.FilterActive);
-  in.ReadU8(v.ReportOptions);
-  // Builds before 450 stored "hide the dialog".
-  if (in.ReadBool(v.ShowDialog) && version < kV450) v.ShowDialog = !v.ShowDialog;
-  in.ReadBool(v.LogInMailBody);
-  if (version >= kV450) {
-    in.ReadBool(v.SendWholeLog);
-    in.ReadBool(v.AttachScreenshot);
-    in.ReadBool(v.ShowSendProgress);
-  }
-  if (version >= kV401) {
-    in.ReadBool(v.SaveLog);
-    in.ReadU8(v.InitialDialogPage);
-  }
-  if (version >= kV403) in.ReadBool(v.CustomDialogLook);
-  if (version >= kV420) {
-    in.ReadBool(v.FreezeDetection);
-    // Builds before 422 stored milliseconds.
-    if (in.ReadI32(v.FreezeTimeout) && version < kV422) v.FreezeTimeout /= 1000;
-    ReadStoredString(in, v.FreezeMessage);
-    if (version >= kV450) ReadStoredString(in, v.SenderAddress);
-    ReadStoredString(in, v.SmtpHost);
-  }
-  if (version >= kV450) in.ReadU16(v.SmtpPort);
-  if (version >= kV421) {
-    ReadStoredString(in, v.SmtpUser);
-    ReadStoredString(in, v.SmtpPassword);
-    in.ReadU8(v.TerminateAction);
-  }
-  in.ReadBool(v.ShowTerminateButton);
-  in.ReadI32(v.MaxLoggedErrors);  // stored as is: 0 is not raised to 1 here
-  in.ReadI32(v.TerminateAfterErrors);
-  ReadStoredString(in, v.MailAddresses);
-  ReadStoredString(in, v.MailSubject);
-  // Builds before 450 stored one "send by mail" flag: SMTP when a server was configured.
-  if (in.ReadU8(v.SendMode) && version < kV450 && v.SendMode != kSendNone)
-    v.SendMode = v.SmtpHost.empty() ? kSendMailClient : kSendSmtpServer;
-  in.ReadU32(v.ReportFields);
-  if (version < kV450) in.Skip(1);  // older builds stored the set one byte wider
-  ReadStoredString(in, v.OutputPath);
-
+bool LoadOptionRecord(TByteReader& in, std::uint16_t version, TCrashOptionValues& v) {
+  const TLoadContext c{in, version, v};
+  PELLORAN_OPTIONS_BEFORE_FILTER(PELLORAN_LOAD_FIELD)
   std::int32_t pairs;
   if (in.ReadI32(pairs)) {
     v.FilterClasses.clear();
@@ -251,10 +271,26 @@ bool LoadOptionStream(TByteReader& in, std::uint16_t version, TCrashOptionValues
       v.FilterMessages.push_back(std::move(filterMessage));
     }
   }
-  ReadStoredString(in, v.MailBody);
+  PELLORAN_OPTIONS_AFTER_FILTER(PELLORAN_LOAD_FIELD)
   for (int i = 0; i < kTextCount; ++i)
     if (TextFromVersion(i) <= version) ReadStoredString(in, v.Texts[static_cast<std::size_t>(i)]);
   return in.Ok();
+}
+
+bool LoadAddedBlock(TByteReader& in, TCrashOptionValues& v) {
+  std::uint16_t version;
+  std::uint32_t size;
+  std::span<const std::uint8_t> bytes;
+  if (!in.ReadU16(version) || !in.ReadU32(size) || !in.ReadBytes(size, bytes)) return false;
+  TByteReader block(bytes);
+  const TLoadContext c{block, version, v};
+  PELLORAN_OPTIONS_ADDED(PELLORAN_LOAD_FIELD)
+  return true;
+}
+
+bool LoadOptionStream(TByteReader& in, std::uint16_t version, TCrashOptionValues& values) {
+  if (!LoadOptionRecord(in, version, values)) return false;
+  return in.Remaining() == 0 || LoadAddedBlock(in, values);
 }
 
 }  // namespace pelloran::crashlog

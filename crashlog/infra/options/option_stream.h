@@ -11,11 +11,15 @@
 #include <vector>
 
 #include "base/byte_stream_le.h"
+#include "crashlog/infra/options/option_list.h"
 
 namespace pelloran::crashlog {
 
-// The layout this build writes.
+// The layout of the record this build writes (the DataVersion of its containers).
 inline constexpr std::uint16_t kCurrentDataVersion = 454;
+// The layout of the added block this build writes after the record's 71 texts: the fields of
+// option_list.h from 455 on.
+inline constexpr std::uint16_t kAddedBlockVersion = 455;
 // Stored option strings and debug names are scrambled with this one-byte key.
 inline constexpr std::uint8_t kScrambleKey = 0x5B;
 
@@ -39,39 +43,13 @@ std::uint16_t TextFromVersion(int index);
 inline constexpr std::string_view kDefaultSenderAddress = "crashlog@pelloran.example.com";
 inline constexpr std::string_view kDefaultFreezeMessage = "The application seems to be frozen.";
 
-// Every field that the OptionStream carries, with its default.
+// Every field that the OptionStream carries, with its default (option_list.h).
 struct TCrashOptionValues {
-  bool Activated = true;
-  bool FilterActive = true;
-  std::uint8_t ReportOptions = 0;
-  bool ShowDialog = true;
-  bool LogInMailBody = false;
-  bool SendWholeLog = false;
-  bool AttachScreenshot = false;
-  bool ShowSendProgress = true;
-  bool SaveLog = true;
-  std::uint8_t InitialDialogPage = 0;
-  bool CustomDialogLook = true;
-  bool FreezeDetection = false;
-  std::int32_t FreezeTimeout = 60;  // seconds
-  std::string FreezeMessage{kDefaultFreezeMessage};
-  std::string SenderAddress{kDefaultSenderAddress};
-  std::string SmtpHost;
-  std::uint16_t SmtpPort = 25;
-  std::string SmtpUser;
-  std::string SmtpPassword;
-  std::uint8_t TerminateAction = 1;  // 0 terminate, 1 restart
-  bool ShowTerminateButton = true;
-  std::int32_t MaxLoggedErrors = 32;
-  std::int32_t TerminateAfterErrors = 3;
-  std::string MailAddresses;
-  std::string MailSubject;
-  std::uint8_t SendMode = kSendNone;
-  std::uint32_t ReportFields = 0xFFFFFFFFu;
-  std::string OutputPath;
+#define PELLORAN_DECLARE_OPTION(Type, Name, Default, From, Load, Access) Type Name{Default};
+  PELLORAN_OPTIONS(PELLORAN_DECLARE_OPTION)
+#undef PELLORAN_DECLARE_OPTION
   std::vector<std::string> FilterClasses;
   std::vector<std::string> FilterMessages;
-  std::string MailBody;
   std::array<std::string, kTextCount> Texts = DefaultTexts();
 
   static std::array<std::string, kTextCount> DefaultTexts();
@@ -89,14 +67,23 @@ void WriteStoredString(TByteWriter& out, std::string_view text);
 // Reads one "str"; on a short stream `text` is left as it was and false is returned.
 bool ReadStoredString(TByteReader& in, std::string& text);
 
-// Appends the current layout (kCurrentDataVersion). Filter lists of unequal length are padded
-// with empty strings to the longer one.
+// The OptionStream: the record (the layout of kCurrentDataVersion, which every reader knows),
+// then the added block: u16 its layout, u32 n, and in n bytes the fields of option_list.h from 455
+// on that this layout carries, in list order. A reader takes the fields it knows and skips the
+// rest of the n bytes. Filter lists of unequal length are padded with empty strings to the longer.
 void SaveOptionStream(const TCrashOptionValues& values, TByteWriter& out);
 std::vector<std::uint8_t> SaveOptionStream(const TCrashOptionValues& values);
+void SaveOptionRecord(const TCrashOptionValues& values, TByteWriter& out);
+void SaveAddedBlock(const TCrashOptionValues& values, TByteWriter& out);
 
-// Reads the layout of DataVersion `version` over `values`: fields the version does not carry,
-// and every field after the point where the stream ends or is damaged, keep their values.
-// Returns false when the stream ended early. The reader stays positioned after the stream.
+// Reads the record of DataVersion `version` over `values`, then the added block when bytes remain:
+// fields the layouts do not carry, and every field after the point where the stream ends or is
+// damaged, keep their values. Returns false when the stream ended early. The reader stays
+// positioned after the stream.
 bool LoadOptionStream(TByteReader& in, std::uint16_t version, TCrashOptionValues& values);
+bool LoadOptionRecord(TByteReader& in, std::uint16_t version, TCrashOptionValues& values);
+// A block whose fields end before its byte count says keeps the fields after that end; the
+// reader still moves past the whole block.
+bool LoadAddedBlock(TByteReader& in, TCrashOptionValues& values);
 
 }  // namespace pelloran::crashlog

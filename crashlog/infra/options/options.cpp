@@ -148,35 +148,10 @@ void TCrashModuleOptions::Assign(const TCrashModuleOptions* source) {
     filterClasses_.Assign(s.FilterClasses);
     filterMessages_.Assign(s.FilterMessages);
     values_.Texts = s.Texts;
-    SetActivated(s.Activated);
-    SetSaveLog(s.SaveLog);
-    SetCustomDialogLook(s.CustomDialogLook);
-    SetFreezeDetection(s.FreezeDetection);
-    SetFreezeTimeout(s.FreezeTimeout);
-    SetFreezeMessage(s.FreezeMessage);
-    SetSenderAddress(s.SenderAddress);
-    SetSmtpHost(s.SmtpHost);
-    SetSmtpPort(s.SmtpPort);
-    SetSmtpUser(s.SmtpUser);
-    SetSmtpPassword(s.SmtpPassword);
-    SetShowSendProgress(s.ShowSendProgress);
-    SetInitialDialogPage(s.InitialDialogPage);
-    SetFilterActive(s.FilterActive);
-    SetShowDialog(s.ShowDialog);
-    SetLogInMailBody(s.LogInMailBody);
-    SetSendWholeLog(s.SendWholeLog);
-    SetAttachScreenshot(s.AttachScreenshot);
-    SetShowTerminateButton(s.ShowTerminateButton);
-    SetTerminateAction(s.TerminateAction);
-    SetReportOptions(s.ReportOptions);
-    SetMaxLoggedErrors(s.MaxLoggedErrors);
-    SetTerminateAfterErrors(s.TerminateAfterErrors);
-    SetOutputPath(s.OutputPath);
-    SetMailAddresses(s.MailAddresses);
-    SetMailSubject(s.MailSubject);
-    SetMailBody(s.MailBody);
-    SetSendMode(s.SendMode);
-    SetReportFields(s.ReportFields);
+    // Through the setters, so that a set of the running module switches its freeze watcher.
+#define PELLORAN_ASSIGN_OPTION(Type, Name, Default, From, Load, Access) Set##Name(s.Name);
+    PELLORAN_OPTIONS(PELLORAN_ASSIGN_OPTION)
+#undef PELLORAN_ASSIGN_OPTION
   } catch (...) {
     EndUpdate();
     throw;
@@ -196,11 +171,15 @@ std::vector<std::uint8_t> TCrashModuleOptions::SaveToStream() const {
 }
 
 bool TCrashModuleOptions::LoadFromStream(TByteReader& stream, std::uint16_t dataVersion) {
+  return LoadFromStream([&](TCrashOptionValues& values) { return LoadOptionStream(stream, dataVersion, values); });
+}
+
+bool TCrashModuleOptions::LoadFromStream(const std::function<bool(TCrashOptionValues&)>& read) {
   Trace("TCrashModuleOptions.LoadFromStream", {moduleName_});
   BeginUpdate();
   bool complete;
   try {
-    complete = LoadOptionStream(stream, dataVersion, values_);
+    complete = read(values_);
   } catch (...) {
     EndUpdate();
     throw;

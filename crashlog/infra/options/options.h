@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "crashlog/infra/options/option_stream.h"
@@ -39,6 +40,10 @@ class TCrashStringList {
   std::function<void()> onChange_;
 };
 
+// Numbers and flags are returned by value, texts by reference.
+template <typename T>
+using TOptionGet = std::conditional_t<std::is_scalar_v<T>, T, const T&>;
+
 class TCrashModuleOptions {
  public:
   TCrashModuleOptions(std::string moduleName, bool publishChanges);
@@ -64,6 +69,8 @@ class TCrashModuleOptions {
 
   std::vector<std::uint8_t> SaveToStream() const;
   bool LoadFromStream(std::span<const std::uint8_t> stream, std::uint16_t dataVersion = kCurrentDataVersion);
+  // Loads through `read`, one of the stored forms' readers (an ELDATA body, for one), as one update.
+  bool LoadFromStream(const std::function<bool(TCrashOptionValues&)>& read);
 
   // Changes between BeginUpdate and the EndUpdate that closes the outermost update give one
   // Changed, at that EndUpdate.
@@ -96,51 +103,25 @@ class TCrashModuleOptions {
   TCrashStringList& FilterMessages() noexcept { return filterMessages_; }
   const TCrashStringList& FilterMessages() const noexcept { return filterMessages_; }
 
-  // Stored fields: getter and setter (each setter stores, then Changed).
-#define PELLORAN_OPTION_FIELD(Type, Name)                          \
-  Type Name() const noexcept { return values_.Name; }              \
-  void Set##Name(Type value) {                                     \
-    values_.Name = value;                                          \
-    Changed();                                                     \
+  // Stored fields (option_list.h): a getter each, and a setter that stores, then Changed. Fields
+  // marked Own write their setter by hand (below and above).
+#define PELLORAN_OPTION_GETTER(Type, Name, Default, From, Load, Access) \
+  TOptionGet<Type> Name() const noexcept { return values_.Name; }
+#define PELLORAN_OPTION_SETTER_Plain(Type, Name) \
+  void Set##Name(Type value) {                    \
+    values_.Name = std::move(value);              \
+    Changed();                                    \
   }
-#define PELLORAN_OPTION_TEXT_FIELD(Name)                           \
-  const std::string& Name() const noexcept { return values_.Name; } \
-  void Set##Name(std::string value) {                              \
-    values_.Name = std::move(value);                               \
-    Changed();                                                     \
-  }
-  PELLORAN_OPTION_FIELD(bool, Activated)
-  PELLORAN_OPTION_FIELD(bool, FilterActive)
-  PELLORAN_OPTION_FIELD(std::uint8_t, ReportOptions)
-  PELLORAN_OPTION_FIELD(bool, ShowDialog)
-  PELLORAN_OPTION_FIELD(bool, LogInMailBody)
-  PELLORAN_OPTION_FIELD(bool, SendWholeLog)
-  PELLORAN_OPTION_FIELD(bool, AttachScreenshot)
-  PELLORAN_OPTION_FIELD(bool, ShowSendProgress)
-  PELLORAN_OPTION_FIELD(bool, SaveLog)
-  PELLORAN_OPTION_FIELD(std::uint8_t, InitialDialogPage)
-  PELLORAN_OPTION_FIELD(bool, CustomDialogLook)
-  PELLORAN_OPTION_FIELD(std::int32_t, FreezeTimeout)
-  PELLORAN_OPTION_TEXT_FIELD(FreezeMessage)
-  PELLORAN_OPTION_TEXT_FIELD(SenderAddress)
-  PELLORAN_OPTION_TEXT_FIELD(SmtpHost)
-  PELLORAN_OPTION_FIELD(std::uint16_t, SmtpPort)
-  PELLORAN_OPTION_TEXT_FIELD(SmtpUser)
-  PELLORAN_OPTION_TEXT_FIELD(SmtpPassword)
-  PELLORAN_OPTION_FIELD(std::uint8_t, TerminateAction)
-  PELLORAN_OPTION_FIELD(bool, ShowTerminateButton)
-  PELLORAN_OPTION_FIELD(std::int32_t, TerminateAfterErrors)
-  PELLORAN_OPTION_TEXT_FIELD(MailAddresses)
-  PELLORAN_OPTION_TEXT_FIELD(MailSubject)
-  PELLORAN_OPTION_FIELD(std::uint8_t, SendMode)
-  PELLORAN_OPTION_FIELD(std::uint32_t, ReportFields)
-  PELLORAN_OPTION_TEXT_FIELD(OutputPath)
-  PELLORAN_OPTION_TEXT_FIELD(MailBody)
-#undef PELLORAN_OPTION_FIELD
-#undef PELLORAN_OPTION_TEXT_FIELD
+#define PELLORAN_OPTION_SETTER_Own(Type, Name)
+#define PELLORAN_OPTION_ACCESSORS(Type, Name, Default, From, Load, Access) \
+  PELLORAN_OPTION_GETTER(Type, Name, Default, From, Load, Access)          \
+  PELLORAN_OPTION_SETTER_##Access(Type, Name)
+  PELLORAN_OPTIONS(PELLORAN_OPTION_ACCESSORS)
+#undef PELLORAN_OPTION_ACCESSORS
+#undef PELLORAN_OPTION_SETTER_Own
+#undef PELLORAN_OPTION_SETTER_Plain
+#undef PELLORAN_OPTION_GETTER
 
-  bool FreezeDetection() const noexcept { return values_.FreezeDetection; }
-  std::int32_t MaxLoggedErrors() const noexcept { return values_.MaxLoggedErrors; }
   // A log that keeps no error at all makes no sense: 0 is stored as 1.
   void SetMaxLoggedErrors(std::int32_t value);
 

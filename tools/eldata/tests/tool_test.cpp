@@ -239,7 +239,8 @@ TEST(OptionsFile, SettingsOverDefaults) {
       "Texts[2] = Oops.\n"
       "Texts[3] = Line one\\r\\nLine two\n"
       "Filter = EAbort | \n"
-      "Filter = EConvertError | Bad number\n",
+      "Filter = EConvertError | Bad number\n"
+      "SaveMiniDump = yes\n",
       "test", values);
   EXPECT_FALSE(values.ShowDialog);
   EXPECT_EQ(values.MailAddresses, "dev@example.com");
@@ -249,6 +250,7 @@ TEST(OptionsFile, SettingsOverDefaults) {
   EXPECT_EQ(values.Texts[3], "Line one\r\nLine two");
   EXPECT_EQ(values.FilterClasses, (std::vector<std::string>{"EAbort", "EConvertError"}));
   EXPECT_EQ(values.FilterMessages, (std::vector<std::string>{"", "Bad number"}));
+  EXPECT_TRUE(values.SaveMiniDump);
   EXPECT_TRUE(values.SaveLog);  // untouched default
 }
 

@@ -197,7 +197,7 @@ std::string MakeOldStyleLibrary(const std::string& name) {
   TCrashOptionValues values;
   values.ShowDialog = false;
   values.MailSubject = "from the file";
-  const auto body = BuildEldataBody(SaveOptionStream(values), WriteDebugInfo(model, 454));
+  const auto body = BuildEldataBody(values, WriteDebugInfo(model, 454));
   const TBuildTime time = {1, 2, 3, 4, 5, 6, 7, 8};
   const auto tail = WriteEldataTail(454, time, body);
   std::ofstream file(path, std::ios::binary | std::ios::app);

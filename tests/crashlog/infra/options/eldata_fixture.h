@@ -26,6 +26,7 @@ inline TCrashOptionValues FixtureOptions() {
   v.FilterClasses = {"EAbort", "EConvertError"};
   v.FilterMessages = {"", "Bad number."};
   v.Texts[16] = "&Mail it";
+  v.SaveMiniDump = true;  // from the added block, after the debug information
   return v;
 }
 
@@ -39,7 +40,7 @@ inline constexpr TBuildTime kFixtureBuildTime{1, 2, 3, 4, 5, 6, 7, 8};
 
 inline std::vector<std::uint8_t> FixtureContainer() {
   return WriteEldataContainer(kCurrentDataVersion, kFixtureBuildTime,
-                              BuildEldataBody(SaveOptionStream(FixtureOptions()), FixtureDebugInfo()));
+                              BuildEldataBody(FixtureOptions(), FixtureDebugInfo()));
 }
 
 }  // namespace pelloran::crashlog::testing

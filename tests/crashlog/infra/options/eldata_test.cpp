@@ -21,7 +21,7 @@ using testing::FixtureOptions;
 using testing::kFixtureBuildTime;
 
 std::vector<std::uint8_t> SampleBody() {
-  return BuildEldataBody(SaveOptionStream(FixtureOptions()), FixtureDebugInfo());
+  return BuildEldataBody(FixtureOptions(), FixtureDebugInfo());
 }
 
 // Independent decoding of the compressed part with zlib's one-call interface.
@@ -50,7 +50,7 @@ TEST(EldataContainer, CurrentVersionHasHeaderThenOneZlibStream) {
 }
 
 TEST(EldataContainer, VersionsBefore450CarryThePlainBody) {
-  const auto body = BuildEldataBody(testing::BuildLegacyStream(449, testing::TRawFields{}), {});
+  const auto body = BuildEldataBody(testing::BuildLegacyStream(449, testing::TRawFields{}), {}, {});
   const auto container = WriteEldataContainer(449, kFixtureBuildTime, body);
   ASSERT_EQ(container.size(), 14 + body.size());
   EXPECT_TRUE(std::equal(body.begin(), body.end(), container.begin() + 14));
@@ -147,11 +147,15 @@ TEST(EldataContainer, InflationGrowsPastTheCompressedSizeAndHonoursItsLimit) {
 
 TEST(EldataContainer, BodyWithoutItsDebugInformationKeepsTheOptions) {
   auto body = SampleBody();
-  body.resize(body.size() - 1);
+  TByteWriter block;
+  SaveAddedBlock(FixtureOptions(), block);
+  body.resize(body.size() - block.Size() - 1);
   TCrashOptionValues values;
   std::optional<std::vector<std::uint8_t>> debugInfo;
   EXPECT_FALSE(ReadEldataBody(body, 454, values, debugInfo));
-  EXPECT_EQ(values, FixtureOptions());
+  TCrashOptionValues expected = FixtureOptions();
+  expected.SaveMiniDump = false;  // in the added block, after the cut
+  EXPECT_EQ(values, expected);
   EXPECT_FALSE(debugInfo.has_value());
 }
 
@@ -219,7 +223,7 @@ std::vector<std::uint8_t> ModuleFileWithTail(const std::vector<std::uint8_t>& ta
 TEST(EldataModule, ContainerAppendedToTheModuleFileIsReadWhenTheResourceIsMissing) {
   testing::TRawFields raw;
   raw.SmtpHost.clear();
-  const auto body = BuildEldataBody(testing::BuildLegacyStream(421, raw), FixtureDebugInfo());
+  const auto body = BuildEldataBody(testing::BuildLegacyStream(421, raw), FixtureDebugInfo(), {});
   TTempFile file;
   file.Write(ModuleFileWithTail(WriteEldataTail(421, kFixtureBuildTime, body)));
   EXPECT_TRUE(HasEldataFileTail(file.Path()));

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "crashlog/infra/options/eldata.h"
 #include "tests/crashlog/infra/options/legacy_option_stream.h"
 
 namespace pelloran::crashlog {
@@ -48,6 +49,7 @@ TCrashOptionValues Sentinel() {
   v.FilterClasses = {"EOld"};
   v.FilterMessages = {"old msg"};
   v.MailBody = "old body";
+  v.SaveMiniDump = true;
   for (int i = 0; i < kTextCount; ++i) v.Texts[i] = "old text " + std::to_string(i);
   return v;
 }
@@ -296,6 +298,75 @@ TEST(OptionStream, MaxLoggedErrorsZeroIsLoadedAsStored) {
   TByteReader in(inBytes);
   ASSERT_TRUE(LoadOptionStream(in, 454, loaded));
   EXPECT_EQ(loaded.MaxLoggedErrors, 0);
+}
+
+TEST(AddedBlock, FollowsTheTextsWhereReadersOf454Stop) {
+  TCrashOptionValues v;
+  v.SaveMiniDump = true;
+  v.MailBody = "body";
+  TByteWriter record;
+  SaveOptionRecord(v, record);
+  const auto bytes = SaveOptionStream(v);
+  ASSERT_EQ(bytes.size(), record.Size() + 7);
+  EXPECT_TRUE(std::equal(record.Data().begin(), record.Data().end(), bytes.begin()));
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes.end() - 7, bytes.end()),
+            (std::vector<std::uint8_t>{0xC7, 0x01, 1, 0, 0, 0, 1}));  // layout 455, one byte, on
+
+  // A reader of 454 reads the record and stops in front of the block.
+  TCrashOptionValues old = Sentinel();
+  TByteReader in(bytes);
+  ASSERT_TRUE(LoadOptionRecord(in, 454, old));
+  EXPECT_EQ(in.Position(), record.Size());
+  EXPECT_EQ(old.MailBody, "body");
+  EXPECT_TRUE(old.SaveMiniDump);  // the sentinel's value, untouched
+
+  // In an ELDATA body the block follows the debug information, which such a reader finds as before.
+  const std::vector<std::uint8_t> debugInfo{9, 8, 7};
+  const auto body = BuildEldataBody(v, debugInfo);
+  TByteReader oldBody(body);
+  TCrashOptionValues loaded = Sentinel();
+  ASSERT_TRUE(LoadOptionRecord(oldBody, 454, loaded));
+  EXPECT_EQ(ReadEldataDebugInfo(oldBody), debugInfo);
+  loaded = Sentinel();
+  loaded.SaveMiniDump = false;
+  std::optional<std::vector<std::uint8_t>> readBack;
+  ASSERT_TRUE(ReadEldataBody(body, 454, loaded, readBack));
+  EXPECT_EQ(readBack, debugInfo);
+  EXPECT_EQ(loaded, v);
+}
+
+TEST(AddedBlock, OtherLayoutsOfTheBlock) {
+  const auto withBlock = [](std::vector<std::uint8_t> block) {
+    auto bytes = SaveOptionStream(TCrashOptionValues{});
+    bytes.resize(bytes.size() - 7);
+    bytes.insert(bytes.end(), block.begin(), block.end());
+    return bytes;
+  };
+  struct TCase {
+    const char* what;
+    std::vector<std::uint8_t> block;
+    bool complete;
+    bool saveMiniDump;
+    std::size_t unread;
+  } cases[] = {
+      {"a later layout: its own fields are skipped", {0xC8, 0x01, 3, 0, 0, 0, 0, 0xAA, 0xBB, 0x55}, true, false, 1},
+      {"a layout before the field", {0xC6, 0x01, 0, 0, 0, 0}, true, true, 0},
+      {"fewer bytes than its fields", {0xC7, 0x01, 0, 0, 0, 0}, true, true, 0},
+      {"a count beyond the end", {0xC7, 0x01, 2, 0, 0, 0, 0}, false, true, 0},
+      {"a cut header", {0xC7, 0x01, 1}, false, true, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto bytes = withBlock(c.block);
+    TCrashOptionValues loaded = Sentinel();
+    TByteReader in(bytes);
+    EXPECT_EQ(LoadOptionStream(in, 454, loaded), c.complete);
+    EXPECT_EQ(loaded.SaveMiniDump, c.saveMiniDump);
+    EXPECT_EQ(loaded.MailBody, "");  // the record before it was read
+    if (c.complete) {
+      EXPECT_EQ(in.Remaining(), c.unread);
+    }
+  }
 }
 
 // Per field: "still the old value" or "the loaded value" are the only acceptable states.

@@ -23,6 +23,7 @@ set(eldata_fixture_rc ${eldata_fixture_dir}/eldata_fixture.rc)
 set(eldata_stream_headers
   ${PROJECT_SOURCE_DIR}/base/byte_stream_le.h
   ${PROJECT_SOURCE_DIR}/crashlog/infra/options/option_stream.h
+  ${PROJECT_SOURCE_DIR}/crashlog/infra/options/option_list.h
   ${PROJECT_SOURCE_DIR}/crashlog/infra/options/eldata.h)
 add_custom_command(OUTPUT ${eldata_fixture_bin}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${eldata_fixture_dir}

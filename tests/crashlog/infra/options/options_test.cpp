@@ -132,6 +132,7 @@ TEST(ModuleOptions, AssignCopiesStoredFieldsButNotNameNorActive) {
   ASSERT_TRUE(source.LoadFromStream(bytes));
   source.SetActive(false);
   source.SetMaxLoggedErrors(0);  // 1 through the setter
+  source.SetSaveMiniDump(true);
 
   TCrashModuleOptions target("C:\\b.exe", false);
   target.Assign(&source);
