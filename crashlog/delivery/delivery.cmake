@@ -19,4 +19,4 @@ pelloran_add_library(crashlog_delivery
     ${CMAKE_CURRENT_LIST_DIR}/mail_client_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/send_report_win.cpp
   LIBS crashlog_delivery_text crashlog_dialog crashlog_threads crashlog_options crashlog_machine crashlog_diagnostics pelloran_runtime
-       wsock32 iphlpapi secur32 crypt32 bcrypt comctl32 gdi32 user32 advapi32)
+       wsock32 iphlpapi secur32 crypt32 comctl32 gdi32 user32 advapi32)

@@ -12,8 +12,8 @@
 #include "runtime/scoped_handle.h"
 
 #include <windows.h>
-#include <bcrypt.h>
 #include <iphlpapi.h>
+#include <ntsecapi.h>
 #include <winsock.h>
 
 #include <memory>
@@ -54,7 +54,7 @@ std::vector<std::string> SystemDnsServers() {
 
 // Random bytes from the system's generator; false when it gives none.
 bool SystemRandom(void* buffer, unsigned long size) {
-  return BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, static_cast<PUCHAR>(buffer), size, BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+  return ::RtlGenRandom(buffer, size) != FALSE;
 }
 
 std::uint16_t RandomU16() {
