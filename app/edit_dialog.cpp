@@ -86,11 +86,15 @@ void TEditFileForm::BrowseOutputClick() {
 
 void TEditFileForm::OkClick() {
   const std::wstring input = EditText(IDC_EDT_EDIT1);
-  // The row may have gone while the dialog was open (a batch can end and the list change).
-  if (FileExists(input)) {
-    if (owner_.Jobs->Exists(row_)) owner_.Jobs->SetFiles(row_, input, EditText(IDC_EDT_EDIT2));
-  } else {
+  const std::wstring output = EditText(IDC_EDT_EDIT2);
+  if (!FileExists(input)) {
     ShowWarning(kMsgInputMissing);
+  } else if (OutputIsInput(input, output)) {
+    // The cleaned copy would take the place of the file it is made from.
+    ShowWarning(kMsgOutputIsInputEdit);
+  } else if (owner_.Jobs->Exists(row_)) {
+    // The row may have gone while the dialog was open (a batch can end and the list change).
+    owner_.Jobs->SetFiles(row_, input, output);
   }
 }
 

@@ -180,7 +180,11 @@ void TMainForm::FormCreate() { ::DragAcceptFiles(Handle(), TRUE); }
 
 void TMainForm::FormShow() { pageControl->SetActivePageIndex(0); }
 
-void TMainForm::FormClose() { Runner->LogText.clear(); }
+void TMainForm::FormClose() {
+  // No tool outlives the window, and no partial output stays behind.
+  Runner->WindowClosing();
+  Runner->LogText.clear();
+}
 
 void TMainForm::AddFilesClick() {
   std::wstring path;

@@ -39,5 +39,7 @@ std::string ExtractExtension(std::string_view path, const LeadByteTable& lead = 
 
 // Upper-cases ASCII a to z only (other bytes, GBK included, stay as they are).
 std::string AsciiUpper(std::string_view text);
+// Lower-cases ASCII A to Z only.
+std::string AsciiLower(std::string_view text);
 
 }  // namespace pelloran

@@ -76,4 +76,10 @@ void TByteWriter::U32(std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
+std::uint32_t PeekU32(std::span<const std::uint8_t> bytes, std::size_t at) noexcept {
+  if (at > bytes.size() || bytes.size() - at < 4) return 0;
+  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+         static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
 }  // namespace pelloran

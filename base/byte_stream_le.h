@@ -46,6 +46,10 @@ class TByteReader {
   bool ok_ = true;
 };
 
+// The little-endian 32-bit value at `at`, or 0 when four bytes do not fit there: for fixed
+// layouts (a saved register context, a stack dump) read by offset.
+std::uint32_t PeekU32(std::span<const std::uint8_t> bytes, std::size_t at) noexcept;
+
 class TByteWriter {
  public:
   void U8(std::uint8_t value) { bytes_.push_back(value); }

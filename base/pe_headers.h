@@ -26,6 +26,35 @@ inline constexpr std::size_t kOptionalHeaderSize = kDataDirectoriesOffset + 8 * 
 // Signature, file header and a whole 32-bit optional header.
 inline constexpr std::size_t kNtHeadersSize = kOptionalHeaderOffset + kOptionalHeaderSize;  // 248
 inline constexpr std::size_t kSectionHeaderSize = 40;
+
+// Fields of the file header, from its start.
+inline constexpr std::size_t kFileMachine = 0;
+inline constexpr std::size_t kFileNumberOfSections = 2;
+inline constexpr std::size_t kFileTimeDateStamp = 4;
+inline constexpr std::size_t kFilePointerToSymbolTable = 8;
+inline constexpr std::size_t kFileNumberOfSymbols = 12;
+inline constexpr std::size_t kFileSizeOfOptionalHeader = 16;
+inline constexpr std::uint16_t kMachineI386 = 0x014C;
+
+// Fields of the 32-bit optional header, from its start.
+inline constexpr std::uint16_t kOptionalMagic32 = 0x010B;
+inline constexpr std::size_t kOptionalSizeOfInitializedData = 8;
+inline constexpr std::size_t kOptionalEntryPoint = 16;
+inline constexpr std::size_t kOptionalImageBase = 28;
+inline constexpr std::size_t kOptionalSectionAlignment = 32;
+inline constexpr std::size_t kOptionalFileAlignment = 36;
+inline constexpr std::size_t kOptionalSizeOfHeaders = 60;
+inline constexpr std::size_t kOptionalCheckSum = 64;
+inline constexpr std::size_t kOptionalNumberOfRvaAndSizes = 92;
+
+// Fields of a section header, from its start.
+inline constexpr std::size_t kSectionName = 0;
+inline constexpr std::size_t kSectionNameSize = 8;
+inline constexpr std::size_t kSectionVirtualSize = 8;
+inline constexpr std::size_t kSectionVirtualAddress = 12;
+inline constexpr std::size_t kSectionSizeOfRawData = 16;
+inline constexpr std::size_t kSectionPointerToRawData = 20;
+inline constexpr std::size_t kSectionCharacteristics = 36;
 inline constexpr std::size_t kExportDirectorySize = 40;
 inline constexpr std::size_t kImportDescriptorSize = 20;
 

@@ -168,16 +168,6 @@ void DeleteFileQuietly(const std::wstring& path) { ::DeleteFileW(path.c_str()); 
 void WriteEventsFile() { WriteWholeFile(ExeDir() + kEventsFileName, EventsFileText()); }
 void WriteImageMapFile() { WriteWholeFile(ExeDir() + kImageMapFileName, ImageMapFileText()); }
 
-std::string EventsToolParameters(const std::string& input, const std::string& output) {
-  return "-i \"" + input + "\" -o \"" + output + "\" -e \"blank.txt\" -m \"blank2.txt\" -l \"result.txt\"";
-}
-
-void StartEventsTool(const std::string& parameters, bool show) {
-  std::string folder = ExeDir();
-  ::ShellExecuteA(nullptr, "open", kEventsToolName, parameters.c_str(), folder.c_str(),
-                  show ? SW_SHOWNORMAL : SW_HIDE);
-}
-
 void ShellOpen(const std::string& target) {
   ::ShellExecuteA(nullptr, "OPEN", target.c_str(), "", "", SW_SHOWNORMAL);
 }

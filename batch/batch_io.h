@@ -47,11 +47,6 @@ void DeleteFileQuietly(const std::wstring& path);
 void WriteEventsFile();     // ExeDir + "blank.txt"
 void WriteImageMapFile();   // ExeDir + "blank2.txt"
 
-// The parameter string of the events tool for one job.
-std::string EventsToolParameters(const std::string& input, const std::string& output);
-// Starts ExeDir's events tool through the shell, in ExeDir, without waiting for it.
-void StartEventsTool(const std::string& parameters, bool show);
-
 // Opens a document or web address with the shell's "OPEN" verb.
 void ShellOpen(const std::string& target);
 

@@ -4,12 +4,30 @@
 #include "batch/control_files.h"
 #include "batch/job_messages.h"
 #include "batch/job_naming.h"
+#include "batch/rmevents/partial_output.h"
+#include "batch/rmevents/same_file_win.h"
+#include "runtime/wide_text.h"
 
 namespace pelloran {
+
+namespace {
+
+std::wstring ExitStatusText(uint32_t status) {
+  if (status < 0xC0000000u) return std::to_wstring(status);
+  wchar_t hex[16];
+  swprintf(hex, 16, L"0x%08X", status);
+  return hex;
+}
+
+}  // namespace
 
 void ShowWarning(const std::string& text) {
   ::MessageBoxA(Application().MainFormHandle(), text.c_str(), kWarningCaption,
                 MB_OK | MB_ICONEXCLAMATION);
+}
+
+bool OutputIsInput(const std::wstring& input, const std::wstring& output) {
+  return rmevents::IsSameFile(input, output);
 }
 
 TBatchRunner::TBatchRunner(TJobList& jobs, TGauge& ggProgress, TMemo& logMemo, TButton& btnStart,
@@ -24,6 +42,13 @@ TBatchRunner::TBatchRunner(TJobList& jobs, TGauge& ggProgress, TMemo& logMemo, T
   AttachTick();
 }
 
+TBatchRunner::~TBatchRunner() {
+  if (machine_.ToolRunning()) {
+    tool_.End();
+    RemoveLeftovers();
+  }
+}
+
 void TBatchRunner::AttachTick() {
   monitorTimer_.SetOnTimer([this] { MonitorTimer(); });
 }
@@ -35,8 +60,14 @@ void TBatchRunner::btnStartClick() {
   }
   btnStart_.SetEnabled(false);
   logMemo_.Clear();
-  CurrentIndex = -1;
-  running_ = true;
+  machine_.StartBatch();
+  if (!folderLock_.TryTake()) {
+    // Another window of this folder runs its batch: its log and control files are ours too.
+    waitingForFolder_ = true;
+    jobs_.SetStatus(0, kStatusWaitingForFolder);
+    monitorTimer_.SetEnabled(true);
+    return;
+  }
   ProcessNext();
 }
 
@@ -44,17 +75,15 @@ void TBatchRunner::ProcessNext() {
   // A job whose tool cannot start ends here and the loop takes the next row; only a started
   // tool hands the job over to the monitor.
   for (;;) {
-    ++CurrentIndex;
-    if (CurrentIndex > jobs_.Count() - 1) {
+    if (!machine_.NextRow(jobs_.Count())) {
       EndBatch(true);
       return;
     }
-    LastSize = -1;
+    const int row = machine_.CurrentIndex();
     LogText.clear();
-    pendingEnd_ = PendingEnd::None;
-    toolStarted_ = false;
     toolNames_ = {};
-    JobFiles job = jobs_.Files(CurrentIndex);
+    partial_.clear();
+    JobFiles job = jobs_.Files(row);
     bool launched = false;
     try {
       ggProgress_.SetMaxValue(FileSizeOf(job.Input));
@@ -64,11 +93,12 @@ void TBatchRunner::ProcessNext() {
     } catch (...) {
       // The error goes on to the application's handler; the monitor ends this job as failed
       // and carries on with the next one.
-      pendingEnd_ = PendingEnd::Failed;
+      machine_.StartFailed();
       monitorTimer_.SetEnabled(true);
       throw;
     }
     if (launched) {
+      machine_.ToolStarted(SteadyMilliseconds());
       // Only now: a tick during the warnings above would watch a job that has no tool.
       monitorTimer_.SetEnabled(true);
       return;
@@ -77,7 +107,7 @@ void TBatchRunner::ProcessNext() {
       EndBatch(false);  // one warning for the batch, not one per job
       return;
     }
-    if (jobs_.Exists(CurrentIndex)) jobs_.SetStatus(CurrentIndex, kStatusFailed);
+    if (jobs_.Exists(row)) jobs_.SetStatus(row, kStatusFailed);
   }
 }
 
@@ -100,6 +130,7 @@ bool TBatchRunner::LaunchEventsTool(const std::wstring& input, const std::wstrin
     logMemo_.Append(line);
     return false;
   };
+  if (OutputIsInput(input, output)) return refuse(LogLine(kMsgOutputIsInput, {output}));
   if (unsigned long error = CheckReadable(input))
     return refuse(LogLine(kMsgInputUnreadable, {input, SystemErrorReason(error)}));
   const std::wstring outputFolder = output.substr(0, WideFileNameStart(output));
@@ -110,17 +141,20 @@ bool TBatchRunner::LaunchEventsTool(const std::wstring& input, const std::wstrin
   if (MakeToolNames(input, output, toolNames_, unnamed) != ToolNamesResult::Ok)
     return refuse(LogLine(kMsgNoShortName, {unnamed}));
   launchOutput_ = output;
-  DeleteFileQuietly(output);
-  if (toolNames_.TemporaryOutput) DeleteFileQuietly(toolNames_.WrittenOutput);
+  // The output stays until the tool puts a finished one in its place; the tool writes the
+  // partial file, which the monitor measures.
+  partial_ = rmevents::PartialOutputPath(toolNames_.WrittenOutput);
+  partialWasThere_ = FileExists(partial_);
+  if (toolNames_.TemporaryOutput) DeleteFileQuietly(toolNames_.WrittenOutput);  // a name of ours
   DeleteFileQuietly(folder + kToolLogFileName);
-  StartEventsTool(EventsToolParameters(toolNames_.Input, toolNames_.Output), show);
-  toolStarted_ = true;
+  if (unsigned long error = tool_.Start(
+          EventsToolParameters(AnsiToWide(toolNames_.Input), AnsiToWide(toolNames_.Output)), show)) {
+    launchFailure_ = LaunchFailure::Refused;
+    logMemo_.Append(LogLine(kMsgToolNotStarted, {SystemErrorReason(error)}));
+    toolNames_ = {};
+    return false;
+  }
   return true;
-}
-
-std::wstring TBatchRunner::WatchedOutput() const {
-  // Without a temporary name the tool writes the output as the row holds it at this moment.
-  return toolNames_.TemporaryOutput ? toolNames_.WrittenOutput : jobs_.Files(CurrentIndex).Output;
 }
 
 bool TBatchRunner::PlaceToolOutput() {
@@ -136,99 +170,172 @@ bool TBatchRunner::PlaceToolOutput() {
   return true;
 }
 
+void TBatchRunner::RemoveLeftovers() {
+  if (!partial_.empty() && !partialWasThere_) DeleteFileQuietly(partial_);
+  if (toolNames_.TemporaryOutput) DeleteFileQuietly(toolNames_.WrittenOutput);
+  toolNames_ = {};
+}
+
+void TBatchRunner::ReadLog() {
+  const std::string log = ExeDir() + kToolLogFileName;
+  LogText = FileExists(log) ? NormaliseLog(ReadWholeFile(log)) : std::string();
+}
+
 void TBatchRunner::MonitorTimer() {
   // Detached for the whole tick, message boxes included, so no tick runs inside another.
   monitorTimer_.SetOnTimer(nullptr);
   try {
     Tick();
   } catch (...) {
-    // A job that cannot be followed ends as failed once its tool is done; the monitor carries on.
-    if (running_) pendingEnd_ = PendingEnd::Failed;
+    // A job that cannot be followed ends as failed; the monitor carries on.
+    if (machine_.Running() && machine_.ToolRunning()) {
+      tool_.End();
+      machine_.ToolEnded();
+      RemoveLeftovers();
+    }
+    if (machine_.Running()) machine_.StartFailed();
     Application().HandleException(this);
   }
   AttachTick();
 }
 
+void TBatchRunner::WaitForFolder() {
+  if (!folderLock_.TryTake()) return;
+  waitingForFolder_ = false;
+  if (jobs_.Exists(0) && jobs_.Row(0).Status == kStatusWaitingForFolder) jobs_.SetStatus(0, kStatusPending);
+  monitorTimer_.SetEnabled(false);
+  ProcessNext();
+}
+
 void TBatchRunner::Tick() {
-  if (!running_) {
+  if (!machine_.Running()) {
     monitorTimer_.SetEnabled(false);
     return;
   }
-  if (!jobs_.Exists(CurrentIndex) && pendingEnd_ == PendingEnd::None) pendingEnd_ = PendingEnd::RowGone;
-  if (pendingEnd_ != PendingEnd::None) {
-    EndAbandonedJob();
+  if (waitingForFolder_) {
+    WaitForFolder();
     return;
   }
-
-  const std::wstring watched = WatchedOutput();
-  const int64_t size = FileSizeOf(watched);
-  if (size == LastSize) {
-    const std::string log = ExeDir() + kToolLogFileName;
-    LogText = FileExists(log) ? NormaliseLog(ReadWholeFile(log)) : std::string();
-    if (LogMarksFinished(LogText)) {
-      ggProgress_.SetProgress(ggProgress_.MaxValue());
-      logMemo_.Append(LogText);
-      const bool temporary = toolNames_.TemporaryOutput;
-      const std::wstring output = temporary ? launchOutput_ : watched;
-      if (PlaceToolOutput() && FileExists(output))
-        jobs_.SetStatus(CurrentIndex, kStatusDonePrefix + std::to_string(ggProgress_.MaxValue() - LastSize));
-      else
-        jobs_.SetStatus(CurrentIndex, kStatusFailed);
-      DeleteFileQuietly(log);
-      toolStarted_ = false;
-      monitorTimer_.SetEnabled(false);
-      ProcessNext();
-      return;
-    }
-  } else {
-    jobs_.SetStatus(CurrentIndex, kStatusWorking);
+  ToolFacts facts;
+  uint32_t exitStatus = 0;
+  if (machine_.ToolRunning()) {
+    // Whether it ended first: what it wrote before is then all there is.
+    facts.exited = tool_.Ended(exitStatus);
+    facts.nowMs = SteadyMilliseconds();
+    facts.outputSize = FileSizeOf(partial_);
+    facts.logSize = FileSizeOf(ExeDir() + kToolLogFileName);
   }
-  LastSize = size;
-  if (size <= ggProgress_.MaxValue()) ggProgress_.SetProgress(size);
+  const TickDecision d = machine_.Tick(facts);
+  const int row = machine_.CurrentIndex();
+  switch (d.kind) {
+    case TickDecision::Wait:
+      break;
+    case TickDecision::Working:
+      jobs_.SetStatus(row, kStatusWorking);
+      break;
+    case TickDecision::ToolEnded:
+      FinishJob(JobEnd::Succeeded, exitStatus);  // judged there, with the log
+      return;
+    case TickDecision::EndTool:
+      tool_.End();
+      machine_.ToolEnded();
+      if (machine_.RowGone()) {
+        RemoveLeftovers();
+        DropJob();
+      } else {
+        FinishJob(JobEnd::NoResponse, 0);
+      }
+      return;
+    case TickDecision::DropJob:
+      DropJob();
+      return;
+    case TickDecision::FailJob:
+      FinishJob(JobEnd::Abandoned, 0);
+      return;
+  }
+  if (d.progress >= 0 && d.progress <= ggProgress_.MaxValue()) ggProgress_.SetProgress(d.progress);
 }
 
-void TBatchRunner::EndAbandonedJob() {
-  const std::string log = ExeDir() + kToolLogFileName;
-  if (toolStarted_) {
-    // The job's tool is still at work: starting the next one now would let this tool's log,
-    // which comes later, end the next job. Its "***" says it is done.
-    LogText = FileExists(log) ? NormaliseLog(ReadWholeFile(log)) : std::string();
-    if (!LogMarksFinished(LogText)) return;
-    DeleteFileQuietly(log);
-    if (pendingEnd_ == PendingEnd::Failed) logMemo_.Append(LogText);
-    PlaceToolOutput();
+void TBatchRunner::FinishJob(JobEnd end, uint32_t exitStatus) {
+  const int row = machine_.CurrentIndex();
+  machine_.ToolEnded();
+  std::wstring reason;
+  if (end == JobEnd::Succeeded) {
+    // The tool has ended: its log is complete.
+    ReadLog();
+    const bool toolSucceeded = exitStatus == 0 && LogMarksFinished(LogText);
+    const bool placed = toolSucceeded ? PlaceToolOutput() : true;
+    end = JudgeEndedTool(exitStatus, LogText, placed && FileExists(launchOutput_));
+  } else if (end == JobEnd::NoResponse) {
+    ReadLog();
+  }
+  const std::wstring status = ExitStatusText(exitStatus);
+  switch (end) {
+    case JobEnd::Crashed: reason = LogLine(kMsgToolCrashed, {status}); break;
+    case JobEnd::NoLog: reason = LogLine(kMsgToolNoLog, {status}); break;
+    case JobEnd::ExitStatus: reason = LogLine(kMsgToolExitStatus, {status}); break;
+    case JobEnd::ErrorLine: reason = LogLine(kMsgToolErrorLine, {status}); break;
+    case JobEnd::NoOutput: reason = LogLine(kMsgToolNoOutput, {launchOutput_}); break;
+    case JobEnd::NoResponse:
+      reason = LogLine(kMsgToolNoResponse, {std::to_wstring(machine_.NoProgressLimit() / 1000)});
+      break;
+    default: break;
+  }
+  if (end == JobEnd::Succeeded) {
+    ggProgress_.SetProgress(ggProgress_.MaxValue());
+    if (jobs_.Exists(row))
+      jobs_.SetStatus(row, kStatusDonePrefix + std::to_string(ggProgress_.MaxValue() - FileSizeOf(launchOutput_)));
+  } else {
+    RemoveLeftovers();
+    if (jobs_.Exists(row)) jobs_.SetStatus(row, kStatusFailed);
+  }
+  if (!LogText.empty()) logMemo_.Append(LogText);
+  if (!reason.empty()) logMemo_.Append(reason);
+  DeleteFileQuietly(ExeDir() + kToolLogFileName);
+  monitorTimer_.SetEnabled(false);
+  ProcessNext();
+}
+
+void TBatchRunner::DropJob() {
+  uint32_t exitStatus = 1;
+  if (machine_.ToolRunning()) {
+    tool_.Ended(exitStatus);
+    machine_.ToolEnded();
+    ReadLog();
+    if (exitStatus == 0 && LogMarksFinished(LogText) && !LogHasErrorLine(LogText)) {
+      PlaceToolOutput();
+    } else {
+      RemoveLeftovers();
+    }
+    DeleteFileQuietly(ExeDir() + kToolLogFileName);
   }
   toolNames_ = {};
-  if (pendingEnd_ == PendingEnd::Failed && jobs_.Exists(CurrentIndex))
-    jobs_.SetStatus(CurrentIndex, kStatusFailed);
-  pendingEnd_ = PendingEnd::None;
-  toolStarted_ = false;
   monitorTimer_.SetEnabled(false);
   ProcessNext();
 }
 
 void TBatchRunner::EndBatch(bool announce) {
-  if (announce) Application().MessageBox(kMsgAllDone, Application().Title(), MB_OK);
-  running_ = false;
-  pendingEnd_ = PendingEnd::None;
+  // The folder is free for other windows before the message waits for the user.
+  folderLock_.Release();
+  waitingForFolder_ = false;
+  machine_.EndBatch();
   monitorTimer_.SetEnabled(false);
+  if (announce) Application().MessageBox(kMsgAllDone, Application().Title(), MB_OK);
   ggProgress_.SetMaxValue(0);
   btnStart_.SetEnabled(true);
 }
 
-void TBatchRunner::RowsRemoving(int row) {
-  if (!running_) return;
-  if (row < 0) {
-    // All rows go: the current job is dropped and rows added later start from the first.
-    pendingEnd_ = PendingEnd::RowGone;
-    CurrentIndex = -1;
-  } else if (row < CurrentIndex) {
-    --CurrentIndex;
-  } else if (row == CurrentIndex) {
-    // The next job is the row that moves into this place.
-    pendingEnd_ = PendingEnd::RowGone;
-    --CurrentIndex;
+void TBatchRunner::RowsRemoving(int row) { machine_.RowsRemoving(row); }
+
+void TBatchRunner::WindowClosing() {
+  if (machine_.WindowClosing()) {
+    tool_.End();
+    RemoveLeftovers();
+    DeleteFileQuietly(ExeDir() + kToolLogFileName);
   }
+  folderLock_.Release();
+  waitingForFolder_ = false;
+  monitorTimer_.SetEnabled(false);
 }
 
 }  // namespace pelloran

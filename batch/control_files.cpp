@@ -42,4 +42,27 @@ bool LogMarksFinished(std::string_view normalisedLog) {
   return normalisedLog.find("***") != std::string_view::npos;
 }
 
+std::wstring QuotedArgument(std::wstring_view argument) {
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Before a quote, each backslash doubles and one more escapes the quote itself.
+    out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(2 * backslashes, L'\\');
+  out += L'"';
+  return out;
+}
+
+std::wstring EventsToolParameters(std::wstring_view input, std::wstring_view output) {
+  return L"-i " + QuotedArgument(input) + L" -o " + QuotedArgument(output) +
+         L" -e \"blank.txt\" -m \"blank2.txt\" -l \"result.txt\"";
+}
+
 }  // namespace pelloran

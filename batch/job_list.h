@@ -29,6 +29,8 @@ inline constexpr char kStatusPending[] = "待处理";
 inline constexpr char kStatusWorking[] = "正在处理...";
 inline constexpr char kStatusDonePrefix[] = "成功处理 - 文件长度减少：";
 inline constexpr char kStatusFailed[] = "处理失败";
+// Another window started from the same folder is running its batch.
+inline constexpr char kStatusWaitingForFolder[] = "等待其他窗口完成...";
 
 // The column widths of an empty list; the first column takes what the others leave.
 inline constexpr int kOutputColumnWidth = 320;

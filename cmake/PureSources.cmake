@@ -3,12 +3,14 @@
 # Paths are relative to the repository root; pelloran_pure_sources(<out> <list>...) makes them
 # whole. The including project sets PELLORAN_ROOT to the repository root.
 set(PURE_BASE
-  base/exceptions.cpp base/ansi_path.cpp base/text_lines.cpp base/byte_stream_le.cpp base/pe_headers.cpp)
-set(PURE_BATCH_TEXT batch/job_naming.cpp batch/control_files.cpp batch/column_fit.cpp)
+  base/exceptions.cpp base/ansi_path.cpp base/text_lines.cpp base/byte_stream_le.cpp base/pe_headers.cpp
+  base/hex_text.cpp)
+set(PURE_BATCH_TEXT batch/job_naming.cpp batch/control_files.cpp batch/column_fit.cpp batch/runner_machine.cpp)
 set(PURE_RMEVENTS_CORE
   batch/rmevents/rm_format.cpp batch/rmevents/byte_stream.cpp batch/rmevents/ad_streams.cpp
   batch/rmevents/control_texts.cpp batch/rmevents/rm_scan.cpp batch/rmevents/clean_plan.cpp
-  batch/rmevents/rm_writer.cpp batch/rmevents/command_line.cpp batch/rmevents/tool.cpp)
+  batch/rmevents/rm_writer.cpp batch/rmevents/command_line.cpp batch/rmevents/tool.cpp
+  batch/rmevents/log_language.cpp)
 # The crash reporter's stored formats and texts.
 set(PURE_OPTION_STREAM
   crashlog/infra/options/option_stream.cpp crashlog/infra/options/eldata.cpp crashlog/infra/options/module_payload.cpp)

@@ -80,13 +80,11 @@ run_one() {
   mkdir -p "$dir/corpus" "$dir/findings"
   local inputs=("$dir/corpus" "$root/tests/fuzz/corpus/$target")
   [ -d "$root/tests/fuzz/regressions/$target" ] && inputs+=("$root/tests/fuzz/regressions/$target")
-  # The mail and log reader is also fed megabyte inputs shaped to be slow (make_large_inputs.py):
-  # each has to be read within the timeout.
-  local extra=()
+  # The mail and log reader is also fed megabyte inputs shaped to be slow (make_large_inputs.py;
+  # its input size is in report_reader.flags): each has to be read within the timeout.
   if [ "$target" = report_reader ]; then
     python3 "$root/tests/fuzz/make_large_inputs.py" "$dir/large"
     inputs+=("$dir/large")
-    extra=(-max_len=1200000)
   fi
   local start=$SECONDS left failed=0
   # A campaign continues where the last one stopped, up to RUNS executions in all (the corpus
@@ -96,8 +94,11 @@ run_one() {
     left=$((runs - $(executed "$target")))
     [ "$left" -gt 0 ] || break
     local status=0
+    # A target's own libFuzzer flags (larger inputs, say) are in tests/fuzz/<target>.flags.
+    local flags=()
+    [ -f "$root/tests/fuzz/$target.flags" ] && read -r -a flags <"$root/tests/fuzz/$target.flags"
     nice "$fast/fuzz_$target" -runs="$left" -max_total_time="$seconds_limit" -print_final_stats=1 \
-      -timeout=10 -rss_limit_mb=2048 "${extra[@]}" -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || status=$?
+      -timeout=10 -rss_limit_mb=2048 "${flags[@]}" -artifact_prefix="$dir/findings/" "${inputs[@]}" >>"$dir/log" 2>&1 || status=$?
     if tail -n 8 "$dir/log" | grep -q 'run interrupted'; then continue; fi
     if [ "$status" -ne 0 ]; then
       echo "$target: the fuzzer failed (exit status $status), see $dir/log and $dir/findings/" >&2

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -87,9 +88,12 @@ inline void StoreU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v >> 8);
   p[1] = static_cast<uint8_t>(v);
 }
+// One store of four bytes: byte by byte, each store could change any object, and the compiler
+// reloads everything around it (a logical header can hold 65,535 offsets).
 inline void StoreU32(uint8_t* p, uint32_t v) {
-  StoreU16(p, static_cast<uint16_t>(v >> 16));
-  StoreU16(p + 2, static_cast<uint16_t>(v));
+  const uint8_t bytes[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                            static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  std::memcpy(p, bytes, sizeof bytes);
 }
 
 }  // namespace pelloran::rmevents

@@ -68,6 +68,7 @@ class Planner {
 
   void LayOut() {
     const bool writeContent = in_.contentChunk.has_value() || !texts_.Empty();
+    plan_.chunks.reserve(in_.chunks.size() + 1);
     for (size_t k = 0; k < in_.chunks.size(); ++k) {
       const InputChunk& c = in_.chunks[k];
       OutputChunk out;
@@ -75,14 +76,13 @@ class Planner {
       switch (c.kind) {
         case ChunkKind::FileHeader:
         case ChunkKind::Properties:
-          out.bytes = c.bytes;
+          out.built = Built(c.bytes);
           break;
         case ChunkKind::Media:
-          out.keep = plan_.streamHeaderKept[c.item];
-          if (out.keep) out.bytes = c.bytes;
+          out.keep = plan_.streamHeaderKept[c.item];  // written as it stands, from the input
           break;
         case ChunkKind::Content:
-          out.bytes = BuildContent(NewContent());
+          out.built = Built(BuildContent(NewContent()));
           plan_.contentWritten = true;
           break;
         case ChunkKind::Index:
@@ -95,7 +95,7 @@ class Planner {
       plan_.chunks.push_back(std::move(out));
       if (c.kind == ChunkKind::Properties && writeContent && !in_.contentChunk) {
         OutputChunk content;
-        content.bytes = BuildContent(NewContent());
+        content.built = Built(BuildContent(NewContent()));
         plan_.contentWritten = true;
         plan_.chunks.push_back(std::move(content));
       }
@@ -149,7 +149,12 @@ class Planner {
     p.avgBitRate = Subtract(p.avgBitRate, removedAvgRate_);
     p.maxBitRate = Subtract(p.maxBitRate, removedMaxRate_);
     for (OutputChunk& c : plan_.chunks)
-      if (c.input == in_.propertiesChunk) StoreProperties(c.bytes, p);
+      if (c.input == in_.propertiesChunk) StoreProperties(plan_.built[c.built], p);
+  }
+
+  uint32_t Built(std::vector<uint8_t> bytes) {
+    plan_.built.push_back(std::move(bytes));
+    return static_cast<uint32_t>(plan_.built.size() - 1);
   }
 
   const InputLayout& in_;

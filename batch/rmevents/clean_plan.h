@@ -5,6 +5,7 @@
 // packets; the writer (rm_writer.h) settles them in its one pass.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,11 +16,13 @@ namespace pelloran::rmevents {
 
 constexpr size_t kInsertedChunk = static_cast<size_t>(-1);
 
+constexpr uint32_t kFromInput = static_cast<uint32_t>(-1);
+
+// One per input chunk, and a file can have 65,536: small, with the few built ones' bytes apart.
 struct OutputChunk {
   size_t input = kInsertedChunk;  // the input chunk it comes from
   bool keep = true;               // DATA chunks and indexes may still go once the packets are seen
-  std::vector<uint8_t> bytes;     // .RMF, PROP, MDPR and CONT as written, but for the numbers
-                                  // that the writer fills in at the end
+  uint32_t built = kFromInput;    // .RMF, PROP and CONT: their bytes in CleanPlan::built
 };
 
 // Which chunks the .RMF header counts. Writers differ: some count the header section after
@@ -35,6 +38,13 @@ struct ChunkCountRule {
 
 struct CleanPlan {
   std::vector<OutputChunk> chunks;     // input order; dropped ones stay with keep = false
+  // .RMF, PROP and CONT as written, but for the numbers that the writer fills in at the end
+  std::vector<std::vector<uint8_t>> built;
+  // Nothing for a chunk that is not built.
+  std::span<const uint8_t> Bytes(const OutputChunk& c) const {
+    if (c.built == kFromInput) return {};
+    return built[c.built];
+  }
   std::vector<bool> streamHeaderKept;  // per stream header
   ChunkCountRule chunkCount;
   bool contentWritten = false;

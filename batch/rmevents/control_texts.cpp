@@ -27,7 +27,9 @@ bool IsEventTime(std::string_view t) {
   return digit;
 }
 
-std::string LineLabel(size_t index) { return "line " + std::to_string(index + 1); }
+std::string LineLabel(LogLanguage lang, size_t index) {
+  return Say(lang, "line ", "第 ") + std::to_string(index + 1) + Say(lang, "", " 行");
+}
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
@@ -49,7 +51,7 @@ size_t FindNoCase(std::string_view text, std::string_view word, size_t from) {
 
 }  // namespace
 
-EventsFile ParseEventsFile(std::string_view content) {
+EventsFile ParseEventsFile(std::string_view content, LogLanguage lang) {
   EventsFile result;
   std::vector<std::string> notes;
   std::vector<std::string_view> lines = SplitLines(content);
@@ -63,7 +65,7 @@ EventsFile ParseEventsFile(std::string_view content) {
     if (s1 != 1 || s2 == std::string_view::npos ||
         !IsEventTime(line.substr(s1 + 1, s2 - s1 - 1)) ||
         !IsEventTime(line.substr(s2 + 1, s3 == std::string_view::npos ? s3 : s3 - s2 - 1))) {
-      notes.push_back(LineLabel(n) + ": not an event line, left out");
+      notes.push_back(LineLabel(lang, n) + Say(lang, ": not an event line, left out", "：不是事件行，已略去"));
       continue;
     }
     ++result.events;
@@ -71,22 +73,25 @@ EventsFile ParseEventsFile(std::string_view content) {
     std::optional<std::string>* slot = nullptr;
     const char* what = nullptr;
     switch (line[0]) {
-      case 'i': slot = &result.texts.title; what = "title"; break;
-      case 'a': slot = &result.texts.author; what = "author"; break;
-      case 'c': slot = &result.texts.copyright; what = "copyright"; break;
+      case 'i': slot = &result.texts.title; what = Say(lang, "title", "标题"); break;
+      case 'a': slot = &result.texts.author; what = Say(lang, "author", "作者"); break;
+      case 'c': slot = &result.texts.copyright; what = Say(lang, "copyright", "版权"); break;
       case 'u':
-        notes.push_back(LineLabel(n) + ": URL event (u) not supported, not written: "
-                               "the tool adds no links");
+        notes.push_back(LineLabel(lang, n) +
+                        Say(lang, ": URL event (u) not supported, not written: the tool adds no links",
+                            "：不支持网址事件 (u)，未写入：本工具不添加链接"));
         continue;
       default:
-        notes.push_back(LineLabel(n) + ": event kind \"" + std::string(1, line[0]) +
-                               "\" not supported, not written");
+        notes.push_back(LineLabel(lang, n) + Say(lang, ": event kind \"", "：不支持事件类型 \"") +
+                        std::string(1, line[0]) + Say(lang, "\" not supported, not written", "\"，未写入"));
         continue;
     }
     if (*slot) {
-      notes.push_back(LineLabel(n) + ": second " + what + " event left out");
+      notes.push_back(LineLabel(lang, n) + Say(lang, ": second ", "：第二个") + what +
+                      Say(lang, " event left out", "事件，已略去"));
     } else if (text.size() > 0xFFFF) {
-      notes.push_back(LineLabel(n) + ": " + what + " of 64 KiB or more left out");
+      notes.push_back(LineLabel(lang, n) + Say(lang, ": ", "：") + what +
+                      Say(lang, " of 64 KiB or more left out", "达到 64 KiB 或更长，已略去"));
     } else {
       *slot = std::move(text);
     }
@@ -96,7 +101,8 @@ EventsFile ParseEventsFile(std::string_view content) {
   if (notes.size() > kMaxNotes) {
     size_t more = notes.size() - kMaxNotes;
     notes.resize(kMaxNotes);
-    notes.push_back("and " + std::to_string(more) + " more lines left out");
+    notes.push_back(Say(lang, "and ", "另有 ") + std::to_string(more) +
+                    Say(lang, " more lines left out", " 行已略去"));
   }
   result.notes = std::move(notes);
   return result;

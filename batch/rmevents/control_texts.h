@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "batch/rmevents/log_language.h"
+
 namespace pelloran::rmevents {
 
 struct EventTexts {
@@ -27,7 +29,8 @@ struct EventsFile {
   std::vector<std::string> notes;  // one log line per event or line left out, and why
 };
 
-EventsFile ParseEventsFile(std::string_view content);
+// The notes are in `language`.
+EventsFile ParseEventsFile(std::string_view content, LogLanguage language = LogLanguage::English);
 
 struct ImageMapFile {
   int maps = 0;

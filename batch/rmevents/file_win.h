@@ -12,12 +12,17 @@ namespace pelloran::rmevents {
 
 class WindowsEnvironment : public ToolEnvironment {
  public:
+  // Its errors are in `language`.
+  explicit WindowsEnvironment(LogLanguage language) : lang_(language) {}
   std::unique_ptr<InputFile> OpenInput(const std::wstring& path) override;
   std::unique_ptr<WritableFile> CreateOutput(const std::wstring& path) override;
   std::optional<std::string> ReadSmallFile(const std::wstring& path, size_t maxBytes) override;
   bool SameFile(const std::wstring& a, const std::wstring& b) override;
-  bool RemoveFile(const std::wstring& path) override;
+  uint64_t Milliseconds() override;
   std::string DisplayPath(const std::wstring& path) override;
+
+ private:
+  LogLanguage lang_;
 };
 
 // Writes each line to the log file (CR LF ends, flushed line by line) and to standard output.

@@ -6,18 +6,21 @@
 #include <cstdio>
 
 #include "batch/rmevents/file_win.h"
+#include "batch/rmevents/user_language_win.h"
 
 int wmain(int argc, wchar_t** argv) {
   using namespace pelloran::rmevents;
   std::vector<std::wstring> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  ParsedCommandLine commandLine = ParseCommandLine(args);
+  ParsedCommandLine commandLine = ParseCommandLine(args, UserLogLanguage());
+  const LogLanguage lang = commandLine.options.language;
   FileRunLog log;
   if (!commandLine.options.log.empty() && !log.Open(commandLine.options.log)) {
-    std::fprintf(stderr, "rmevents: the log file cannot be created (system error %lu)\n",
+    std::fprintf(stderr, Say(lang, "rmevents: the log file cannot be created (system error %lu)\n",
+                             "rmevents：无法创建日志文件（系统错误 %lu）\n"),
                  static_cast<unsigned long>(GetLastError()));
     return 1;
   }
-  WindowsEnvironment env;
+  WindowsEnvironment env(lang);
   RunOutcome outcome = RunTool(commandLine, env, log);
   return ExitStatus(commandLine, outcome);
 }

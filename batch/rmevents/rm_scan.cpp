@@ -1,7 +1,6 @@
 #include "batch/rmevents/rm_scan.h"
 
 #include <algorithm>
-#include <set>
 
 #include "batch/rmevents/big_endian.h"
 
@@ -47,6 +46,10 @@ class Scanner {
   void WalkChunks() {
     uint64_t pos = 0;
     const uint64_t size = layout_.fileSize;
+    // As many chunks as could fit, within the limit: no regrowth on files of many chunks.
+    const size_t most = static_cast<size_t>(std::min<uint64_t>(limits_.maxChunks, size / kChunkHeaderSize + 1));
+    layout_.chunks.reserve(most);
+    layout_.data.reserve(most);
     while (pos < size) {
       if (size - pos < kChunkHeaderSize) {
         if (!AllZero(in_, pos, size - pos))
@@ -237,13 +240,16 @@ class Scanner {
            std::to_string(p.indexOffset) + ")");
     // The chains of DATA and INDX chunks are rebuilt on writing; a link out of the file means
     // the file was cut short.
-    std::set<uint64_t> dataAt, indexAt;
-    for (const DataChunk& d : layout_.data) dataAt.insert(d.offset);
-    for (const IndexChunk& x : layout_.indexes) indexAt.insert(x.offset);
-    for (const DataChunk& d : layout_.data)
-      CheckLink("DATA", d.offset, d.header.nextDataHeader, dataAt);
-    for (const IndexChunk& x : layout_.indexes)
-      CheckLink("index", x.offset, x.header.nextIndexHeader, indexAt);
+    // Both lists are in file order, so sorted already.
+    std::vector<uint64_t> dataAt, indexAt;
+    dataAt.reserve(layout_.data.size());
+    indexAt.reserve(layout_.indexes.size());
+    for (const DataChunk& d : layout_.data) dataAt.push_back(d.offset);
+    for (const IndexChunk& x : layout_.indexes) indexAt.push_back(x.offset);
+    for (size_t i = 0; i < layout_.data.size(); ++i)
+      CheckLink("DATA", i, layout_.data[i].header.nextDataHeader, dataAt);
+    for (size_t i = 0; i < layout_.indexes.size(); ++i)
+      CheckLink("index", i, layout_.indexes[i].header.nextIndexHeader, indexAt);
     for (const StreamHeader& s : layout_.streams) {
       if (s.media.IsLogical()) continue;
       if (layout_.physicalStreams.Has(s.media.streamNumber))
@@ -256,15 +262,24 @@ class Scanner {
       if (!s.logical)
         Fail("logical stream header " + std::to_string(s.media.streamNumber) + " (" +
              s.media.mimeType + ") is damaged");
-      for (uint32_t offset : s.logical->dataOffsets)
-        if (offset >= layout_.fileSize)
-          Fail("logical stream header " + std::to_string(s.media.streamNumber) +
-               " points outside the file (offset " + std::to_string(offset) + ")");
+      // The largest first (a loop without branches), the first offender only for the message.
+      const std::vector<uint32_t>& offsets = s.logical->dataOffsets;
+      if (offsets.empty() || *std::max_element(offsets.begin(), offsets.end()) < layout_.fileSize)
+        continue;
+      const uint32_t outside = *std::find_if(offsets.begin(), offsets.end(), [this](uint32_t o) {
+        return o >= layout_.fileSize;
+      });
+      Fail("logical stream header " + std::to_string(s.media.streamNumber) +
+           " points outside the file (offset " + std::to_string(outside) + ")");
     }
   }
 
-  void CheckLink(const char* kind, uint64_t from, uint32_t next, const std::set<uint64_t>& chunks) {
-    if (next == 0 || chunks.count(next)) return;
+  // Chunk `i` of `chunks` (offsets in file order) links to `next`: mostly the one after it.
+  void CheckLink(const char* kind, size_t i, uint32_t next, const std::vector<uint64_t>& chunks) {
+    if (next == 0 || (i + 1 < chunks.size() && chunks[i + 1] == next) ||
+        std::binary_search(chunks.begin(), chunks.end(), uint64_t{next}))
+      return;
+    const uint64_t from = chunks[i];
     std::string what = std::string(kind) + " chunk " + At(from);
     if (next >= layout_.fileSize)
       Fail(what + " names a next one outside the file (offset " + std::to_string(next) +

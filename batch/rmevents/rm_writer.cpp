@@ -1,5 +1,8 @@
 #include "batch/rmevents/rm_writer.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "batch/rmevents/big_endian.h"
 
 namespace pelloran::rmevents {
@@ -7,17 +10,29 @@ namespace {
 
 std::string At(uint64_t offset) { return "at offset " + std::to_string(offset); }
 
+constexpr uint64_t kDataNextAt = 14;  // the next-chunk link within a DATA header
+
 // Where an index record's packet landed in the output.
 struct FoundPacket {
   uint64_t offset = 0;
   uint32_t removedBefore = 0;  // removed packets ahead of it in the file
 };
 
-struct WrittenData {
-  uint64_t offset = 0;
-  uint32_t packets = 0;
-  uint64_t size = 0;
-};
+// A header's offsets mostly repeat one another: each new one is looked up once, the bytes of
+// the last one copied on (a tight loop of its own: 65,535 offsets a header).
+template <typename LookUp>
+void StoreNewOffsets(const std::vector<uint32_t>& old, uint8_t* to, LookUp&& lookUp) {
+  uint32_t lastOld = 0;
+  uint8_t lastNew[4] = {};  // stored as written; offset 0 stays 0
+  for (const uint32_t o : old) {
+    if (o != lastOld) {
+      StoreU32(lastNew, lookUp(o));
+      lastOld = o;
+    }
+    std::memcpy(to, lastNew, 4);
+    to += 4;
+  }
+}
 
 class Writer {
  public:
@@ -29,7 +44,7 @@ class Writer {
         matcher_(layout),
         found_(layout.targets.size()),
         streamAt_(layout.streams.size(), 0),
-        newDataAt_(layout.data.size(), 0) {
+        standIn_(layout.data.size(), 0) {
     result_.dataKept.assign(layout.data.size(), false);
     result_.indexKept.assign(layout.indexes.size(), false);
   }
@@ -90,16 +105,28 @@ class Writer {
     Begin(kind);
     if (kind == ChunkKind::FileHeader) fileHeaderAt_ = out_.Written();
     if (kind == ChunkKind::Properties) propertiesAt_ = out_.Written();
-    if (kind == ChunkKind::Media) streamAt_[item] = out_.Written();
-    out_.Write(c.bytes);
+    if (kind == ChunkKind::Media) {
+      streamAt_[item] = out_.Written();
+      out_.Write(layout_.chunks[c.input].bytes);
+      return;
+    }
+    const std::span<const uint8_t> bytes = plan_.Bytes(c);
+    if (!bytes.empty()) out_.Write(bytes.data(), bytes.size());
   }
 
-  // Its numbers and link are patched at the end.
-  uint64_t StartDataChunk() {
+  // Its numbers are patched when it ends, its link when the next one starts: while they are
+  // still in the writer's buffer, unless the chunk is larger than that.
+  // An empty chunk's header is final as written (size 18, no packets).
+  uint64_t StartDataChunk(uint32_t size = 0) {
     Begin(ChunkKind::Data);
     uint64_t at = out_.Written();
+    if (wroteData_) {
+      uint8_t next[4];
+      StoreU32(next, static_cast<uint32_t>(at));
+      out_.Patch(lastDataAt_ + kDataNextAt, next, sizeof next);
+    }
     uint8_t header[kDataHeaderSize];
-    StoreDataHeader(header, 0, DataHeader{});
+    StoreDataHeader(header, size, DataHeader{});
     out_.Write(header, sizeof header);
     return at;
   }
@@ -137,14 +164,26 @@ class Writer {
                               " bytes after its last packet left out");
     // A chunk that held only advertising goes, one that was empty stays; a file keeps at least
     // one, so the last stays (empty) when all before it went.
-    if (!started && (walker.Count() == 0 || (last && written_.empty()))) {
-      at = StartDataChunk();
-      started = true;
+    if (!started) {
+      if (walker.Count() != 0 && !(last && !wroteData_)) return;
+      Kept(item, StartDataChunk(kDataHeaderSize));
+      return;
     }
-    if (!started) return;
+    Kept(item, at);
+    uint8_t header[kDataHeaderSize];
+    DataHeader numbers;
+    numbers.numPackets = kept;
+    StoreDataHeader(header, static_cast<uint32_t>(out_.Written() - at), numbers);
+    out_.Patch(at, header, sizeof header);
+  }
+
+  void Kept(size_t item, uint64_t at) {
     result_.dataKept[item] = true;
-    newDataAt_[item] = at;
-    written_.push_back({at, kept, out_.Written() - at});
+    // Past 4 GiB the run fails before any offset is patched in.
+    standIn_[item] = static_cast<uint32_t>(at);
+    if (!wroteData_) firstDataAt_ = at;
+    wroteData_ = true;
+    lastDataAt_ = at;
   }
 
   void WriteIndex(size_t item) {
@@ -179,33 +218,42 @@ class Writer {
     indexesAt_.push_back(at);
   }
 
-  // A logical header names, per physical stream, the DATA chunk that holds it.
-  uint32_t NewDataChunkOffset(uint32_t old, const StreamHeader& s) {
+  // A logical header names, per physical stream, the DATA chunk that holds it; a chunk that went
+  // is replaced by the next kept one (else the last kept before it). Looked up by binary search
+  // over the chunks (in file order) and a table of kept neighbours, so that a file with many
+  // logical headers, offsets and chunks costs n log n, not their product.
+  // standIn_ holds the output offset of each kept chunk; this fills in the others'. No DATA
+  // chunk is written at offset 0 (.RMF is there): 0 means none.
+  void PrepareDataChunkLookup() {
+    const size_t n = layout_.data.size();
+    uint32_t kept = 0;
+    for (size_t k = n; k-- > 0;) {
+      if (result_.dataKept[k]) kept = standIn_[k];
+      standIn_[k] = kept;
+    }
+    kept = 0;
+    for (size_t k = 0; k < n; ++k) {
+      const bool own = result_.dataKept[k];
+      if (standIn_[k] == 0) standIn_[k] = kept;
+      if (own) kept = standIn_[k];
+    }
+  }
+
+  uint32_t LookUpDataChunkOffset(uint32_t old, const StreamHeader& s) {
     if (old == 0) return 0;
-    for (size_t k = 0; k < layout_.data.size(); ++k) {
-      if (layout_.data[k].offset != old) continue;
-      if (result_.dataKept[k]) return static_cast<uint32_t>(newDataAt_[k]);
-      for (size_t j = k + 1; j < layout_.data.size(); ++j)
-        if (result_.dataKept[j]) return static_cast<uint32_t>(newDataAt_[j]);
-      for (size_t j = k; j-- > 0;)
-        if (result_.dataKept[j]) return static_cast<uint32_t>(newDataAt_[j]);
+    const auto& data = layout_.data;
+    auto it = std::lower_bound(data.begin(), data.end(), uint64_t{old},
+                               [](const DataChunk& d, uint64_t at) { return d.offset < at; });
+    if (it != data.end() && it->offset == old) {
+      if (const uint32_t at = standIn_[static_cast<size_t>(it - data.begin())]; at != 0) return at;
     }
     result_.notes.push_back("logical stream header " + std::to_string(s.media.streamNumber) +
                             " named offset " + std::to_string(old) +
                             ", where no DATA chunk begins; it now names the first DATA chunk");
-    return static_cast<uint32_t>(written_.front().offset);
+    return static_cast<uint32_t>(firstDataAt_);
   }
 
   void PatchNumbers() {
-    for (size_t i = 0; i < written_.size(); ++i) {
-      uint8_t header[kDataHeaderSize];
-      DataHeader h;
-      h.numPackets = written_[i].packets;
-      h.nextDataHeader = i + 1 < written_.size() ? static_cast<uint32_t>(written_[i + 1].offset)
-                                                 : 0;
-      StoreDataHeader(header, static_cast<uint32_t>(written_[i].size), h);
-      out_.Patch(written_[i].offset, header, sizeof header);
-    }
     for (size_t i = 0; i + 1 < indexesAt_.size(); ++i) {
       uint8_t next[4];
       StoreU32(next, static_cast<uint32_t>(indexesAt_[i + 1]));
@@ -214,24 +262,28 @@ class Writer {
 
     for (const OutputChunk& c : plan_.chunks) {
       if (c.input != layout_.propertiesChunk) continue;
-      std::vector<uint8_t> bytes = c.bytes;
+      const std::span<const uint8_t> built = plan_.Bytes(c);
+      std::vector<uint8_t> bytes(built.begin(), built.end());
       Properties p;
       ParseProperties(bytes, p);
       p.numPackets = result_.packets - removed_;
-      p.dataOffset = static_cast<uint32_t>(written_.front().offset);
+      p.dataOffset = static_cast<uint32_t>(firstDataAt_);
       p.indexOffset = indexesAt_.empty() ? 0 : static_cast<uint32_t>(indexesAt_.front());
       StoreProperties(bytes, p);
       out_.Patch(propertiesAt_, bytes.data(), bytes.size());
     }
 
+    PrepareDataChunkLookup();
+    std::vector<uint8_t> offsets;  // one header's offsets, which lie side by side: one patch
     for (size_t i = 0; i < layout_.streams.size(); ++i) {
       const StreamHeader& s = layout_.streams[i];
       if (!plan_.streamHeaderKept[i] || !s.logical) continue;
-      for (size_t j = 0; j < s.logical->dataOffsets.size(); ++j) {
-        uint8_t offset[4];
-        StoreU32(offset, NewDataChunkOffset(s.logical->dataOffsets[j], s));
-        out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos + 4 * j, offset, sizeof offset);
-      }
+      const std::vector<uint32_t>& old = s.logical->dataOffsets;
+      if (old.empty()) continue;
+      offsets.resize(4 * old.size());
+      StoreNewOffsets(old, offsets.data(),
+                      [&](uint32_t o) { return LookUpDataChunkOffset(o, s); });
+      out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos, offsets.data(), offsets.size());
     }
 
     uint8_t count[4];
@@ -246,8 +298,12 @@ class Writer {
   IndexMatcher matcher_;
   std::vector<FoundPacket> found_;  // per index target
   std::vector<uint64_t> streamAt_;  // output offset per stream header written
-  std::vector<uint64_t> newDataAt_;
-  std::vector<WrittenData> written_;  // DATA chunks, in output order
+  // Per input DATA chunk: the output offset of the kept chunk that stands for it (itself when
+  // kept); 4 bytes a chunk, as a file can have 65,536 of them.
+  std::vector<uint32_t> standIn_;
+  bool wroteData_ = false;
+  uint64_t firstDataAt_ = 0;  // the first and the last DATA chunk written
+  uint64_t lastDataAt_ = 0;
   std::vector<uint64_t> indexesAt_;
   CleanResult result_;
   uint32_t removed_ = 0;

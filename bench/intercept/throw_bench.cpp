@@ -105,17 +105,15 @@ void AskLikeTheReporter(const pelloran::crashlog::TExceptionObject& object, cons
 int main() {
 #if defined(PELLORAN_BENCH_WITH_REPORTER)
   // The whole reporter installed (its own debug information, the program's options): every raise
-  // goes through GoNotify, which rewrites the EXCEPT channel and asks IsExceptionHandled. Against
-  // the layer uninstalled in the same process.
+  // goes through GoNotify, which writes the EXCEPT channel in place and asks IsExceptionHandled.
+  // Against the layer uninstalled in the same process.
   using namespace pelloran::crashlog;
   if (!InstallReporter()) std::printf("the reporter did not install\n");
   TConfiguration configurations[] = {
       {"not-installed", [] { SetRaiseNotify(nullptr); UninstallInterception(); }, {}},
       {"reporter", [] { InstallInterception(); SetRaiseNotify(&OnRaise); }, {}},
   };
-  // Each of its raises waits for the Wine server several times (the EXCEPT channel is made anew):
-  // fewer batches.
-  Measure(configurations, 2, 20);
+  Measure(configurations, 2);
   UninstallReporter();
 #elif defined(PELLORAN_BENCH_WITH_LAYER)
   using namespace pelloran::crashlog;

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Cleaning a large generated RealMedia file with rmevents.exe (under Wine) against copying the
-same file with cp, in the same run, with the peak memory of each.
+same file with cp and flushing the copy (sync), in the same run, with the peak memory of each.
 
     bench/rmevents/bench_rmevents.py [--build-dir build/win32] [--size-mb 500] [--runs 5]
 
 Makes the file with ffmpeg and tests/batch/rmevents/make_rm_fixture.py (video, audio and an
 event stream; its index has an entry per event), then a file ten times smaller, and for each
-runs cp and the tool in turn after a warm-up of both, timing every run with /usr/bin/time. It
-prints the medians, the median of the per-pair ratios tool/cp with their smallest and largest,
+runs cp + sync and the tool in turn after a warm-up of both, timing every run with /usr/bin/time
+(the tool flushes its output before it puts it in place, so the copy is flushed too). It
+prints the medians, the median of the per-pair ratios tool/(cp + sync) with their smallest and largest,
 and the largest peak resident memory: the tool streams, so its memory must not grow with the
 file. The machine is shared: quote the median ratio with its spread, not one run. Wine adds its own
 resident memory (about 20 MB) to every Windows program; the line "Wine baseline" measures it
@@ -40,10 +41,10 @@ def timed(cmd, cwd, env=None, check=True):
 def bench_file(path, tool, runs, env):
     copy = path + ".copy"
     clean = path + ".clean"
-    cp = ["cp", path, copy]
+    cp = ["sh", "-c", 'cp "$0" "$1" && sync "$1"', path, copy]
     rm = [os.environ["PELLORAN_WINE_RUN"], "rmevents.exe", "-i", wine_tool.windows_path(path),
           "-o", wine_tool.windows_path(clean), "-e", "blank.txt", "-m", "blank2.txt",
-          "-l", "result.txt"]
+          "-l", "result.txt", "--lang", "en"]  # the log read below is the English one
     timed(cp, tool.folder)
     timed(rm, tool.folder, env)
     pairs = [(timed(cp, tool.folder), timed(rm, tool.folder, env)) for _ in range(runs)]
@@ -107,7 +108,7 @@ def main():
     print("%d runs each, medians (tool under Wine with a running wineserver)" % args.runs)
     print("Wine baseline (usage message only): peak %.1f MB" % (baseline[1] / 1024))
     for r in results:
-        print("%7.1f MB: cp %.2f s, tool %.2f s (%.2f-%.2f), ratio tool/cp %.2f (%.2f-%.2f); "
+        print("%7.1f MB: cp+sync %.2f s, tool %.2f s (%.2f-%.2f), ratio tool/(cp+sync) %.2f (%.2f-%.2f); "
               "peak memory cp %.1f MB, tool %.1f MB" %
               (r["size"] / 1e6, r["cp"], r["tool"], r["tool_range"][0], r["tool_range"][1],
                r["ratio"], r["ratio_range"][0], r["ratio_range"][1], r["cp_rss"] / 1024,

@@ -1,6 +1,7 @@
 #include "crashlog/capture/call_stack_text.h"
 
 #include "base/ansi_path.h"
+#include "crashlog/infra/diagnostics/diagnostics_text.h"
 
 #include <algorithm>
 
@@ -75,13 +76,14 @@ std::vector<TStackTableRow> FoldStackRows(std::span<const std::uint32_t> address
   return cut;
 }
 
-std::string FoldRowText(const TStackTableRow& row) {
+std::string FoldRowText(const TStackTableRow& row, const TCrashOptionValues& texts) {
+  const std::string rows = std::to_string(row.Rows);
   switch (row.Kind) {
     case TKind::Repeat:
-      return (row.Rows == 1 ? std::string("(the row above, ") : "(the " + std::to_string(row.Rows) + " rows above, ") +
-             std::to_string(row.Times) + " times in all)";
+      if (row.Rows == 1) return FillPlaceholders(texts.StackRepeatOneRow, {std::to_string(row.Times)});
+      return FillPlaceholders(texts.StackRepeatRows, {rows, std::to_string(row.Times)});
     case TKind::LeftOut:
-      return "(" + std::to_string(row.Rows) + (row.Rows == 1 ? " row" : " rows") + " left out)";
+      return FillPlaceholders(row.Rows == 1 ? texts.StackLeftOutOneRow : texts.StackLeftOutRows, {rows});
     case TKind::Frame:
       break;
   }

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "crashlog/infra/options/option_stream.h"
+
 namespace pelloran::crashlog {
 
 inline constexpr std::size_t kMaxStackTableRows = 200;
@@ -33,8 +35,8 @@ struct TStackTableRow {
 // The table's rows for frames with these addresses, innermost first.
 std::vector<TStackTableRow> FoldStackRows(std::span<const std::uint32_t> addresses);
 
-// The text of a Repeat or LeftOut row, shown in the procedure cell.
-std::string FoldRowText(const TStackTableRow& row);
+// The text of a Repeat or LeftOut row, shown in the procedure cell (from the option set's texts).
+std::string FoldRowText(const TStackTableRow& row, const TCrashOptionValues& texts);
 
 // A name as a cell of the table shows it: a name longer than kMaxStackCellBytes (a C++ template's,
 // of thousands of bytes) is cut at a whole (GBK) character and ends in "...", so that one name

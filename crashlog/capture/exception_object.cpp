@@ -33,14 +33,6 @@ bool BaseNamed(const abi::__class_type_info* type, std::string_view name, int de
 
 }  // namespace
 
-std::string DemangledTypeName(const std::type_info& type) {
-  int status = 0;
-  char* readable = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
-  std::string name = status == 0 && readable != nullptr ? readable : type.name();
-  std::free(readable);
-  return name;
-}
-
 TExceptionObject TExceptionObject::Current() noexcept {
   const std::type_info* type = abi::__cxa_current_exception_type();
   if (type == nullptr) return {};
@@ -72,7 +64,7 @@ std::string TExceptionObject::ClassName() const {
 
 std::string TExceptionObject::Message() const {
   if (const Exception* e = AsException()) return e->Message();
-  if (const std::exception* e = AsStdException()) return e->what();
+  if (const std::exception* e = AsStdException()) return WhatInAnsi(e->what());
   return {};
 }
 
@@ -95,13 +87,32 @@ bool TExceptionObject::CaughtBy(const std::type_info* catchType) const noexcept 
   return AdjustedFor(*catchType, *type_, object);
 }
 
+void TExceptionObject::RaiseTexts(std::string_view& className, std::string_view& message,
+                                  std::string& storage) const {
+  className = kUnknownExceptionType;
+  message = kUnknownErrorMessage;
+  if (Empty()) return;
+  if (const Exception* e = AsException()) {
+    className = e->ClassName();
+    message = e->Message();
+    return;
+  }
+  className = CachedTypeName(*type_);
+  if (const std::exception* e = AsStdException()) {
+    const char* what = e->what();
+    message = what != nullptr ? what : "";
+    if (IsUtf8BeyondAscii(message)) {
+      storage = WhatInAnsi(what);
+      message = storage;
+    }
+  }
+}
+
 TExceptionObjectInfo TExceptionObject::Describe() const {
   if (Empty()) return {};
   if (const Exception* e = AsException()) return DescribeException(e);
-  TExceptionObjectInfo info;
-  info.HasObject = true;
-  info.ClassName = DemangledTypeName(*type_);
-  return info;
+  if (const std::exception* e = AsStdException()) return DescribeException(*e, *type_);
+  return DescribeThrownValue(*type_);
 }
 
 }  // namespace pelloran::crashlog

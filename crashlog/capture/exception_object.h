@@ -35,8 +35,8 @@ class TExceptionObject {
 
   // The class name: the Exception family's own name, else the demangled type name.
   std::string ClassName() const;
-  // Exception::Message() for the program's exceptions, what() for other standard exceptions,
-  // empty for anything else.
+  // Exception::Message() for the program's exceptions, what() (in the ANSI code page) for other
+  // standard exceptions, empty for anything else.
   std::string Message() const;
   // True when the class or an ancestor is called `name`: the Exception family's chain, or for
   // other classes the base classes recorded in their type information (demangled names).
@@ -50,6 +50,10 @@ class TExceptionObject {
 
   // The description the reporter's diagnostics publish (class name, message, abort flag).
   TExceptionObjectInfo Describe() const;
+  // The class name and message Describe() would give ("Unknown error message." for an object
+  // without one), made cheaply enough for every raise: `className` stays valid for the life of
+  // the program, `message` views the object's own text, or `storage` when it had to be converted.
+  void RaiseTexts(std::string_view& className, std::string_view& message, std::string& storage) const;
 
   bool operator==(const TExceptionObject& other) const noexcept {
     return object_ == other.object_ && type_ == other.type_;
@@ -59,9 +63,5 @@ class TExceptionObject {
   void* object_ = nullptr;
   const std::type_info* type_ = nullptr;
 };
-
-// The readable form of a type's name ("std::runtime_error"), or the raw name when it cannot be
-// demangled.
-std::string DemangledTypeName(const std::type_info& type);
 
 }  // namespace pelloran::crashlog

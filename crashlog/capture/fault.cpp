@@ -1,5 +1,7 @@
 #include "crashlog/capture/fault.h"
 
+#include "base/hex_text.h"
+
 #include <cstdio>
 
 namespace pelloran::crashlog {
@@ -31,12 +33,6 @@ enum : std::uint32_t {
   kFloatMultipleFaults = 0xC00002B4,
   kFloatMultipleTraps = 0xC00002B5,
 };
-
-std::string Hex8(std::uintptr_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
-}
 
 }  // namespace
 

@@ -14,7 +14,8 @@ pelloran_add_library(crashlog_intercept
     ${CMAKE_CURRENT_LIST_DIR}/intercept_kept_raise.cpp
     ${CMAKE_CURRENT_LIST_DIR}/intercept_units.cpp
     ${CMAKE_CURRENT_LIST_DIR}/last_chance.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/termination.cpp
   LIBS crashlog_diagnostics pelloran_runtime)
 target_link_options(crashlog_intercept INTERFACE
   -Wl,--wrap=__cxa_throw -Wl,--wrap=__cxa_rethrow -Wl,--wrap=_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE
-  -Wl,--wrap=__main -Wl,--wrap=exit)
+  -Wl,--wrap=__main -Wl,--wrap=exit -Wl,--wrap=__cxa_pure_virtual -Wl,--wrap=_ZSt9terminatev)

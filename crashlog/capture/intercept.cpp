@@ -5,8 +5,6 @@
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept_state.h"
 #include "runtime/fault_frame.h"
-#include "runtime/application.h"
-#include "runtime/safecall.h"
 
 namespace pelloran::crashlog {
 
@@ -133,10 +131,6 @@ void InstallInterception() {
   Globals().MainThread.compare_exchange_strong(expected, GetCurrentThreadId());
   TThreadState& state = ThisThread();
   if (state.EmergencyStack == nullptr) state.EmergencyStack = AllocateEmergencyStack();
-  // The runtime's own catching frames.
-  RegisterHandlerMarker(THandlerRole::EventHandler, reinterpret_cast<const void*>(&DispatchEventHandler));
-  RegisterHandlerMarker(THandlerRole::SafeCall, reinterpret_cast<const void*>(&SafeCallInvoke));
-  RegisterSafeCallCheck(reinterpret_cast<const void*>(&CheckSafeCallResult));
   InstallFaultHandling();
   InstallLastChance();
   Globals().Installed.store(true);

@@ -92,9 +92,15 @@ void Notify(const TExceptionObject& object, const void* address, bool isLanguage
 void CaptureContext(TThreadState& state, const CONTEXT& context) noexcept;
 
 // The end of an exception that nothing catches: the last-chance notification (unless `quiet`),
-// then the main thread ends the process with exit code 1, any other thread ends itself.
+// then the main thread ends the process with exit code 1, any other thread ends itself; with a
+// `processExitCode`, the process ends with that code whichever thread it is.
 [[noreturn]] void EndUncaught(const TExceptionObject& object, const void* address, bool isLanguageRaise,
-                              bool quiet) noexcept;
+                              bool quiet, UINT processExitCode = 0) noexcept;
+// The same for an end that no throw announced (termination.h): `error` is reported as raised by
+// the code that called the runtime (the return address of its call, its stack pointer after the
+// call, its frame pointer), with that code's registers as far as they are known.
+[[noreturn]] void EndWithReport(const Exception& error, const void* returnAddress, std::uintptr_t callerStack,
+                                std::uintptr_t callerFrame, UINT processExitCode) noexcept;
 
 // Continues a fault whose object is being thrown: notifies (on a helper thread for a stack
 // overflow) and returns when a frame will catch the throw; ends the thread or process otherwise.

@@ -13,6 +13,7 @@
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/fault.h"
 #include "crashlog/capture/intercept_state.h"
+#include "crashlog/capture/termination.h"
 
 namespace pelloran::crashlog::intercept {
 
@@ -33,9 +34,16 @@ bool lastChanceInstalled = false;
   ExitThread(1);
 }
 
-[[noreturn]] void OnTerminate() {
+__attribute__((noinline)) [[noreturn]] void OnTerminate() {
   TThreadState& state = ThisThread();
   TExceptionObject object = TExceptionObject::Current();
+  if (object.Empty()) {
+    // Called by the program itself, or by the runtime with nothing in flight: reported from the
+    // runtime's terminate, which called this handler.
+    const ETerminateCalled error("std::terminate called without an exception");
+    auto* frame = static_cast<std::uintptr_t*>(__builtin_frame_address(0));
+    EndWithReport(error, __builtin_return_address(0), reinterpret_cast<std::uintptr_t>(frame) + 8, frame[0], 0);
+  }
   const TRaiseRecord& raise = state.Raise;
   bool known = !object.Empty() && raise.Object.Object() == object.Object();
   EndUncaught(object, known ? raise.Address : nullptr, known ? raise.IsLanguageRaise : true,
@@ -60,7 +68,8 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
 
 }  // namespace
 
-void EndUncaught(const TExceptionObject& object, const void* address, bool isLanguageRaise, bool quiet) noexcept {
+void EndUncaught(const TExceptionObject& object, const void* address, bool isLanguageRaise, bool quiet,
+                 UINT processExitCode) noexcept {
   TThreadState& state = ThisThread();
   if (state.InLastChance) {
     // Failed again while ending: nothing more is attempted.
@@ -77,11 +86,17 @@ void EndUncaught(const TExceptionObject& object, const void* address, bool isLan
       SetLastError(lastError);
     }
   }
+  if (processExitCode != 0) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), processExitCode);
+  }
   EndThisThread();
 }
 
 void InstallLastChance() noexcept {
   if (lastChanceInstalled) return;
+  InstallTerminationHandlers();
   previousTerminate = std::set_terminate(&OnTerminate);
   // Replaces the C runtime's own filter, which would hand the fault to the system's crash handling.
   previousFilter = SetUnhandledExceptionFilter(&OnUnhandledException);
@@ -90,6 +105,7 @@ void InstallLastChance() noexcept {
 
 void UninstallLastChance() noexcept {
   if (!lastChanceInstalled) return;
+  UninstallTerminationHandlers();
   std::set_terminate(previousTerminate);
   SetUnhandledExceptionFilter(previousFilter);
   lastChanceInstalled = false;

@@ -1,6 +1,8 @@
 #include "crashlog/capture/report_text.h"
 
 #include "base/ansi_path.h"
+#include "base/byte_stream_le.h"
+#include "base/hex_text.h"
 #include "crashlog/capture/call_stack_text.h"
 #include "crashlog/capture/log_item.h"
 #include "crashlog/machine/machine_text.h"
@@ -27,12 +29,6 @@ constexpr std::array<TCrashText, 6> kModuleColumns = {ModuleHandleColumn,  Modul
 // Report field bits of the Active Controls items.
 constexpr int kFirstActiveControlsBit = 9;
 constexpr int kLastActiveControlsBit = 12;
-
-std::string Hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
-}
 
 // The label of each report field of the general section, in field order.
 constexpr std::array<TCrashText, kReportFieldCount> kFieldLabels = {
@@ -89,17 +85,12 @@ bool ShowsInCallStack(const TCrashDebugInfo& entry) {
          entry.LocationKind == kLocationDebugInfo;
 }
 
-std::uint32_t ReadU32(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
 std::string DumpLines(const TMemoryDump& dump) {
   std::string text;
   for (std::size_t line = 0; line < 16; ++line) {
     const std::uint32_t slot = static_cast<std::uint32_t>(dump.StackStart + 4 * line);
     const std::uint32_t code = static_cast<std::uint32_t>(dump.CodeAddress + 16 * line);
-    text.append(Hex8(slot)).append(": ").append(Hex8(ReadU32(dump.Stack, 4 * line))).append("   ");
+    text.append(Hex8(slot)).append(": ").append(Hex8(PeekU32(dump.Stack, 4 * line))).append("   ");
     text.append(Hex8(code)).append(": ");
     std::string characters;
     for (std::size_t i = 0; i < 16; ++i) {
@@ -154,16 +145,16 @@ TGeneralText ComposeGeneralText(const TCrashOptionValues& options, const TGenera
 }
 
 std::optional<TReportRegisters> RegistersFromContext(std::span<const std::uint8_t> context) {
-  if (context.size() < kX86ContextSize || ReadU32(context, 0) == 0) return std::nullopt;
+  if (context.size() < kX86ContextSize || PeekU32(context, 0) == 0) return std::nullopt;
   TReportRegisters registers;
-  registers.Edi = ReadU32(context, 0x9C);
-  registers.Esi = ReadU32(context, 0xA0);
-  registers.Ebx = ReadU32(context, 0xA4);
-  registers.Edx = ReadU32(context, 0xA8);
-  registers.Ecx = ReadU32(context, 0xAC);
-  registers.Eax = ReadU32(context, 0xB0);
-  registers.Eip = ReadU32(context, 0xB8);
-  registers.Esp = ReadU32(context, 0xC4);
+  registers.Edi = PeekU32(context, 0x9C);
+  registers.Esi = PeekU32(context, 0xA0);
+  registers.Ebx = PeekU32(context, 0xA4);
+  registers.Edx = PeekU32(context, 0xA8);
+  registers.Ecx = PeekU32(context, 0xAC);
+  registers.Eax = PeekU32(context, 0xB0);
+  registers.Eip = PeekU32(context, 0xB8);
+  registers.Esp = PeekU32(context, 0xC4);
   return registers;
 }
 
@@ -198,7 +189,7 @@ std::string ComposeListsText(const TCrashOptionValues& options, std::span<const 
   TTable stack(options, kCallStackColumns, 8);
   for (const TStackTableRow& row : FoldStackRows(addresses)) {
     if (row.Kind != TStackTableRow::TKind::Frame) {
-      stack.AddRow({"", "", "", "", FoldRowText(row), ""});
+      stack.AddRow({"", "", "", "", FoldRowText(row, options), ""});
       continue;
     }
     const TCrashDebugInfo& entry = *shown[row.Frame];

@@ -129,7 +129,7 @@ void FillList(HWND list, const TPageSession& session) {
   const TColumn* columns = stack ? kCallStackColumns : kModuleColumns;
   const std::array<int, 6>& widths = stack ? kCallStackColumnWidths : kModuleColumnWidths;
   for (int i = 0; i < 6; ++i) {
-    const std::string& title = TextOf(data.Options, columns[i].Title);
+    const std::string& title = WindowTextOf(data.Options, columns[i].Title);
     LVCOLUMNA column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = columns[i].Format;
@@ -186,7 +186,7 @@ void InitPage(HWND page, TPageSession& session) {
   const TErrorDialogData& data = *context.Data;
   HWND header = ::GetDlgItem(page, kIdPageHeader);
   HWND content = ::GetDlgItem(page, kIdPageContent);
-  ::SetWindowTextA(header, TextOf(data.Options, kPageHeaderTexts[session.Index]).c_str());
+  ::SetWindowTextA(header, WindowTextOf(data.Options, kPageHeaderTexts[session.Index]).c_str());
   if (HFONT font = context.Fonts->DialogFont()) ::SendMessageA(header, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   if (HFONT font = context.Fonts->FixedFont()) ::SendMessageA(content, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   if (IsListPage(session.Index))

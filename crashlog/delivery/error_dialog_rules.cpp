@@ -1,5 +1,7 @@
 #include "crashlog/delivery/error_dialog_rules.h"
 
+#include "base/hex_text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -89,15 +91,17 @@ std::vector<std::string> CollapsedMeasureLines(std::string_view shortMessage, st
   return lines;
 }
 
-TDialogLayout LayoutFor(int cw, int ch, int band) {
+int ButtonWidthFor(int textWidth) { return std::max(75, textWidth + 16); }
+
+TDialogLayout LayoutFor(int cw, int ch, int band, const TButtonWidths& buttons) {
   const int y = ch - band - 32;
   const int half = (cw - 8) / 2;
   TDialogLayout l;
   l.Tabs = {4, 52, cw - 8, ch - 90 - band};
   l.Message = {48, 8, cw - 56, 42};
-  l.Ok = {(cw - 75) / 2, y, 75, 25};
-  l.Terminate = {5, y, 75, 25};
-  l.Details = {cw - 80, y, 75, 25};
+  l.Ok = {(cw - buttons.Ok) / 2, y, buttons.Ok, 25};
+  l.Terminate = {5, y, buttons.Terminate, 25};
+  l.Details = {cw - 5 - buttons.Details, y, buttons.Details, 25};
   l.Send = {4, y + 34, half, 13};
   l.Copy = {cw - half - 4, y + 34, half, 13};
   l.Screenshot = {23, y + 50, cw - 23, 13};
@@ -163,12 +167,6 @@ std::string SizeInKb(std::uint32_t bytes) {
   const std::uint32_t rest = bytes % 1024;
   if (rest > 512 || (rest == 512 && kb % 2 == 1)) ++kb;
   return std::to_string(kb) + " Kb";
-}
-
-std::string Hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
 }
 
 std::array<std::string, 6> CallStackCells(const TCrashDebugInfo& entry) {

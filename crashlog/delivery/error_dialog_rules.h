@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/hex_text.h"
 #include "crashlog/infra/debuginfo/modules.h"
 
 namespace pelloran::crashlog {
@@ -95,7 +96,13 @@ struct TDialogLayout {
   TControlBox Copy;        // check box 5000
   TControlBox Screenshot;  // check box 4000
 };
-TDialogLayout LayoutFor(int clientWidth, int clientHeight, int band);
+// The buttons are 75 pixels wide, or as wide as a longer (translated) text needs.
+struct TButtonWidths {
+  int Ok = 75, Terminate = 75, Details = 75;
+};
+TDialogLayout LayoutFor(int clientWidth, int clientHeight, int band, const TButtonWidths& buttons = {});
+// The width of a button whose text is `textWidth` pixels wide: 75 at least.
+int ButtonWidthFor(int textWidth);
 
 // The terminate button shows from the error after TerminateAfterErrors on.
 bool TerminateButtonShown(bool showTerminateButton, int errorCount, int terminateAfterErrors);
@@ -111,7 +118,6 @@ int ModuleIcon(std::string_view fileName);
 std::string ShortVersion(std::string_view version);
 // File size in kilobytes, rounded to the nearest (halves to even), and " Kb".
 std::string SizeInKb(std::uint32_t bytes);
-std::string Hex8(std::uint32_t value);
 std::string FileNameWithoutFolder(std::string_view path);
 // The call stack page's six cells: address, module file, unit, class, procedure, line (empty 0).
 std::array<std::string, 6> CallStackCells(const TCrashDebugInfo& entry);

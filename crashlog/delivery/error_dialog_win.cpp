@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "crashlog/delivery/error_dialog_parts.h"
 #include "crashlog/delivery/error_dialog_rules.h"
 #include "crashlog/infra/diagnostics/error_code.h"
@@ -56,6 +58,8 @@ class TErrorDialog {
   void Collapse();
   void Expand();
   void Layout(UINT sizeType, int clientWidth, int clientHeight);
+  // Pixels of a control's text in the dialog font (an "&" marks the accelerator, "&&" shows one).
+  int TextWidth(const std::string& text) const;
   void ShowPage(int index);
   void Paint();
   void Destroy();
@@ -274,8 +278,29 @@ void TErrorDialog::Collapse() {
   SetPlacement(SW_SHOWNORMAL, {left, top, left + size.WindowWidth, top + size.WindowHeight + band_});
 }
 
+int TErrorDialog::TextWidth(const std::string& text) const {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) ++i;  // "&x" shows x, "&&" one "&"
+    shown += text[i];
+  }
+  ScopedGetDC dc(window_);
+  ScopedSelectObject font(dc.get(), fonts_.DialogFont() ? static_cast<HGDIOBJ>(fonts_.DialogFont())
+                                                         : ::GetStockObject(DEFAULT_GUI_FONT));
+  SIZE extent{};
+  ::GetTextExtentPoint32A(dc.get(), shown.c_str(), static_cast<int>(shown.size()), &extent);
+  return static_cast<int>(extent.cx);
+}
+
 void TErrorDialog::Layout(UINT sizeType, int cw, int ch) {
-  const TDialogLayout layout = LayoutFor(cw, ch, band_);
+  // A translated text may be longer than the buttons' usual width.
+  const std::string& details = Text(data_, TCrashText::DetailsButton);
+  TButtonWidths buttons;
+  buttons.Ok = ButtonWidthFor(TextWidth(Text(data_, TCrashText::OkButton)));
+  buttons.Terminate = ButtonWidthFor(TextWidth(
+      Text(data_, data_.Options.TerminateAction != 0 ? TCrashText::RestartButton : TCrashText::TerminateButton)));
+  buttons.Details = ButtonWidthFor(std::max(TextWidth("<< " + details), TextWidth(details + " >>")));
+  const TDialogLayout layout = LayoutFor(cw, ch, band_, buttons);
   auto place = [&](int id, const TControlBox& box) {
     ::MoveWindow(Item(id), box.X, box.Y, box.Width, box.Height, TRUE);
   };

@@ -220,7 +220,8 @@ std::string MailtoCommandLine(std::string_view commandTemplate, const TMailtoMai
   const std::size_t fixed = commandTemplate.size() - 2 * uses + uses * head.size();
   if (fixed + uses * body.size() > maxLength) {
     // Cut the text at a whole character so that the encoded cut text and the note fit.
-    const std::string note = MailtoPercentEncode(kMailtoCutNote);
+    const std::string note =
+        MailtoPercentEncode(mail.CutNote.empty() ? std::string(kMailtoCutNote) : "\r\n\r\n" + mail.CutNote);
     const std::size_t room = maxLength > fixed ? (maxLength - fixed) / uses : 0;
     std::size_t budget = room > note.size() ? room - note.size() : 0;
     std::size_t keep = 0;

@@ -68,6 +68,7 @@ struct TMailtoMail {
   std::string Message;  // MailBody; its "&" characters are dropped
   std::string ReportText;
   std::string ReproduceText;
+  std::string CutNote;  // what kMailtoCutNote says after its blank lines; empty: kMailtoCutNote
 };
 // The body the mail handler gets after the message: the reproduce text (when there is one) and
 // the report, each after three blank lines.

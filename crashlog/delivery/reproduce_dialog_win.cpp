@@ -30,8 +30,8 @@ class TReproduceDialog {
       case WM_INITDIALOG: {
         fonts_ = CreateDialogFonts(window_);
         look_.Enabled = data_.Options.CustomDialogLook;
-        look_.Caption = Text(TCrashText::RequestCaption);
-        ::SetWindowTextA(window_, Text(TCrashText::RequestCaption).c_str());
+        look_.Caption = WindowTextOf(data_.Options, TCrashText::RequestCaption);
+        ::SetWindowTextA(window_, look_.Caption.c_str());
         ::SetDlgItemTextA(window_, kIdRequestLabel, Text(TCrashText::RequestLabel).c_str());
         ::SetDlgItemTextA(window_, kIdOk, Text(TCrashText::RequestOkButton).c_str());
         for (int id : {kIdRequestLabel, kIdOk}) SetFont(id, fonts_.DialogFont());

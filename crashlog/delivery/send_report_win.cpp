@@ -67,6 +67,7 @@ bool Deliver(const TCrashModuleOptions& options, const TReportDelivery& delivery
       mail.Message = options.MailBody();
       mail.ReportText = delivery.ReportText;
       mail.ReproduceText = delivery.ReproduceText;
+      mail.CutNote = options.MailtoCutNote();
       execute = SendByMailto(mail);
     }
   }

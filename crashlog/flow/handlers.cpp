@@ -10,7 +10,7 @@ void RunOnRecordThread(const TCrashExceptionRecord& record, const std::function<
   RunOnExceptionThread(record.ThreadID, call);
   if (record.ExceptionObject != nullptr)
     PublishException(record.ExceptionObject->Info, reinterpret_cast<const void*>(record.ExceptionAddress),
-                     LastRaisedException().Flag);
+                     record.ExceptionObject->IsLanguageRaise, record.ThreadID);
 }
 
 TCrashLogHandlers& CrashLogHandlers() {

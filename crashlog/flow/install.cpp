@@ -12,6 +12,7 @@
 #include "crashlog/flow/pipeline.h"
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept.h"
+#include "crashlog/capture/termination.h"
 #include "base/exceptions.h"
 #include "runtime/application.h"
 #include "runtime/safecall.h"
@@ -24,6 +25,7 @@
 #include "crashlog/infra/diagnostics/trace.h"
 #include "crashlog/infra/hooks/hook.h"
 #include "crashlog/infra/options/options.h"
+#include "crashlog/infra/options/option_texts.h"
 #include "crashlog/infra/options/options_channel.h"
 #include "crashlog/machine/machine.h"
 
@@ -83,6 +85,18 @@ void ReporterInitProc() {
   safeCallHooked = true;
 }
 
+// The C runtime's ends that no exception announces, in the program's own import slots: abort(),
+// raise(SIGABRT) and a failed assert are reported where the program called them, without the
+// runtime's boxes.
+void HookRuntimeEnds() {
+  const std::uintptr_t module = TCrashModulesList::RunningModuleHandle();
+  HookImport(module, RuntimeAbort(), reinterpret_cast<void*>(&ReportedAbort), false, true, "msvcrt.dll.abort");
+  HookImport(module, RuntimeRaise(), reinterpret_cast<void*>(&ReportedRaise), false, true, "msvcrt.dll.raise");
+  HookImport(module, RuntimeAssert(), reinterpret_cast<void*>(&ReportedAssert), false, true, "msvcrt.dll._assert");
+  HookImport(module, RuntimeWideAssert(), reinterpret_cast<void*>(&ReportedWideAssert), false, true,
+             "msvcrt.dll._wassert");
+}
+
 void TakeInitProc() {
   previousInitProc = SetInitProc(&ReporterInitProc);
   initProcTaken = true;
@@ -119,6 +133,7 @@ bool InstallReporter() {
   }
   // Every module of the process now, so that the first report does not pay for it.
   modules.RegisterModulesNow();
+  if (running->Options) SetWindowTexts(WindowTextsOf(running->Options->Values()));
   // A reporter in a library whose host program is reporter-enabled itself leaves every exception
   // to the host's reporter.
   const auto host = reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
@@ -128,7 +143,10 @@ bool InstallReporter() {
   RecordApplicationStartTime();
   flow.Reset();
   InstallInterception();
-  // The runtime's frames that catch on the program's behalf, beside those the layer knows.
+  // The runtime's frames that catch on the program's behalf.
+  RegisterHandlerMarker(THandlerRole::EventHandler, reinterpret_cast<const void*>(&DispatchEventHandler));
+  RegisterHandlerMarker(THandlerRole::SafeCall, reinterpret_cast<const void*>(&SafeCallInvoke));
+  RegisterSafeCallCheck(reinterpret_cast<const void*>(&CheckSafeCallResult));
   RegisterHandlerMarker(THandlerRole::ThreadWrapper, reinterpret_cast<const void*>(RuntimeThreadWrapper()));
   RegisterHandlerMarker(THandlerRole::ThreadWrapper, reinterpret_cast<const void*>(&HookedThreadProc));
   RegisterHandlerMarker(THandlerRole::Synchronize, SynchronizeCatchAllProcedure());
@@ -137,6 +155,7 @@ bool InstallReporter() {
   SetReporterInstalled(true);
   TakeInitProc();
   InstallThreadHooks();
+  HookRuntimeEnds();
   HookFrameworkHandlers();
   StartFreezeDetection();
   // Reports that an earlier run could not write to the log.

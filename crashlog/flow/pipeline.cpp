@@ -60,13 +60,40 @@ bool NotifyWithKeptStack(const TRaisedException& object) {
   return NotifyWithRaiseStack(object, kept);
 }
 
+// A frame that may not let the exception through (noexcept) stops it: std::terminate ends the
+// program there. The report says so after the exception's own message, and the published message
+// says the same, so that the report's peer read agrees.
+void AddTerminateReason(TRaisedException& raised) {
+  constexpr std::string_view kReason = "std::terminate called: the exception left a noexcept function";
+  TExceptionObjectInfo& info = raised.Info;
+  info.Message = info.HasMessage && !info.Message.empty() ? info.Message + " (" + std::string(kReason) + ")"
+                                                          : std::string(kReason);
+  info.HasMessage = true;
+  const TThreadCapture& capture = CurrentThreadCapture();
+  PublishException(info, reinterpret_cast<const void*>(raised.RaiseInstruction()), raised.IsLanguageRaise,
+                   capture.ThreadId != 0 ? capture.ThreadId : ::GetCurrentThreadId());
+}
+
 }  // namespace
 
 void OnRaise(const TExceptionObject& object, const void* address, bool isLanguageRaise) noexcept {
   try {
-    GoNotify(TRaisedException::Of(object, address, isLanguageRaise));
+    GoNotify(object, address, isLanguageRaise);
   } catch (...) {
     HandleInternalError("GoNotify.");
+  }
+}
+
+void PublishRaise(const TExceptionObject& object, const void* address, bool isLanguageRaise) noexcept {
+  try {
+    std::string_view className, message;
+    std::string converted;
+    object.RaiseTexts(className, message, converted);
+    const TThreadCapture& capture = CurrentThreadCapture();
+    PublishException(className, message, reinterpret_cast<const void*>(RaiseInstructionOf(address, isLanguageRaise)),
+                     isLanguageRaise, capture.ThreadId != 0 ? capture.ThreadId : ::GetCurrentThreadId());
+  } catch (...) {
+    // Nothing published: the report then uses the object's own class name and message.
   }
 }
 
@@ -75,10 +102,9 @@ void OnLastChance(const TExceptionObject& object, const void* address, bool isLa
   TraceEnter("HookedExceptProc", {address, reportedAtRaise});
   try {
     if (!reportedAtRaise && Flow().Installed && (object.Empty() || !object.IsAbort())) {
-      const TRaisedException raised = TRaisedException::Of(object, address, isLanguageRaise);
-      PublishException(raised.Info, address, isLanguageRaise);
+      PublishRaise(object, address, isLanguageRaise);
       TBusyClaim claim;
-      if (claim.Held()) NotifyWithKeptStack(raised);
+      if (claim.Held()) NotifyWithKeptStack(TRaisedException::Of(object, address, isLanguageRaise));
     }
   } catch (...) {
     HandleInternalError("HookedExceptProc.");
@@ -86,14 +112,19 @@ void OnLastChance(const TExceptionObject& object, const void* address, bool isLa
   TraceLeave("HookedExceptProc");
 }
 
-void GoNotify(const TRaisedException& object) noexcept {
+void GoNotify(const TExceptionObject& object, const void* address, bool isLanguageRaise) noexcept {
   TLastErrorKeeper keepLastError;
-  TraceEnter("GoNotify", {object.Address, object.IsLanguageRaise});
-  PublishException(object.Info, object.Address, object.IsLanguageRaise);
-  if (!object.Info.IsAbort && Flow().Installed && !IsSynchronizeReRaise(object)) {
+  TraceEnter("GoNotify", {address, isLanguageRaise});
+  PublishRaise(object, address, isLanguageRaise);
+  // Only a raise that is reported is described in full: most raises are caught by the program.
+  if (!object.IsAbort() && Flow().Installed && !IsSynchronizeReRaise(address, isLanguageRaise)) {
     TBusyClaim claim;
     if (claim.Held()) {
-      if (!IsExceptionHandled(object.Raw, object.Address)) NotifyWithKeptStack(object);
+      if (!IsExceptionHandled(object, address)) {
+        TRaisedException raised = TRaisedException::Of(object, address, isLanguageRaise);
+        if (LastHandlerSearch().End == THandlerSearch::TEnd::Terminates) AddTerminateReason(raised);
+        NotifyWithKeptStack(raised);
+      }
     }
   }
   TraceLeave("GoNotify");

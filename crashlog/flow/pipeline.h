@@ -20,8 +20,12 @@ void OnRaise(const TExceptionObject& object, const void* address, bool isLanguag
 void OnLastChance(const TExceptionObject& object, const void* address, bool isLanguageRaise,
                   bool reportedAtRaise) noexcept;
 
-// Called by the raise points for every exception.
-void GoNotify(const TRaisedException& object) noexcept;
+// Called by the raise points for every exception: publishes it on the EXCEPT channel and reports
+// it now when no frame of the program will catch it.
+void GoNotify(const TExceptionObject& object, const void* address, bool isLanguageRaise) noexcept;
+// Publishes a raise on this module's EXCEPT channel with the thread and the address its report
+// will name.
+void PublishRaise(const TExceptionObject& object, const void* address, bool isLanguageRaise) noexcept;
 
 // Called by the framework-handler hooks inside their catch block; true: run the hooked handler.
 bool ExceptionManager() noexcept;

@@ -9,8 +9,8 @@
 //   raise, which the framework's handler asks for when it did not see the raise itself.
 // - TExceptionObjectInfo (infra/diagnostics): what can be said of the object without knowing its
 //   type (class chain, message). The layers below capture need it, so it lives below them.
-// - TPublishedException (infra/diagnostics): the class name and message as another module wrote
-//   them on the peer channel: bytes from outside.
+// - TPublishedException (infra/diagnostics): the class name and message as a module wrote them on
+//   its EXCEPT channel, with the thread and address of the raise they describe: bytes from outside.
 // - TCrashExceptionRecord (flow/handlers.h): what the application's event handlers are shown.
 
 #include <cstdint>
@@ -24,6 +24,12 @@ namespace pelloran::crashlog {
 // A language raise is notified with the return address of its call to the throw; the report
 // names the call instruction itself, a near call (E8 rel32) of 5 bytes.
 inline constexpr std::uintptr_t kRaiseCallSize = 5;
+
+// The instruction a report names: the raising call, or the faulting instruction.
+inline std::uintptr_t RaiseInstructionOf(const void* address, bool isLanguageRaise) noexcept {
+  const auto value = reinterpret_cast<std::uintptr_t>(address);
+  return isLanguageRaise && value != 0 ? value - kRaiseCallSize : value;
+}
 
 struct TRaisedException {
   std::exception_ptr Object;  // the object, when the framework's handler holds one
@@ -44,10 +50,7 @@ struct TRaisedException {
   }
 
   // The instruction the report names: the raising call, or the faulting instruction.
-  std::uintptr_t RaiseInstruction() const noexcept {
-    const auto address = reinterpret_cast<std::uintptr_t>(Address);
-    return IsLanguageRaise && address != 0 ? address - kRaiseCallSize : address;
-  }
+  std::uintptr_t RaiseInstruction() const noexcept { return RaiseInstructionOf(Address, IsLanguageRaise); }
 };
 
 }  // namespace pelloran::crashlog

@@ -32,7 +32,10 @@ void AbandonReport(TErrorInProgress& error) noexcept;
 
 // A raise from the point where a thread raises again the exception of a method that the main
 // thread ran for it (Synchronize): that exception was reported in the main thread, where it arose.
-bool IsSynchronizeReRaise(const TRaisedException& object);
+bool IsSynchronizeReRaise(const void* address, bool isLanguageRaise);
+inline bool IsSynchronizeReRaise(const TRaisedException& object) {
+  return IsSynchronizeReRaise(object.Address, object.IsLanguageRaise);
+}
 
 // ShortMessage: the message with a final "." (control characters kept).
 std::string ShortMessageOf(const TExceptionObjectInfo& info, const std::string& messageOverride);

@@ -64,12 +64,15 @@ TCrashModuleInfo* OptionSource(TCrashModulesList& modules, std::uintptr_t addres
 }
 
 // The peer channel of the module that holds the address: another reporter-enabled module may have
-// published the right class name and message of an exception it raised.
+// published the right class name and message of an exception it raised. Only values that say they
+// describe this raise (its thread and address) are taken: any thread of the process may have
+// raised since.
 void ReadPeerChannel(TErrorInProgress& error, bool reportBuilt) {
   const std::uintptr_t address = error.Capture.Exception.Address;
   TCrashModuleInfo* holder = address != 0 ? error.Modules->FindModuleOfAddress(address) : nullptr;
   if (holder == nullptr) return;
-  std::optional<TPublishedException> published = TakePublishedException(reinterpret_cast<HMODULE>(holder->Handle));
+  std::optional<TPublishedException> published =
+      TakePublishedException(reinterpret_cast<HMODULE>(holder->Handle), error.Params.ThreadID, address);
   if (!published) return;
   error.Capture.Exception.TypeOverride = published->ClassName;
   error.Capture.Exception.MessageOverride = published->Message;
@@ -81,9 +84,9 @@ void ReadPeerChannel(TErrorInProgress& error, bool reportBuilt) {
 
 }  // namespace
 
-bool IsSynchronizeReRaise(const TRaisedException& object) {
+bool IsSynchronizeReRaise(const void* address, bool isLanguageRaise) {
   static const TCodeRange reRaise = ProcedureRangeOf(SynchronizeReRaiseProcedure());
-  return object.IsLanguageRaise && reRaise.Contains(reinterpret_cast<std::uintptr_t>(object.Address) - 1);
+  return isLanguageRaise && reRaise.Contains(reinterpret_cast<std::uintptr_t>(address) - 1);
 }
 
 bool ChooseOptions(TErrorInProgress& error) {
@@ -100,6 +103,7 @@ bool ChooseOptions(TErrorInProgress& error) {
   TCrashModuleInfo* source = OptionSource(*error.Modules, error.Address);
   TCrashModuleOptions& options = error.Options;
   if (source != nullptr && source->Options) options.Assign(source->Options.get());
+  SetWindowTexts(WindowTextsOf(options.Values()));
   if (IsIDEHost()) options.SetCustomDialogLook(false);
   if (source != nullptr) options.SetModuleName(source->FileName);
   error.SendRequested = options.SendMode() != 0;
@@ -155,7 +159,7 @@ void BuildReport(TErrorInProgress& error) {
 
 std::string ShortMessageOf(const TExceptionObjectInfo& info, const std::string& messageOverride) {
   std::string message = !messageOverride.empty() ? messageOverride
-                        : info.IsException && !info.Message.empty() ? info.Message
+                        : info.HasMessage && !info.Message.empty() ? info.Message
                                                                      : std::string(kUnknownErrorMessage);
   if (message.back() != '.') message += '.';
   return message;

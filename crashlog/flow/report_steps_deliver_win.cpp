@@ -123,7 +123,7 @@ void SaveAndSend(TErrorInProgress& error) {
   // Only when a restart was asked for and will be refused (TerminateProcessNow does not restart a
   // program that failed again within a minute of its restart).
   if (error.TerminateRequested && options.TerminateAction() == 1 && RestartedRecently()) {
-    report.ReportText += "\r\nRestart: the program failed again within a minute of its restart; it is not restarted.";
+    report.ReportText += "\r\n" + options.RestartRefusedNote();
     report.SendText = report.ReportText;
     error.Record.LogText = report.ReportText;
   }

@@ -129,14 +129,32 @@ std::string OperatingSystemName(const TOsVersion& version) {
   if (version.Platform == kPlatform9x) {
     if (version.Minor < 10) return servicePack == "B" ? "Microsoft Windows 95 OSR 2" : "Microsoft Windows 95";
     if (version.Minor < 90) return servicePack == "A" ? "Microsoft Windows 98 SE" : "Microsoft Windows 98";
-    if (version.Minor == 90) return "Microsoft Winsows ME";
+    if (version.Minor == 90) return "Microsoft Windows ME";
     return {};
   }
-  if (version.Platform == kPlatformNT) {
-    if (version.Major == 4) return "Microsoft Windows NT 4.0";
-    if (version.Major == 5 && version.Minor == 0) return "Microsoft Windows 2000";
-    if (version.Major == 5 && version.Minor == 1) return "Microsoft Windows XP";
-    if (version.Major == 5 && version.Minor == 2) return "Microsoft Windows 2003";
+  if (version.Platform != kPlatformNT) return {};
+  // Servers share their version numbers with the workstation of the same generation.
+  const bool server = version.ProductType != kProductWorkstation;
+  auto pick = [server](const char* workstation, const char* serverName) {
+    return std::string(server ? serverName : workstation);
+  };
+  const std::uint32_t major = version.Major, minor = version.Minor;
+  if (major == 4) return "Microsoft Windows NT 4.0";
+  if (major == 5 && minor == 0) return "Microsoft Windows 2000";
+  if (major == 5 && minor == 1) return "Microsoft Windows XP";
+  // 5.2 on a workstation is the 64-bit edition of XP.
+  if (major == 5 && minor == 2) return pick("Microsoft Windows XP", "Microsoft Windows 2003");
+  if (major == 6 && minor == 0) return pick("Microsoft Windows Vista", "Microsoft Windows Server 2008");
+  if (major == 6 && minor == 1) return pick("Microsoft Windows 7", "Microsoft Windows Server 2008 R2");
+  if (major == 6 && minor == 2) return pick("Microsoft Windows 8", "Microsoft Windows Server 2012");
+  if (major == 6 && minor == 3) return pick("Microsoft Windows 8.1", "Microsoft Windows Server 2012 R2");
+  if (major == 10 && minor == 0) {
+    // Windows 11 kept version 10.0; only the build tells it apart, and the servers by theirs.
+    if (!server) return version.Build >= 22000 ? "Microsoft Windows 11" : "Microsoft Windows 10";
+    if (version.Build >= 26100) return "Microsoft Windows Server 2025";
+    if (version.Build >= 20348) return "Microsoft Windows Server 2022";
+    if (version.Build >= 17763) return "Microsoft Windows Server 2019";
+    return "Microsoft Windows Server 2016";
   }
   return {};
 }

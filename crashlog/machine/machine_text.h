@@ -53,11 +53,14 @@ struct TOsVersion {
   std::uint32_t Minor = 0;
   std::uint32_t Build = 0;
   std::string ServicePack;
+  std::uint32_t ProductType = 1;  // NT family: 1 workstation, 2 domain controller, 3 server
 };
 inline constexpr std::uint32_t kPlatform9x = 1;
 inline constexpr std::uint32_t kPlatformNT = 2;
+inline constexpr std::uint32_t kProductWorkstation = 1;
 
-// The system's name from its version; "" for systems newer than those the reporter knows.
+// The system's name from its version and product type, from Windows 95 to Windows 11 and Server
+// 2025; "" for a version no system has had.
 std::string OperatingSystemName(const TOsVersion& version);
 // The build number; the 9x family keeps its version in the high word, so only the low 16 bits.
 std::string OperatingSystemBuild(const TOsVersion& version);

@@ -15,7 +15,32 @@ namespace pelloran::crashlog {
 
 namespace {
 
+// The version the system itself reports. GetVersionEx answers what the program's manifest
+// declares it supports (6.2 on every system after Windows 8); ntdll's RtlGetVersion is not shimmed.
+std::optional<TOsVersion> ReadRealVersion() {
+  using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  const FARPROC address = ntdll != nullptr ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
+  if (address == nullptr) return std::nullopt;
+  const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void (*)()>(address));
+  OSVERSIONINFOEXW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (rtlGetVersion(&info) != 0) return std::nullopt;
+  TOsVersion version;
+  version.Platform = info.dwPlatformId;
+  version.Major = info.dwMajorVersion;
+  version.Minor = info.dwMinorVersion;
+  version.Build = info.dwBuildNumber;
+  version.ProductType = info.wProductType;
+  char servicePack[sizeof info.szCSDVersion] = {};
+  if (WideCharToMultiByte(CP_ACP, 0, info.szCSDVersion, -1, servicePack, sizeof servicePack, nullptr, nullptr) > 0)
+    version.ServicePack = servicePack;
+  return version;
+}
+
 TOsVersion ReadSystemVersion() {
+  if (std::optional<TOsVersion> real = ReadRealVersion()) return *real;
+  // The 9x family has no RtlGetVersion.
   TOsVersion version;
   OSVERSIONINFOA info{};
   info.dwOSVersionInfoSize = sizeof info;

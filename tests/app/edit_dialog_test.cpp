@@ -149,6 +149,35 @@ TEST_F(EditDialog, MissingInputWarnsClosesAndChangesNothing) {
   EXPECT_EQ(row.Output, dir / "Fix_movie.rm");
 }
 
+TEST_F(EditDialog, AnOutputThatIsTheInputHoweverSpeltIsRefusedAndTheRowStays) {
+  const std::string input = dir / "movie.rm";
+  const std::string upper = dir / "MOVIE.RM";
+  const std::string dotted = dir / ".\\movie.rm";
+  const std::string linked = dir / "linked.rm";
+  ASSERT_TRUE(::CreateHardLinkA(linked.c_str(), input.c_str(), nullptr));
+  for (const std::string& output : {input, upper, dotted, linked}) {
+    Modify([&](HWND box, const SeenBox& box_seen) {
+      if (box_seen.Caption != "编辑文件") return false;  // the warning: OK
+      Type(box, IDC_EDT_EDIT1, input);
+      Type(box, IDC_EDT_EDIT2, output);
+      testing::PostKey(::GetDlgItem(box, IDC_EDT_EDIT1), VK_RETURN);
+      return true;
+    });
+    ASSERT_EQ(seen.size(), 2u) << output << (seen.empty() ? "" : " " + seen.back().Text);
+    EXPECT_EQ(seen[1].Text, kMsgOutputIsInputEdit) << output;
+    EXPECT_EQ(seen[1].Caption, kWarningCaption);
+    EXPECT_EQ(form->Jobs->Row(0).Output, dir / "Fix_movie.rm") << output;
+  }
+  // Another file is taken.
+  Modify([&](HWND box, const SeenBox& box_seen) {
+    if (box_seen.Caption != "编辑文件") return false;
+    Type(box, IDC_EDT_EDIT2, dir / "clean.rm");
+    testing::PostKey(::GetDlgItem(box, IDC_EDT_EDIT1), VK_RETURN);
+    return true;
+  });
+  EXPECT_EQ(form->Jobs->Row(0).Output, dir / "clean.rm");
+}
+
 TEST_F(EditDialog, AnExistingFileOfAnyTypeIsTakenAsTypedAndTheStatusStays) {
   testing::MakeFile(dir / "clip.avi", "x", 10);
   Modify([&](HWND box, const SeenBox&) {

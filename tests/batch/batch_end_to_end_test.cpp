@@ -46,6 +46,8 @@ TEST_F(EndToEnd, ThreeFilesAreCleanedAndTheSavedBytesReported) {
   EXPECT_NE(ReadBytes(media + "Fix_events-v0.rm").find("www.pelloran.example"), std::string::npos);
   const std::string memo = form->logMemo->Text();
   EXPECT_NE(memo.find("***"), std::string::npos);
+  // The tool speaks the test user's language (Chinese, code page 936); the runner still reads it.
+  EXPECT_NE(memo.find("已写入："), std::string::npos) << memo;
 }
 
 TEST_F(EndToEnd, AFolderOfFilesNamedOutsideTheCodePageIsCleanedWithOutputsNamedAlike) {
@@ -83,6 +85,36 @@ TEST_F(EndToEnd, AFolderOfFilesNamedOutsideTheCodePageIsCleanedWithOutputsNamedA
   // Only inputs and their cleaned copies: no temporary name is left behind.
   EXPECT_EQ(testing::FileNamesIn(root).size(), 5u);  // two inputs, two outputs, readme.txt
   EXPECT_EQ(testing::FileNamesIn(root + AnsiToWide("\xB1\x5C\\")).size(), 2u);
+}
+
+TEST_F(EndToEnd, AFolderOutputAndAnOutputThatIsItsInputFailAndHarmNothing) {
+  ASSERT_TRUE(testing::Exists(ExeDir() + kEventsToolName)) << "rmevents.exe belongs beside this program";
+  testing::TempFolder dir;
+  const std::string input = dir / "movie.rm";
+  ASSERT_TRUE(::CopyFileA(MEDIA_DIR "\\events-v0.rm", input.c_str(), FALSE));
+  const std::string before = ReadBytes(input);
+  ASSERT_TRUE(::CreateDirectoryA((dir / "out").c_str(), nullptr));
+  ASSERT_TRUE(form->AddFile(input));
+  ASSERT_TRUE(form->AddFile(input));
+  ASSERT_TRUE(form->AddFile(input));
+  // A trailing backslash: the C runtime must not read "\"" as a quote and swallow -e -m -l.
+  form->Jobs->SetPaths(0, input, dir / "out\\");
+  form->Jobs->SetPaths(1, input, dir / "MOVIE.RM");
+  BoxWatcher boxes;
+  ::SendMessageA(form->btnStart->Handle(), BM_CLICK, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return !form->Runner->Running() && form->btnStart->Enabled(); }, 120s));
+  EXPECT_EQ(form->Jobs->Row(0).Status, kStatusFailed);
+  EXPECT_EQ(form->Jobs->Row(1).Status, kStatusFailed);
+  EXPECT_EQ(form->Jobs->Row(2).Status.rfind(kStatusDonePrefix, 0), 0u) << "the batch went on";
+  const std::string memo = form->logMemo->Text();
+  // The tool's own log of the first job, written to result.txt as the command line said.
+  EXPECT_NE(memo.find("Error: 输出路径"), std::string::npos) << memo;
+  EXPECT_NE(memo.find("是文件夹，不是文件"), std::string::npos) << memo;
+  EXPECT_EQ(ReadBytes(input), before);
+  EXPECT_EQ(testing::FileNamesIn(AnsiToWide(dir / "out\\")).size(), 0u);
+  // Only the input, its one good copy and the folder.
+  EXPECT_EQ(testing::FileNamesIn(AnsiToWide(dir.Path())).size(), 2u);
+  ASSERT_EQ(boxes.Count(), 1u);
 }
 
 }  // namespace

@@ -107,11 +107,5 @@ TEST(BatchIo, ReadWholeFileReadsBytesAndDeniesWritersMeanwhile) {
   EXPECT_EQ(ReadWholeFile(dir / "log.txt"), "");
 }
 
-TEST(BatchIo, ToolParametersQuoteBothPathsAndNameTheControlFilesBare) {
-  EXPECT_EQ(EventsToolParameters("C:\\影片\\a b.rm", "C:\\影片\\Fix_a b.rm"),
-            "-i \"C:\\影片\\a b.rm\" -o \"C:\\影片\\Fix_a b.rm\" -e \"blank.txt\" -m \"blank2.txt\" "
-            "-l \"result.txt\"");
-}
-
 }  // namespace
 }  // namespace pelloran

@@ -84,7 +84,7 @@ TEST_F(BatchWindow, FailureLargerOutputAndLateOutput) {
   // The late output reads as size 0: the first tick marks the job working, later ones wait.
   EXPECT_EQ(trail[2], (std::vector<std::string>{kStatusPending, kStatusWorking, kDone + "10"}));
   EXPECT_FALSE(Exists(dir / "Fix_fails.rm"));
-  EXPECT_NE(MemoText().find("failed: no output written"), std::string::npos);
+  EXPECT_NE(MemoText().find("Error: no output written"), std::string::npos);
   EXPECT_EQ(boxes.CountText(kMsgAllDone), 1u);
 }
 

@@ -124,7 +124,7 @@ void EldataSeeds(const Bytes& shippedContainer, std::span<const std::uint8_t> sh
 void PayloadSeeds() {
   Write("module_payload", "published", EncodeModulePayload(SaveOptionStream(testing::FixtureOptions())));
   Write("module_payload", "nothing", Bytes{kNothingPublished});
-  Write("module_payload", "except", EncodeExceptPayload("EConvertError", "'x' is not a valid integer value\r\n"));
+  Write("module_payload", "except", EncodeExceptPayload("EConvertError", "'x' is not a valid integer value\r\n", 0x1A4, 0x00401234));
 }
 
 void ExportSeeds(const eldata::TPeImage& image, std::span<const std::uint8_t> debugInfo) {

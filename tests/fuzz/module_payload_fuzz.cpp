@@ -28,9 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   if (const auto published = DecodeExceptPayload(payload)) {
-    const auto back = DecodeExceptPayload(EncodeExceptPayload(published->ClassName, published->Message));
-    FUZZ_CHECK(back && back->ClassName == WithoutFinalLineBreak(published->ClassName) &&
-               back->Message == WithoutFinalLineBreak(published->Message));
+    const auto back = DecodeExceptPayload(
+        EncodeExceptPayload(published->ClassName, published->Message, published->ThreadId, published->Address));
+    FUZZ_CHECK(back && back->ThreadId == published->ThreadId && back->Address == published->Address);
+    FUZZ_CHECK(back->Message == WithoutFinalLineBreak(published->Message));
+    // A class name longer than its limit comes back cut and marked, never longer.
+    const std::string_view className = WithoutFinalLineBreak(published->ClassName);
+    if (className.size() <= kExceptClassNameLimit)
+      FUZZ_CHECK(back->ClassName == className);
+    else
+      FUZZ_CHECK(back->ClassName.size() <= kExceptClassNameLimit && back->ClassName.ends_with("..."));
   }
   return 0;
 }

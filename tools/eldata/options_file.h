@@ -7,8 +7,10 @@
 //   text       the rest of the line, trimmed; \n is LF, \r is CR, \t TAB, \\ a backslash
 //   Texts[n]   one of the 71 texts, n from 0 to 70
 //   Filter     "ClassName | message": appends one pair to FilterClasses / FilterMessages
-// Texts are taken as they are written (UTF-8 files are stored as UTF-8 bytes; the program's own
-// texts are English).
+//   CodePage   the program's ANSI code page (936 for Simplified Chinese; 1252 when not named)
+// The file is UTF-8, with or without a byte order mark; every value is stored in the code page, the
+// one the program's dialogs show their texts in. Bytes that are not UTF-8, and characters the code
+// page has no place for, are errors that name their line.
 
 #include <string>
 

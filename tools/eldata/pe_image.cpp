@@ -4,26 +4,15 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/pe_headers.h"
+
 namespace pelloran::eldata {
+
+using namespace pelloran::pe;
 
 namespace {
 
-constexpr std::size_t kSectionHeaderSize = 40;
-constexpr std::size_t kOptionalHeaderMinimum = 96;  // up to NumberOfRvaAndSizes
-
-// Offsets inside IMAGE_OPTIONAL_HEADER32.
-enum : std::size_t {
-  kSizeOfInitializedData = 8,
-  kEntryPoint = 16,
-  kImageBase = 28,
-  kSectionAlignment = 32,
-  kFileAlignment = 36,
-  kSizeOfImage = 56,
-  kSizeOfHeaders = 60,
-  kCheckSum = 64,
-  kNumberOfRvaAndSizes = 92,
-  kDataDirectory = 96,
-};
+constexpr std::size_t kOptionalHeaderMinimum = kDataDirectoriesOffset;  // up to NumberOfRvaAndSizes
 
 std::uint32_t AlignUp(std::uint64_t value, std::uint32_t alignment) {
   if (alignment == 0) return static_cast<std::uint32_t>(value);
@@ -61,29 +50,29 @@ void TPeImage::PutU16(std::size_t offset, std::uint16_t value) {
 }
 
 void TPeImage::Parse() {
-  if (U16(0) != 0x5A4D) Malformed("no MZ header");
-  const std::size_t pe = U32(0x3C);
-  if (U32(pe) != 0x00004550) Malformed("no PE signature");
-  fileHeader_ = pe + 4;
-  if (U16(fileHeader_) != 0x014C) Malformed("not an i386 image");
-  optionalHeader_ = fileHeader_ + 20;
-  const std::uint16_t optionalSize = U16(fileHeader_ + 16);
-  if (U16(optionalHeader_) != 0x010B || optionalSize < kOptionalHeaderMinimum) Malformed("no 32-bit optional header");
-  const std::uint32_t directories = U32(optionalHeader_ + kNumberOfRvaAndSizes);
-  if (directories < 16 || kDataDirectory + 8 * std::size_t{16} > optionalSize) Malformed("short data directory");
-  imageBase_ = U32(optionalHeader_ + kImageBase);
+  if (U16(0) != kDosSignature) Malformed("no MZ header");
+  const std::size_t pe = U32(kLfanewOffset);
+  if (U32(pe) != kNtSignature) Malformed("no PE signature");
+  fileHeader_ = pe + kFileHeaderOffset;
+  if (U16(fileHeader_ + kFileMachine) != kMachineI386) Malformed("not an i386 image");
+  optionalHeader_ = fileHeader_ + kFileHeaderSize;
+  const std::uint16_t optionalSize = U16(fileHeader_ + kFileSizeOfOptionalHeader);
+  if (U16(optionalHeader_) != kOptionalMagic32 || optionalSize < kOptionalHeaderMinimum) Malformed("no 32-bit optional header");
+  const std::uint32_t directories = U32(optionalHeader_ + kOptionalNumberOfRvaAndSizes);
+  if (directories < kDataDirectoryCount || kOptionalHeaderSize > optionalSize) Malformed("short data directory");
+  imageBase_ = U32(optionalHeader_ + kOptionalImageBase);
   sectionTable_ = optionalHeader_ + optionalSize;
 
-  const std::uint16_t count = U16(fileHeader_ + 2);
-  const std::uint32_t symbols = U32(fileHeader_ + 8);
-  const std::uint32_t symbolCount = U32(fileHeader_ + 12);
+  const std::uint16_t count = U16(fileHeader_ + kFileNumberOfSections);
+  const std::uint32_t symbols = U32(fileHeader_ + kFilePointerToSymbolTable);
+  const std::uint32_t symbolCount = U32(fileHeader_ + kFileNumberOfSymbols);
   const std::uint64_t stringTable = symbols ? std::uint64_t{symbols} + std::uint64_t{symbolCount} * 18 : 0;
   sections_.clear();
   for (std::uint16_t i = 0; i < count; ++i) {
     const std::size_t at = sectionTable_ + i * kSectionHeaderSize;
-    U32(at + 36);
+    U32(at + kSectionCharacteristics);
     TPeSection s;
-    s.Name.assign(reinterpret_cast<const char*>(&bytes_[at]), strnlen(reinterpret_cast<const char*>(&bytes_[at]), 8));
+    s.Name.assign(reinterpret_cast<const char*>(&bytes_[at]), strnlen(reinterpret_cast<const char*>(&bytes_[at]), kSectionNameSize));
     // Long names ("/4") point into the COFF string table.
     if (s.Name.size() > 1 && s.Name[0] == '/' && stringTable) {
       const std::uint64_t nameAt = stringTable + std::strtoul(s.Name.c_str() + 1, nullptr, 10);
@@ -91,21 +80,21 @@ void TPeImage::Parse() {
         s.Name.assign(reinterpret_cast<const char*>(&bytes_[nameAt]),
                       strnlen(reinterpret_cast<const char*>(&bytes_[nameAt]), bytes_.size() - nameAt));
     }
-    s.VirtualSize = U32(at + 8);
-    s.VirtualAddress = U32(at + 12);
-    s.SizeOfRawData = U32(at + 16);
-    s.PointerToRawData = U32(at + 20);
-    s.Characteristics = U32(at + 36);
+    s.VirtualSize = U32(at + kSectionVirtualSize);
+    s.VirtualAddress = U32(at + kSectionVirtualAddress);
+    s.SizeOfRawData = U32(at + kSectionSizeOfRawData);
+    s.PointerToRawData = U32(at + kSectionPointerToRawData);
+    s.Characteristics = U32(at + kSectionCharacteristics);
     if (s.SizeOfRawData && (s.PointerToRawData > bytes_.size() || bytes_.size() - s.PointerToRawData < s.SizeOfRawData))
       Malformed("section data beyond the end of the file");
     sections_.push_back(std::move(s));
   }
 }
 
-std::uint32_t TPeImage::TimeDateStamp() const { return U32(fileHeader_ + 4); }
+std::uint32_t TPeImage::TimeDateStamp() const { return U32(fileHeader_ + kFileTimeDateStamp); }
 
 const TPeSection& TPeImage::CodeSection() const {
-  const std::uint32_t entry = U32(optionalHeader_ + kEntryPoint);
+  const std::uint32_t entry = U32(optionalHeader_ + kOptionalEntryPoint);
   for (const auto& s : sections_) {
     if (s.VirtualAddress != 0x1000) continue;
     if (!(s.Characteristics & kSectionCode)) break;
@@ -121,11 +110,11 @@ std::span<const std::uint8_t> TPeImage::SectionData(const TPeSection& s) const {
   return {bytes_.data() + s.PointerToRawData, size};
 }
 
-std::uint32_t TPeImage::DirectoryRva(int index) const { return U32(optionalHeader_ + kDataDirectory + 8 * index); }
-std::uint32_t TPeImage::DirectorySize(int index) const { return U32(optionalHeader_ + kDataDirectory + 8 * index + 4); }
+std::uint32_t TPeImage::DirectoryRva(int index) const { return U32(optionalHeader_ + kDataDirectoriesOffset + 8 * index); }
+std::uint32_t TPeImage::DirectorySize(int index) const { return U32(optionalHeader_ + kDataDirectoriesOffset + 8 * index + 4); }
 void TPeImage::SetDirectory(int index, std::uint32_t rva, std::uint32_t size) {
-  PutU32(optionalHeader_ + kDataDirectory + 8 * index, rva);
-  PutU32(optionalHeader_ + kDataDirectory + 8 * index + 4, size);
+  PutU32(optionalHeader_ + kDataDirectoriesOffset + 8 * index, rva);
+  PutU32(optionalHeader_ + kDataDirectoriesOffset + 8 * index + 4, size);
 }
 
 std::span<const std::uint8_t> TPeImage::AtRva(std::uint32_t rva, std::uint32_t size) const {
@@ -138,8 +127,8 @@ std::span<const std::uint8_t> TPeImage::AtRva(std::uint32_t rva, std::uint32_t s
 }
 
 std::uint32_t TPeImage::NextSectionRva() const {
-  const std::uint32_t alignment = U32(optionalHeader_ + kSectionAlignment);
-  std::uint64_t end = AlignUp(U32(optionalHeader_ + kSizeOfHeaders), alignment);
+  const std::uint32_t alignment = U32(optionalHeader_ + kOptionalSectionAlignment);
+  std::uint64_t end = AlignUp(U32(optionalHeader_ + kOptionalSizeOfHeaders), alignment);
   for (const auto& s : sections_)
     end = std::max<std::uint64_t>(end, std::uint64_t{s.VirtualAddress} + std::max(s.VirtualSize, s.SizeOfRawData));
   return AlignUp(end, alignment);
@@ -148,9 +137,9 @@ std::uint32_t TPeImage::NextSectionRva() const {
 void TPeImage::AddSection(const std::string& name, std::span<const std::uint8_t> data, std::uint32_t characteristics) {
   if (name.size() > 8) throw std::invalid_argument("section names have at most 8 characters");
   if (DirectorySize(kSecurityDirectory) != 0) throw std::runtime_error("a signed image cannot take another section");
-  const std::uint32_t fileAlignment = U32(optionalHeader_ + kFileAlignment);
-  const std::uint32_t sectionAlignment = U32(optionalHeader_ + kSectionAlignment);
-  const std::uint32_t sizeOfHeaders = U32(optionalHeader_ + kSizeOfHeaders);
+  const std::uint32_t fileAlignment = U32(optionalHeader_ + kOptionalFileAlignment);
+  const std::uint32_t sectionAlignment = U32(optionalHeader_ + kOptionalSectionAlignment);
+  const std::uint32_t sizeOfHeaders = U32(optionalHeader_ + kOptionalSizeOfHeaders);
 
   std::uint64_t firstRaw = sizeOfHeaders, lastRawEnd = sizeOfHeaders;
   for (const auto& s : sections_) {
@@ -172,26 +161,26 @@ void TPeImage::AddSection(const std::string& name, std::span<const std::uint8_t>
   bytes_.insert(bytes_.end(), data.begin(), data.end());
   bytes_.resize(std::size_t{rawPointer} + rawSize, 0);
   bytes_.insert(bytes_.end(), trailing.begin(), trailing.end());
-  const std::uint32_t symbols = U32(fileHeader_ + 8);
-  if (symbols >= lastRawEnd) PutU32(fileHeader_ + 8, symbols + static_cast<std::uint32_t>(rawPointer + rawSize - lastRawEnd));
+  const std::uint32_t symbols = U32(fileHeader_ + kFilePointerToSymbolTable);
+  if (symbols >= lastRawEnd) PutU32(fileHeader_ + kFilePointerToSymbolTable, symbols + static_cast<std::uint32_t>(rawPointer + rawSize - lastRawEnd));
 
   std::memcpy(&bytes_[header], name.data(), name.size());
-  PutU32(header + 8, static_cast<std::uint32_t>(data.size()));
-  PutU32(header + 12, rva);
-  PutU32(header + 16, rawSize);
-  PutU32(header + 20, rawPointer);
-  PutU32(header + 36, characteristics);
-  PutU16(fileHeader_ + 2, static_cast<std::uint16_t>(sections_.size() + 1));
-  PutU32(optionalHeader_ + kSizeOfImage, AlignUp(std::uint64_t{rva} + data.size(), sectionAlignment));
+  PutU32(header + kSectionVirtualSize, static_cast<std::uint32_t>(data.size()));
+  PutU32(header + kSectionVirtualAddress, rva);
+  PutU32(header + kSectionSizeOfRawData, rawSize);
+  PutU32(header + kSectionPointerToRawData, rawPointer);
+  PutU32(header + kSectionCharacteristics, characteristics);
+  PutU16(fileHeader_ + kFileNumberOfSections, static_cast<std::uint16_t>(sections_.size() + 1));
+  PutU32(optionalHeader_ + kSizeOfImageOffset, AlignUp(std::uint64_t{rva} + data.size(), sectionAlignment));
   if (characteristics & kSectionInitializedData)
-    PutU32(optionalHeader_ + kSizeOfInitializedData, U32(optionalHeader_ + kSizeOfInitializedData) + rawSize);
+    PutU32(optionalHeader_ + kOptionalSizeOfInitializedData, U32(optionalHeader_ + kOptionalSizeOfInitializedData) + rawSize);
   Parse();
 }
 
 void TPeImage::RenameSection(std::size_t index, const std::string& name) {
   if (name.size() > 8 || index >= sections_.size()) throw std::invalid_argument("bad section rename");
   const std::size_t at = sectionTable_ + index * kSectionHeaderSize;
-  std::memset(&bytes_[at], 0, 8);
+  std::memset(&bytes_[at], 0, kSectionNameSize);
   std::memcpy(&bytes_[at], name.data(), name.size());
   Parse();
 }
@@ -202,7 +191,7 @@ void TPeImage::DropSectionData(std::size_t index) {
   if (!dropped.SizeOfRawData) return;
   if (DirectorySize(kSecurityDirectory) != 0 || DirectorySize(kDebugDirectory) != 0)
     throw std::runtime_error("the image has file offsets outside its section table");
-  const std::uint32_t fileAlignment = U32(optionalHeader_ + kFileAlignment);
+  const std::uint32_t fileAlignment = U32(optionalHeader_ + kOptionalFileAlignment);
   const std::uint32_t begin = dropped.PointerToRawData, size = dropped.SizeOfRawData;
   if (fileAlignment && size % fileAlignment) throw std::runtime_error("section data not file-aligned");
   for (std::size_t i = 0; i < sections_.size(); ++i) {
@@ -213,22 +202,22 @@ void TPeImage::DropSectionData(std::size_t index) {
   for (std::size_t i = 0; i < sections_.size(); ++i) {
     const std::size_t at = sectionTable_ + i * kSectionHeaderSize;
     if (i != index && sections_[i].SizeOfRawData && sections_[i].PointerToRawData >= begin)
-      PutU32(at + 20, sections_[i].PointerToRawData - size);
+      PutU32(at + kSectionPointerToRawData, sections_[i].PointerToRawData - size);
   }
-  const std::uint32_t symbols = U32(fileHeader_ + 8);
-  if (symbols >= begin + size) PutU32(fileHeader_ + 8, symbols - size);
+  const std::uint32_t symbols = U32(fileHeader_ + kFilePointerToSymbolTable);
+  if (symbols >= begin + size) PutU32(fileHeader_ + kFilePointerToSymbolTable, symbols - size);
   const std::size_t header = sectionTable_ + index * kSectionHeaderSize;
-  PutU32(header + 16, 0);
-  PutU32(header + 20, 0);
-  PutU32(header + 36, (dropped.Characteristics & ~kSectionInitializedData) | kSectionUninitializedData);
-  const std::uint32_t initialized = U32(optionalHeader_ + kSizeOfInitializedData);
-  PutU32(optionalHeader_ + kSizeOfInitializedData, initialized >= size ? initialized - size : 0);
+  PutU32(header + kSectionSizeOfRawData, 0);
+  PutU32(header + kSectionPointerToRawData, 0);
+  PutU32(header + kSectionCharacteristics, (dropped.Characteristics & ~kSectionInitializedData) | kSectionUninitializedData);
+  const std::uint32_t initialized = U32(optionalHeader_ + kOptionalSizeOfInitializedData);
+  PutU32(optionalHeader_ + kOptionalSizeOfInitializedData, initialized >= size ? initialized - size : 0);
   bytes_.erase(bytes_.begin() + begin, bytes_.begin() + begin + size);
   Parse();
 }
 
 void TPeImage::UpdateChecksum() {
-  const std::size_t field = optionalHeader_ + kCheckSum;
+  const std::size_t field = optionalHeader_ + kOptionalCheckSum;
   std::uint64_t sum = 0;
   for (std::size_t i = 0; i < bytes_.size(); i += 2) {
     if (i == field || i == field + 2) continue;

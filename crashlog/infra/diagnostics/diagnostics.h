@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include <exception>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,28 +27,39 @@ using TBugMailSender = bool (*)(const std::string& recipient, const std::string&
                                 const std::string& attachment);
 TBugMailSender SetBugMailSender(TBugMailSender sender) noexcept;
 
-// The exception raised last in this module, as PublishException recorded it.
+// The exception raised last on the calling thread, as PublishException recorded it.
 struct TLastRaise {
-  std::exception_ptr Object;  // empty when only a description was published
-  TExceptionObjectInfo Info;
-  const void* Address = nullptr;
-  bool Flag = false;  // raised by the language (not an operating-system exception)
+  const void* Address = nullptr;  // the instruction the report names; null when none was recorded
+  bool Flag = false;              // raised by the language (not an operating-system exception)
 };
 
-// Created at reporter start-up with a single byte 0 ("nothing published"); closed at shutdown.
-void CreateExceptChannel() noexcept;
+// This module's EXCEPT channel: made once, at reporter start-up, with room for kExceptChannelSize
+// bytes, and written in place at every raise; closed at shutdown. A block of that name that exists
+// already at start-up was made by somebody else: it is traced, and nothing is written to it or
+// read from it. False when the channel could not be made or is not trusted.
+inline constexpr std::uint32_t kExceptChannelSize = 64 * 1024;
+bool CreateExceptChannel() noexcept;
 void CloseExceptChannel() noexcept;
 
-// Records the exception as the last raised one and rewrites this module's EXCEPT channel with its
-// class name and message. Never raises.
-void PublishException(const std::exception_ptr& object, const void* address, bool flag) noexcept;
-void PublishException(const TExceptionObjectInfo& object, const void* address, bool flag) noexcept;
-TLastRaise LastRaisedException();
+// Records the raise as the calling thread's last and writes it on this module's EXCEPT channel:
+// class name, message, the raising thread and the address the report names (the raising call or
+// the faulting instruction). Texts the block cannot hold are cut (see WriteExceptPayload). A
+// reader never sees a payload half written. Never raises, never allocates for ASCII texts.
+void PublishException(std::string_view className, std::string_view message, const void* address, bool flag,
+                      std::uint32_t threadId) noexcept;
+// The same for a described object ("Unknown exception type." / "Unknown error message." for what
+// it lacks).
+void PublishException(const TExceptionObjectInfo& object, const void* address, bool flag,
+                      std::uint32_t threadId) noexcept;
+TLastRaise LastRaisedException() noexcept;
 void ClearLastRaisedException() noexcept;
 
-// Reads the exception published on `module`'s EXCEPT channel and marks it as taken (first byte
-// 0), so that it is used once. Nothing when the channel is absent or holds nothing.
-std::optional<TPublishedException> TakePublishedException(HMODULE module) noexcept;
+// The exception published on `module`'s EXCEPT channel when it describes the raise of `threadId`
+// at `address`, which is then marked as taken (first byte 0), so that it is used once. Nothing
+// when the channel is absent, holds nothing or another raise, or is this module's own channel and
+// not trusted.
+std::optional<TPublishedException> TakePublishedException(HMODULE module, std::uint32_t threadId,
+                                                          std::uintptr_t address) noexcept;
 
 // The 4-byte block "CRASHLOG_SAFECALLS_LIST" shared by all processes; its first byte says that
 // an exception is to end a safecall method silently.

@@ -1,10 +1,5 @@
 #include "crashlog/infra/diagnostics/diagnostics_exception.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
-#include <typeinfo>
-
 namespace pelloran::crashlog {
 
 namespace {
@@ -24,15 +19,6 @@ bool ClassChainHolds(const TClassInfo* info, std::string_view name) noexcept {
   return false;
 }
 
-std::string DemangledName(const std::type_info* type) {
-  if (type == nullptr) return {};
-  int status = 0;
-  char* readable = abi::__cxa_demangle(type->name(), nullptr, nullptr, &status);
-  std::string name = status == 0 && readable != nullptr ? readable : type->name();
-  std::free(readable);
-  return name;
-}
-
 }  // namespace
 
 bool TExceptionObjectInfo::ClassChainHolds(std::string_view name) const noexcept {
@@ -50,35 +36,49 @@ TExceptionObjectInfo DescribeException(const Exception* object) {
   info.ClassName = std::string(object->ClassName());
   info.IsException = ClassChainIsException(&object->ClassInfo());
   info.IsAbort = ClassChainHolds(&object->ClassInfo(), "EAbort");
+  info.HasMessage = info.IsException;
   if (info.IsException) info.Message = object->Message();
   for (const TClassInfo* c = &object->ClassInfo(); c != nullptr; c = c->Parent)
     if (c->Name != nullptr) info.ClassChain.emplace_back(c->Name);
   return info;
 }
 
-TExceptionObjectInfo DescribeException(const std::exception_ptr& object) {
-  if (!object) return {};
-  try {
-    std::rethrow_exception(object);
-  } catch (const Exception& e) {
-    return DescribeException(&e);
-  } catch (...) {
-    TExceptionObjectInfo info;
-    info.HasObject = true;
-    info.ClassName = DemangledName(abi::__cxa_current_exception_type());
-    info.ClassChain.push_back(info.ClassName);
-    return info;
+bool IsUtf8BeyondAscii(std::string_view text) noexcept {
+  bool beyondAscii = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    // The shortest form only: C2..DF, E0..EF, F0..F4 leads, no surrogates, nothing past U+10FFFF.
+    std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4                                  ? 4
+                                                                                         : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+    if (second < low || second > high) return false;
+    for (std::size_t k = 2; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if (next < 0x80 || next > 0xBF) return false;
+    }
+    beyondAscii = true;
+    i += length;
   }
+  return beyondAscii;
 }
-
-TExceptionObjectInfo DescribeCurrentException() { return DescribeException(std::current_exception()); }
 
 std::string ExceptionClassText(const TExceptionObjectInfo& info) {
   return info.HasObject ? info.ClassName : std::string(kUnknownExceptionType);
 }
 
 std::string ExceptionMessageText(const TExceptionObjectInfo& info) {
-  return info.IsException ? info.Message : std::string(kUnknownErrorMessage);
+  return info.HasMessage ? info.Message : std::string(kUnknownErrorMessage);
 }
 
 }  // namespace pelloran::crashlog

@@ -3,6 +3,7 @@
 #include "crashlog/infra/diagnostics/diagnostics_exception.h"
 #include "crashlog/infra/diagnostics/diagnostics_platform.h"
 #include "crashlog/infra/diagnostics/trace.h"
+#include "crashlog/infra/diagnostics/window_texts.h"
 
 #include <array>
 #include <atomic>
@@ -70,7 +71,10 @@ void ReportWarning(TCrashLogErrorCode code, std::string_view message) noexcept {
     const std::string text = WarningText(code, message);
     Trace(text);
     DebuggerOutput(text);
-    if (code == eeEmailSMTPError && SmtpProgressOpen()) ReporterMessageBox(std::string(message), "Error.", kErrorBoxFlags);
+    if (code == eeEmailSMTPError && SmtpProgressOpen()) {
+      const TWindowTexts texts = WindowTexts();
+      ReporterMessageBox(FillPlaceholders(texts.SmtpErrorMessage, {message}), texts.ErrorCaption, kErrorBoxFlags);
+    }
   } catch (...) {
     // A warning that cannot even be recorded is dropped: the reporter must go on.
   }

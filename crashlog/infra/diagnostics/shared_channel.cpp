@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "crashlog/infra/diagnostics/channel_security.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -52,7 +54,7 @@ std::string SharedChannelName(std::uint32_t processId, std::uintptr_t module, st
 }
 
 SharedChannel::SharedChannel(SharedChannel&& other) noexcept
-    : handle_(other.handle_), view_(other.view_), payloadSize_(other.payloadSize_) {
+    : handle_(other.handle_), view_(other.view_), payloadSize_(other.payloadSize_), preexisting_(other.preexisting_) {
   other.handle_ = nullptr;
   other.view_ = nullptr;
   other.payloadSize_ = 0;
@@ -64,6 +66,7 @@ SharedChannel& SharedChannel::operator=(SharedChannel&& other) noexcept {
     handle_ = other.handle_;
     view_ = other.view_;
     payloadSize_ = other.payloadSize_;
+    preexisting_ = other.preexisting_;
     other.handle_ = nullptr;
     other.view_ = nullptr;
     other.payloadSize_ = 0;
@@ -83,31 +86,33 @@ SharedChannel SharedChannel::Create(std::string_view suffix, const void* module,
     handle = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
     existed = handle != nullptr;
   } else {
-    handle = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                payloadSize + kSizeWord, name.c_str());
+    SECURITY_ATTRIBUTES* security = ChannelSecurityAttributes();
+    if (security == nullptr) return channel;
+    handle = CreateFileMappingA(INVALID_HANDLE_VALUE, security, PAGE_READWRITE, 0, payloadSize + kSizeWord,
+                                name.c_str());
     existed = handle != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    channel.preexisting_ = existed;
   }
   if (handle == nullptr) return channel;
   channel.handle_ = handle;
 
   if (existed) {
-    // Somebody else made it: its creator's size word tells how much there is.
-    void* head = MapViewOfFile(handle, FILE_MAP_ALL_ACCESS, 0, 0, kSizeWord);
-    if (head == nullptr) {
+    // Somebody else made it: its creator's size word tells how much there is. Unusable, it is
+    // still reported as there (an empty channel that says Preexisting()).
+    auto unusable = [&channel] {
       channel.Delete();
-      return channel;
-    }
+      channel.preexisting_ = true;
+      return std::move(channel);
+    };
+    void* head = MapViewOfFile(handle, FILE_MAP_ALL_ACCESS, 0, 0, kSizeWord);
+    if (head == nullptr) return unusable();
     const std::uint32_t total = ReadSizeWord(head);
     UnmapViewOfFile(head);
-    if (total < kSizeWord) {
-      channel.Delete();
-      return channel;
-    }
+    if (total < kSizeWord) return unusable();
     void* view = MapViewOfFile(handle, FILE_MAP_ALL_ACCESS, 0, 0, total);
     if (view == nullptr || MappedRegionSize(view) < total) {
       if (view != nullptr) UnmapViewOfFile(view);
-      channel.Delete();
-      return channel;
+      return unusable();
     }
     channel.view_ = static_cast<std::uint8_t*>(view);
     channel.payloadSize_ = total - kSizeWord;
@@ -144,6 +149,7 @@ void SharedChannel::Delete() noexcept {
   view_ = nullptr;
   handle_ = nullptr;
   payloadSize_ = 0;
+  preexisting_ = false;
 }
 
 bool ReplaceSharedChannel(SharedChannel& channel, std::string_view suffix, const void* module,

@@ -6,6 +6,10 @@
 //
 // Layout of a block: u32 total size (payload size + 4), then the payload. Readers trust only the
 // size word and check it against what the system really mapped.
+//
+// A block is created open to this process's user alone (channel_security.h). A block that exists
+// already when its module creates it was made by somebody else (anyone could have guessed the
+// name): its creator says Preexisting(), and the owner of the channel trusts nothing in it.
 
 #include <cstddef>
 #include <cstdint>
@@ -37,14 +41,17 @@ class SharedChannel {
 
   // Creates the channel `suffix` of `module` in this process with room for `payloadSize` bytes.
   // When it exists already (created by another module or an earlier call), it is opened with the
-  // size its creator stored, which may differ from `payloadSize`. A `payloadSize` of 0 is an
-  // open-only request: an absent channel gives an empty object and nothing is created.
+  // size its creator stored, which may differ from `payloadSize`, and Preexisting() says so. A
+  // `payloadSize` of 0 is an open-only request: an absent channel gives an empty object and
+  // nothing is created.
   // `module` is the module handle (HMODULE); nullptr stands for the running module (RunningModule).
   static SharedChannel Create(std::string_view suffix, const void* module, std::uint32_t payloadSize);
   // Create(suffix, module, 0).
   static SharedChannel Open(std::string_view suffix, const void* module);
 
   bool IsOpen() const noexcept { return view_ != nullptr; }
+  // The block existed before this object's Create made it.
+  bool Preexisting() const noexcept { return preexisting_; }
   explicit operator bool() const noexcept { return IsOpen(); }
 
   // The payload (after the size word); empty when the channel is not open.
@@ -61,11 +68,13 @@ class SharedChannel {
   void* handle_ = nullptr;         // HANDLE of the file mapping
   std::uint8_t* view_ = nullptr;   // starts at the size word
   std::uint32_t payloadSize_ = 0;
+  bool preexisting_ = false;
 };
 
 // Replaces `channel` (deleting the old block first) by a new channel holding exactly `payload`.
 // Returns false, with `channel` left empty, when the system refuses the mapping, or when a block
-// of that name held open elsewhere is too small for the payload.
+// of that name held open elsewhere is too small for the payload. The new channel says
+// Preexisting() when the block was held open elsewhere.
 bool ReplaceSharedChannel(SharedChannel& channel, std::string_view suffix, const void* module,
                           std::span<const std::uint8_t> payload);
 

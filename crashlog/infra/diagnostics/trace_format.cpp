@@ -1,6 +1,7 @@
 #include "crashlog/infra/diagnostics/trace_format.h"
 
 #include "base/ansi_path.h"
+#include "base/hex_text.h"
 
 #include <cmath>
 #include <cstdio>
@@ -9,12 +10,6 @@
 namespace pelloran::crashlog {
 
 namespace {
-
-std::string Hex8(std::uintptr_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
-}
 
 std::string TwoDigits(int value) {
   char text[8];
@@ -46,7 +41,7 @@ std::string TraceArg::Format(const TTraceFormatSettings& settings) const {
     case Kind::Float: return FormatFloatGeneral(float_, settings.DecimalSeparator);
     case Kind::String: return "'" + std::string(text_) + "'";
     case Kind::Pointer:
-      return pointer_ == nullptr ? "nil" : "$" + Hex8(reinterpret_cast<std::uintptr_t>(pointer_));
+      return pointer_ == nullptr ? "nil" : "$" + Hex8(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer_)));
     case Kind::Object: return objectPresent_ ? std::string(text_) : "nil";
     case Kind::Currency: return FormatCurrency(TCurrency{integer_}, settings);
     case Kind::Unknown: break;

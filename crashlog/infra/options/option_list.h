@@ -12,6 +12,18 @@
 #include <cstdint>
 #include <string>
 
+#include "crashlog/infra/diagnostics/diagnostics_text.h"
+
+namespace pelloran::crashlog {
+
+// Defaults of added texts too long for the list.
+inline constexpr std::string_view kRestartRefusedNote =
+    "Restart: the program failed again within a minute of its restart; it is not restarted.";
+inline constexpr std::string_view kMailtoCutNoteText =
+    "[The report is cut short here; the full report is in the log file.]";
+
+}  // namespace pelloran::crashlog
+
 // The record, up to the exceptions filter.
 #define PELLORAN_OPTIONS_BEFORE_FILTER(X)                                                 \
   X(bool, Activated, true, 0, AsStored, Plain)                                             \
@@ -47,8 +59,38 @@
 #define PELLORAN_OPTIONS_AFTER_FILTER(X) X(std::string, MailBody, "", 0, AsStored, Plain)
 
 // The added block, in the order of the layouts that brought the fields.
+//   Dialog...: what the dialogs show where one of the 71 texts also labels the report (the report
+//              keeps that text); empty shows the shared text.
+//   the rest: texts of the reporter's windows and notes that had no option; %1, %2 stand for the
+//              values put in.
 #define PELLORAN_OPTIONS_ADDED(X)                                                         \
-  X(bool, SaveMiniDump, false, 455, AsStored, Plain)
+  X(bool, SaveMiniDump, false, 455, AsStored, Plain)                                       \
+  X(std::string, DialogRequestCaption, "", 455, AsStored, Plain)                           \
+  X(std::string, DialogCallStackHeader, "", 455, AsStored, Plain)                          \
+  X(std::string, DialogModulesHeader, "", 455, AsStored, Plain)                            \
+  X(std::string, DialogStackAddress, "", 455, AsStored, Plain)                             \
+  X(std::string, DialogStackModule, "", 455, AsStored, Plain)                              \
+  X(std::string, DialogStackUnit, "", 455, AsStored, Plain)                                \
+  X(std::string, DialogStackClass, "", 455, AsStored, Plain)                               \
+  X(std::string, DialogStackProcedure, "", 455, AsStored, Plain)                           \
+  X(std::string, DialogStackLine, "", 455, AsStored, Plain)                                \
+  X(std::string, DialogModuleHandle, "", 455, AsStored, Plain)                             \
+  X(std::string, DialogModuleName, "", 455, AsStored, Plain)                               \
+  X(std::string, DialogModuleDescription, "", 455, AsStored, Plain)                        \
+  X(std::string, DialogModuleVersion, "", 455, AsStored, Plain)                            \
+  X(std::string, DialogModuleSize, "", 455, AsStored, Plain)                               \
+  X(std::string, DialogModulePath, "", 455, AsStored, Plain)                               \
+  X(std::string, SmtpErrorMessage, "%1", 455, AsStored, Plain)                             \
+  X(std::string, InternalBugCaption, kInternalBugCaption, 455, AsStored, Plain)            \
+  X(std::string, InternalBugQuestion, kInternalBugQuestion, 455, AsStored, Plain)          \
+  X(std::string, MailClientMissingCaption, kMailClientMissingCaption, 455, AsStored, Plain) \
+  X(std::string, MailClientMissingMessage, kMailClientMissingMessage, 455, AsStored, Plain) \
+  X(std::string, StackRepeatOneRow, "(the row above, %1 times in all)", 455, AsStored, Plain) \
+  X(std::string, StackRepeatRows, "(the %1 rows above, %2 times in all)", 455, AsStored, Plain) \
+  X(std::string, StackLeftOutOneRow, "(1 row left out)", 455, AsStored, Plain)             \
+  X(std::string, StackLeftOutRows, "(%1 rows left out)", 455, AsStored, Plain)             \
+  X(std::string, RestartRefusedNote, kRestartRefusedNote, 455, AsStored, Plain)            \
+  X(std::string, MailtoCutNote, kMailtoCutNoteText, 455, AsStored, Plain)
 
 #define PELLORAN_OPTIONS_RECORD(X) PELLORAN_OPTIONS_BEFORE_FILTER(X) PELLORAN_OPTIONS_AFTER_FILTER(X)
 #define PELLORAN_OPTIONS(X) PELLORAN_OPTIONS_RECORD(X) PELLORAN_OPTIONS_ADDED(X)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#include "crashlog/infra/diagnostics/window_texts.h"
 #include "crashlog/infra/options/option_stream.h"
 
 namespace pelloran::crashlog {
@@ -87,5 +88,12 @@ static_assert(static_cast<int>(TCrashText::MemoryDumpHeader) + 1 == kTextCount);
 inline const std::string& TextOf(const TCrashOptionValues& values, TCrashText text) {
   return values.Texts[static_cast<std::size_t>(text)];
 }
+
+// What a dialog shows for `text`: where the text also labels the report, the dialog's own text
+// of the added block when it is set.
+const std::string& WindowTextOf(const TCrashOptionValues& values, TCrashText text);
+
+// The texts of diagnostics' own message boxes, from an option set.
+TWindowTexts WindowTextsOf(const TCrashOptionValues& values);
 
 }  // namespace pelloran::crashlog

@@ -11,6 +11,7 @@ pelloran_add_library(crashlog_option_stream
 pelloran_add_library(crashlog_options
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/options.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/option_texts.cpp
     ${CMAKE_CURRENT_LIST_DIR}/options_channel.cpp
     ${CMAKE_CURRENT_LIST_DIR}/eldata_module.cpp
   LIBS crashlog_option_stream crashlog_shared_channel crashlog_diagnostics pelloran_base)

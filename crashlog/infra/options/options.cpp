@@ -35,13 +35,6 @@ std::string_view ExtensionPart(std::string_view path) {
   return dot == std::string_view::npos ? std::string_view() : file.substr(dot);
 }
 
-std::string AsciiLower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 std::string ChangeExtension(std::string_view path, std::string_view extension) {
   std::string out(path.substr(0, path.size() - ExtensionPart(path).size()));
   out += extension;

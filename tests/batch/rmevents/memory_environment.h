@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/rmevents/partial_output.h"
 #include "batch/rmevents/tool.h"
 #include "base/exceptions.h"
 
@@ -34,23 +35,23 @@ class MemoryEnvironment : public pelloran::rmevents::ToolEnvironment {
     if (it == files.end()) throw pelloran::EInOutError("the input file cannot be opened", 2);
     return std::make_unique<Input>(*this, it->second);
   }
+  // The partial file is made anew, or the call fails as on a disk.
   std::unique_ptr<WritableFile> CreateOutput(const std::wstring& path) override {
-    files[path].clear();
-    return std::make_unique<Output>(*this, files[path]);
+    const std::wstring partial = pelloran::rmevents::PartialOutputPath(path);
+    if (files.count(partial)) throw pelloran::EInOutError("the partial output file is in the way", 80);
+    files[partial].clear();
+    return std::make_unique<Output>(*this, partial, path);
   }
   std::optional<std::string> ReadSmallFile(const std::wstring& path, size_t maxBytes) override {
     auto it = files.find(path);
     if (it == files.end() || it->second.size() > maxBytes) return std::nullopt;
     return std::string(it->second.begin(), it->second.end());
   }
-  bool SameFile(const std::wstring& a, const std::wstring& b) override {
-    return a == b && files.count(a);
-  }
-  bool RemoveFile(const std::wstring& path) override {
-    removed.push_back(path);
-    files.erase(path);
-    return true;
-  }
+  bool SameFile(const std::wstring& a, const std::wstring& b) override { return a == b; }
+  // Each reading moves the clock on by clockStep.
+  uint64_t Milliseconds() override { return clock += clockStep; }
+  uint64_t clock = 0;
+  uint64_t clockStep = 0;
   std::string DisplayPath(const std::wstring& path) override {
     return std::string(path.begin(), path.end());
   }
@@ -74,7 +75,9 @@ class MemoryEnvironment : public pelloran::rmevents::ToolEnvironment {
   };
   class Output : public WritableFile {
    public:
-    Output(MemoryEnvironment& env, std::vector<uint8_t>& bytes) : env_(env), bytes_(bytes) {}
+    Output(MemoryEnvironment& env, std::wstring partial, std::wstring final)
+        : env_(env), partial_(std::move(partial)), final_(std::move(final)),
+          bytes_(env.files[partial_]) {}
     void Write(const void* data, size_t n) override {
       const uint8_t* p = static_cast<const uint8_t*>(data);
       bytes_.insert(bytes_.end(), p, p + n);
@@ -86,11 +89,24 @@ class MemoryEnvironment : public pelloran::rmevents::ToolEnvironment {
       std::memcpy(bytes_.data() + offset, data, n);
       env_.events.push_back({IoEvent::Patch, offset, n});
     }
-    void Close() override {}
+    void Commit() override {
+      env_.files[final_] = std::move(env_.files[partial_]);
+      env_.files.erase(partial_);
+      committed_ = true;
+    }
+    bool Discard() override {
+      if (committed_) return true;
+      env_.removed.push_back(partial_);
+      env_.files.erase(partial_);
+      committed_ = true;
+      return true;
+    }
 
    private:
     MemoryEnvironment& env_;
+    std::wstring partial_, final_;
     std::vector<uint8_t>& bytes_;
+    bool committed_ = false;
   };
 };
 

@@ -39,7 +39,7 @@ struct Run {
 
 std::unique_ptr<Run> RunOn(std::vector<uint8_t> input, bool staleOutput = false,
                            std::vector<std::wstring> args = {}) {
-  auto r = std::make_unique<Run>();
+  auto r = std::make_unique<struct Run>();
   r->env.files[L"in.rm"] = std::move(input);
   r->env.files[L"blank.txt"] = Bytes(kEvents);
   r->env.files[L"blank2.txt"] = Bytes(kImageMap);
@@ -51,11 +51,18 @@ std::unique_ptr<Run> RunOn(std::vector<uint8_t> input, bool staleOutput = false,
   return r;
 }
 
-void ExpectFailedCleanly(const Run& r, const std::string& what) {
+// A failed run leaves no partial file and an earlier output exactly as it was.
+void ExpectFailedCleanly(const Run& r, const std::string& what, bool staleOutput = false) {
   EXPECT_FALSE(r.outcome.succeeded) << what;
   ASSERT_FALSE(r.log.lines.empty());
   EXPECT_EQ(r.log.lines.back(), "***") << what;
-  EXPECT_EQ(r.env.files.count(L"out.rm"), 0u) << what << "\n" << r.log.Text();
+  EXPECT_EQ(r.env.files.count(L"~out.rm.part"), 0u) << what << "\n" << r.log.Text();
+  if (staleOutput) {
+    ASSERT_EQ(r.env.files.count(L"out.rm"), 1u) << what;
+    EXPECT_EQ(r.env.files.at(L"out.rm"), Bytes("an earlier output")) << what;
+  } else {
+    EXPECT_EQ(r.env.files.count(L"out.rm"), 0u) << what << "\n" << r.log.Text();
+  }
 }
 
 TEST(Run, ASuccessfulRunLogsWhatItReadRemovedAndWroteThenStars) {
@@ -82,33 +89,96 @@ TEST(Run, ASuccessfulRunLogsWhatItReadRemovedAndWroteThenStars) {
   EXPECT_EQ(out.cont[0], "Pelloran");
 }
 
-TEST(Run, AFailureRemovesEvenAnEarlierOutputAndStillEndsWithStars) {
+TEST(Run, AChineseLogSaysTheSameAndKeepsTheLinesTheRunnerReads) {
+  rmtest::RmBuilder b = rmtest::SampleFile();
+  auto r = RunOn(b.Build(), false,
+                 {L"-i", L"in.rm", L"-o", L"out.rm", L"-e", L"blank.txt", L"-m", L"blank2.txt",
+                  L"-l", L"result.txt", L"--lang", L"zh"});
+  ASSERT_TRUE(r->outcome.succeeded) << r->log.Text();
+  const std::string log = r->log.Text();
+  EXPECT_EQ(r->log.lines.back(), "***");
+  EXPECT_NE(log.find("读取：17 个数据包，其中 5 个是广告"), std::string::npos) << log;
+  EXPECT_NE(log.find("已删除：流 2，application/x-pn-realevent（事件流）：其头部和 3 个数据包"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("已删除：逻辑头 4"), std::string::npos);
+  EXPECT_NE(log.find("第 4 行：不支持网址事件 (u)"), std::string::npos) << log;
+  EXPECT_NE(log.find("已写入：\"out.rm\"，" + std::to_string(r->env.files[L"out.rm"].size()) +
+                     " 字节"),
+            std::string::npos);
+  EXPECT_EQ(log.find("Read:"), std::string::npos) << "no English line left: " << log;
+  EXPECT_EQ(log.find("Removed:"), std::string::npos) << log;
+
+  auto same = RunOn(b.Build(), false,
+                    {L"-i", L"in.rm", L"-o", L"in.rm", L"-l", L"result.txt", L"--lang", L"zh"});
+  EXPECT_FALSE(same->outcome.succeeded);
+  EXPECT_NE(same->log.Text().find("\nError: 输出文件就是输入文件"), std::string::npos)
+      << same->log.Text();
+  EXPECT_EQ(same->log.lines.back(), "***");
+}
+
+TEST(Run, AFailureRemovesOnlyItsPartialFileAndAnEarlierOutputStays) {
   rmtest::RmBuilder b = rmtest::SampleFile();
   std::vector<uint8_t> input = b.Build();
   StoreU16(input.data() + b.packetOffsets[0][3] + 2, 0xFFF0);  // a packet longer than its chunk
   auto r = RunOn(input, true);
-  ExpectFailedCleanly(*r, "bad packet");
+  ExpectFailedCleanly(*r, "bad packet", true);
   EXPECT_NE(r->log.Text().find("Error: packet at offset"), std::string::npos);
-  EXPECT_EQ(r->env.files.count(L"in.rm"), 1u);
+  EXPECT_EQ(r->env.removed, std::vector<std::wstring>{L"~out.rm.part"});
+  EXPECT_EQ(r->env.files.at(L"in.rm"), input);
+
+  // A good run replaces the earlier output only once it is complete.
+  auto good = RunOn(b.Build(), true);
+  ASSERT_TRUE(good->outcome.succeeded) << good->log.Text();
+  EXPECT_TRUE(rmtest::ParseFile(good->env.files.at(L"out.rm")).ok);
+  EXPECT_EQ(good->env.files.count(L"~out.rm.part"), 0u);
 }
 
-TEST(Run, TheInputIsNeverItsOwnOutput) {
+TEST(Run, TheInputIsNeverItsOwnOutputAndNothingIsReadFirst) {
   rmtest::RmBuilder b = rmtest::SampleFile();
   std::vector<uint8_t> input = b.Build();
-  auto r = RunOn(input, false, {L"-i", L"in.rm", L"-o", L"in.rm", L"-l", L"result.txt"});
+  // The control files are missing too: the refusal comes before they would be read.
+  auto r = RunOn(input, false, {L"-i", L"in.rm", L"-o", L"in.rm", L"-e", L"missing.txt", L"-m",
+                                L"missing2.txt", L"-l", L"result.txt"});
   EXPECT_FALSE(r->outcome.succeeded);
   EXPECT_EQ(r->env.files[L"in.rm"], input);
   EXPECT_TRUE(r->env.removed.empty());
+  EXPECT_TRUE(r->env.events.empty()) << "nothing is read";
+  EXPECT_NE(r->log.Text().find("Error: the output file is the input file"), std::string::npos);
   EXPECT_EQ(r->log.lines.back(), "***");
+}
+
+TEST(Run, APartialFileInTheWayIsLeftAloneAndTheRunFails) {
+  rmtest::RmBuilder b = rmtest::SampleFile();
+  auto r = std::make_unique<struct Run>();
+  r->env.files[L"in.rm"] = b.Build();
+  r->env.files[L"~out.rm.part"] = Bytes("somebody's file");
+  r->outcome = RunTool(ParseCommandLine({L"-i", L"in.rm", L"-o", L"out.rm"}), r->env, r->log);
+  EXPECT_FALSE(r->outcome.succeeded);
+  EXPECT_EQ(r->env.files.at(L"~out.rm.part"), Bytes("somebody's file"));
+  EXPECT_EQ(r->env.files.count(L"out.rm"), 0u);
+  EXPECT_TRUE(r->env.removed.empty());
+}
+
+TEST(Run, ALongWriteLogsItsProgress) {
+  rmtest::RmBuilder b = rmtest::SampleFile();
+  auto r = std::make_unique<struct Run>();
+  r->env.files[L"in.rm"] = b.Build();
+  r->env.clockStep = 6000;  // every write seems to come 6 s after the one before
+  r->outcome = RunTool(ParseCommandLine({L"-i", L"in.rm", L"-o", L"out.rm"}), r->env, r->log);
+  ASSERT_TRUE(r->outcome.succeeded) << r->log.Text();
+  EXPECT_NE(r->log.Text().find("Writing: "), std::string::npos) << r->log.Text();
+  r->env.clockStep = 0;
+  auto quick = RunOn(b.Build());
+  EXPECT_EQ(quick->log.Text().find("Writing: "), std::string::npos);
 }
 
 TEST(Run, MissingFilesAndBadCommandLinesFailWithAMessage) {
   auto missingInput = RunOn({}, true, {L"-i", L"nothing.rm", L"-o", L"out.rm"});
-  ExpectFailedCleanly(*missingInput, "missing input");
+  ExpectFailedCleanly(*missingInput, "missing input", true);
 
   rmtest::RmBuilder b = rmtest::SampleFile();
   auto missingEvents = RunOn(b.Build(), true, {L"-i", L"in.rm", L"-o", L"out.rm", L"-e", L"x.txt"});
-  ExpectFailedCleanly(*missingEvents, "missing events file");
+  ExpectFailedCleanly(*missingEvents, "missing events file", true);
   EXPECT_NE(missingEvents->log.Text().find("the events file \"x.txt\" cannot be read"),
             std::string::npos);
 
@@ -156,7 +226,7 @@ TEST(Run, BadInputsEachGetAClearMessage) {
     std::vector<uint8_t> input = good;
     c.damage(input);
     auto r = RunOn(input, true);
-    ExpectFailedCleanly(*r, c.expected);
+    ExpectFailedCleanly(*r, c.expected, true);
     EXPECT_NE(r->log.Text().find(c.expected), std::string::npos)
         << "expected \"" << c.expected << "\" in\n" << r->log.Text();
   }
@@ -167,7 +237,7 @@ TEST(Run, EveryTruncationOfAFileFailsCleanly) {
   const std::vector<uint8_t> good = b.Build();
   for (size_t n = 0; n < good.size(); ++n) {
     auto r = RunOn(std::vector<uint8_t>(good.begin(), good.begin() + n), true);
-    ExpectFailedCleanly(*r, "cut at " + std::to_string(n));
+    ExpectFailedCleanly(*r, "cut at " + std::to_string(n), true);
   }
 }
 
@@ -182,7 +252,7 @@ TEST(Run, DamagedBytesAnywhereNeverCrashAndAnyOutputIsSound) {
       auto r = RunOn(input, true);
       ASSERT_EQ(r->log.lines.back(), "***");
       if (!r->outcome.succeeded) {
-        ExpectFailedCleanly(*r, "byte " + std::to_string(i));
+        ExpectFailedCleanly(*r, "byte " + std::to_string(i), true);
         continue;
       }
       ++succeeded;

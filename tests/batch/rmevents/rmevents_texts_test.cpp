@@ -137,5 +137,29 @@ TEST(CommandLine, FaultsAreNamedAndTheLogIsStillFound) {
   EXPECT_EQ(ParseCommandLine({L"/I", L"in.rm", L"/O", L"out.rm"}).error, "");
 }
 
+TEST(CommandLine, TheLogIsChineseForAChineseUserOnTheChineseCodePageAndLangDecides) {
+  EXPECT_EQ(LanguageFor(0x0804, 936), LogLanguage::Chinese);
+  EXPECT_EQ(LanguageFor(0x0804, 1252), LogLanguage::English);  // GBK would be unreadable there
+  EXPECT_EQ(LanguageFor(0x0404, 950), LogLanguage::English);
+  EXPECT_EQ(LanguageFor(0x0409, 936), LogLanguage::English);
+
+  const std::vector<std::wstring> plain = {L"-i", L"in.rm", L"-o", L"out.rm"};
+  EXPECT_EQ(ParseCommandLine(plain).options.language, LogLanguage::English);
+  EXPECT_EQ(ParseCommandLine(plain, LogLanguage::Chinese).options.language, LogLanguage::Chinese);
+  ParsedCommandLine en = ParseCommandLine({L"--lang", L"en", L"-i", L"in.rm", L"-o", L"out.rm"},
+                                          LogLanguage::Chinese);
+  EXPECT_EQ(en.error, "");
+  EXPECT_EQ(en.options.language, LogLanguage::English);
+  // Wherever --lang stands, a fault before it is already told in its language.
+  ParsedCommandLine zh = ParseCommandLine({L"-x", L"-i", L"in.rm", L"--LANG", L"zh"});
+  EXPECT_EQ(zh.options.language, LogLanguage::Chinese);
+  EXPECT_EQ(zh.error, "未知参数 \"-x\"");
+  EXPECT_EQ(ParseCommandLine({L"-i", L"in.rm"}, LogLanguage::Chinese).error, "没有输出文件 (-o)");
+  EXPECT_EQ(ParseCommandLine({L"-i", L"a", L"-o", L"b", L"--lang", L"fr"}).error,
+            "option --lang takes en or zh");
+  EXPECT_EQ(ParseCommandLine({L"-i", L"a", L"-o", L"b", L"--lang"}).error,
+            "option --lang takes en or zh");
+}
+
 }  // namespace
 }  // namespace pelloran::rmevents

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """rmevents.exe under Wine on inputs it must refuse: each gets a clear message in a log that
-ends with "***", exit status 1, and no file at the output path (not even an earlier one)."""
+ends with "***", exit status 1, an earlier output left exactly as it was, and no partial file."""
 import os
 import struct
 import sys
@@ -40,15 +40,21 @@ class RefuseBadInputs(unittest.TestCase):
         if data is not None:
             with open(src, "wb") as f:
                 f.write(data)
+        earlier = b"an output left from an earlier run"
         with open(dst, "wb") as f:
-            f.write(b"an output left from an earlier run")
+            f.write(earlier)
         code, log = self.tool.clean(src, dst, *extra)
         text = "\n".join(log)
         self.assertEqual(code, status, text)
         self.assertTrue(log and log[-1] == "***", text)
         self.assertIn(expected, text)
-        self.assertFalse(os.path.exists(dst), "an output was left:\n" + text)
+        with open(dst, "rb") as f:
+            self.assertEqual(f.read(), earlier, "the earlier output changed:\n" + text)
+        self.assertEqual(self.partials(), [], text)
         return text
+
+    def partials(self):
+        return [n for n in os.listdir(self.tmp.name) if n.endswith(".part")]
 
     def damaged(self, change):
         data = bytearray(self.good)
@@ -110,14 +116,56 @@ class RefuseBadInputs(unittest.TestCase):
         self.assertIn("the events file \"nothing.txt\" cannot be read", "\n".join(log))
         self.assertFalse(os.path.exists(dst))
 
-    def test_the_output_may_not_be_the_input(self):
-        src = os.path.join(self.tmp.name, "same.rm")
+    def test_the_output_may_not_be_the_input_however_spelt(self):
+        folder = os.path.join(self.tmp.name, "same")
+        os.makedirs(folder, exist_ok=True)
+        src = os.path.join(folder, "same.rm")
         with open(src, "wb") as f:
             f.write(self.good)
-        code, log = self.tool.clean(src, src)
-        self.assertEqual((code, log[-1]), (1, "***"))
-        with open(src, "rb") as f:
-            self.assertEqual(f.read(), self.good)
+        os.link(src, os.path.join(folder, "linked.rm"))
+        win = wine_tool.windows_path(src)
+        spellings = [win, win.upper(), win.replace("\\same\\same.rm", "\\same\\.\\..\\same\\same.rm"),
+                     wine_tool.windows_path(os.path.join(folder, "linked.rm"))]
+        for output in spellings:
+            # Missing control files too: the refusal comes before anything is read.
+            code, log = self.tool.run("-i", win, "-o", output, "-e", "missing.txt", "-m",
+                                      "missing2.txt", "-l", "result.txt")
+            text = "\n".join(log)
+            self.assertEqual((code, log[-1]), (1, "***"), output)
+            self.assertIn("the output file is the input file", text)
+            self.assertNotIn("cannot be read", text)
+            with open(src, "rb") as f:
+                self.assertEqual(f.read(), self.good, output)
+            self.assertEqual(sorted(os.listdir(folder)), ["linked.rm", "same.rm"], output)
+
+    def test_an_output_naming_a_folder_or_a_partial_file_in_the_way(self):
+        src = os.path.join(self.tmp.name, "folder-out.rm")
+        with open(src, "wb") as f:
+            f.write(self.good)
+        # A folder as the output (with or without its trailing backslash, which Wine's own
+        # command line may drop): refused, the folder as it was, nothing left beside it.
+        out = os.path.join(self.tmp.name, "a folder")
+        os.makedirs(out, exist_ok=True)
+        for name in (out, out + os.sep):
+            code, log = self.tool.clean(src, name)
+            self.assertEqual((code, log[-1]), (1, "***"), log)
+            self.assertTrue(any(line.startswith("Error: ") for line in log), log)
+            self.assertTrue(os.path.isdir(out))
+            self.assertEqual(self.partials(), [])
+
+        dst = os.path.join(self.tmp.name, "Fix_in-the-way.rm")
+        somebodys = os.path.join(self.tmp.name, "~Fix_in-the-way.rm.part")
+        with open(somebodys, "wb") as f:
+            f.write(b"not ours")
+        try:
+            code, log = self.tool.clean(src, dst)
+            self.assertEqual((code, log[-1]), (1, "***"), log)
+            self.assertIn("is in the way", "\n".join(log))
+            with open(somebodys, "rb") as f:
+                self.assertEqual(f.read(), b"not ours")
+            self.assertFalse(os.path.exists(dst))
+        finally:
+            os.remove(somebodys)
 
     def test_bad_command_line(self):
         code, log = self.tool.run("-i", "x.rm", "-z", "-l", "result.txt")

@@ -59,6 +59,8 @@ class CleanGeneratedFiles(unittest.TestCase):
         self.assertEqual(log[-1], "***", text)
         self.assertTrue(os.path.exists(dst), text)
         self.assertEqual(digest(src), before, "the input changed")
+        self.assertEqual([n for n in os.listdir(self.media) if n.endswith(".part")], [],
+                         "the partial file stayed")
 
         problems = rm_checks.check_cleaned(src, dst, wine_tool.TEXTS)
         self.assertEqual(problems, [], text)
@@ -132,6 +134,30 @@ class CleanGeneratedFiles(unittest.TestCase):
         self.assertIn("gives a wrong size, 4294967295 bytes", text)
         # The video index after the DATA chunk is still found and kept.
         self.assertEqual([x.stream for x in out.indexes], [0])
+
+    def test_the_log_is_in_the_users_language(self):
+        # The session's user is Chinese on code page 936: without --lang the log is Chinese;
+        # every other case here runs with --lang en and reads English.
+        tool = wine_tool.ToolFolder(os.path.join(self.tmp.name, "tool-zh"), lang=None)
+        src = os.path.join(self.media, "zh 广告.rm")
+        dst = os.path.join(self.media, "Fix_zh 广告.rm")
+        make_rm_fixture.main([src, "--layout", "events-v0", "--seconds", "1"])
+        status, log = tool.clean(src, dst)
+        text = "\n".join(log)
+        self.assertEqual((status, log[-1]), (0, "***"), text)
+        self.assertEqual(log[0], "rmevents (Pelloran) 1.0：清除 RealMedia 文件中的弹出广告流")
+        self.assertIn("已删除：流 2，application/x-pn-realevent（事件流）：其头部和", text)
+        self.assertRegex(text, r"已写入：.*，%d 字节，" % os.path.getsize(dst))
+        self.assertNotIn("Removed:", text)
+        self.assertEqual(rm_checks.check_cleaned(src, dst, wine_tool.TEXTS), [], text)
+
+        status, log = tool.clean(src, src)
+        text = "\n".join(log)
+        self.assertEqual((status, log[-1]), (1, "***"), text)
+        self.assertIn("\nError: 输出文件就是输入文件", text)
+        status, log = tool.clean(src, dst, "--lang", "en")
+        self.assertEqual((status, log[-1]), (0, "***"), log)
+        self.assertTrue(log[0].startswith("rmevents (Pelloran) 1.0: removes"), log)
 
     def test_the_checks_see_advertising_that_stays(self):
         # The checker itself: an uncleaned file must fail it.

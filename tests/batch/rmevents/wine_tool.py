@@ -23,8 +23,11 @@ def windows_path(path):
 
 
 class ToolFolder:
-    def __init__(self, folder):
+    def __init__(self, folder, lang="en"):
+        """lang: the --lang given on every run; None for the user's own (Chinese in the test
+        session, which runs with LANG=zh_CN.UTF-8)."""
         self.folder = folder
+        self.lang = lang
         os.makedirs(folder, exist_ok=True)
         self.exe = os.path.join(folder, "rmevents.exe")
         shutil.copyfile(os.environ["RMEVENTS_EXE"], self.exe)
@@ -38,6 +41,8 @@ class ToolFolder:
         """Runs the tool with these arguments; returns (exit status, log lines)."""
         if os.path.exists(self.log_path):
             os.remove(self.log_path)
+        if self.lang:
+            args = (*args, "--lang", self.lang)
         run = subprocess.run([os.environ["PELLORAN_WINE_RUN"], "rmevents.exe", *args],
                              cwd=self.folder, capture_output=True, timeout=120)
         lines = []

@@ -123,6 +123,23 @@ TEST(CallStackTable, TheReportOfADeepRecursionStaysSmall) {
   EXPECT_NE(report.find("(" + std::to_string(4 + 1 + 450 - 200) + " rows left out)"), std::string::npos);
 }
 
+TEST(CallStackTable, FoldRowsSayWhatTheOptionsSay) {
+  using TKind = TStackTableRow::TKind;
+  const TCrashOptionValues english;
+  EXPECT_EQ(FoldRowText({TKind::Repeat, 0, 1, 5}, english), "(the row above, 5 times in all)");
+  EXPECT_EQ(FoldRowText({TKind::LeftOut, 0, 1, 0}, english), "(1 row left out)");
+  TCrashOptionValues own;
+  own.StackRepeatOneRow = "(上一行共 %1 次)";
+  own.StackRepeatRows = "(上面 %1 行共 %2 次)";
+  own.StackLeftOutOneRow = "(略去 1 行)";
+  own.StackLeftOutRows = "(略去 %1 行)";
+  EXPECT_EQ(FoldRowText({TKind::Repeat, 0, 1, 5}, own), "(上一行共 5 次)");
+  EXPECT_EQ(FoldRowText({TKind::Repeat, 0, 3, 7}, own), "(上面 3 行共 7 次)");
+  EXPECT_EQ(FoldRowText({TKind::LeftOut, 0, 1, 0}, own), "(略去 1 行)");
+  EXPECT_EQ(FoldRowText({TKind::LeftOut, 0, 250, 0}, own), "(略去 250 行)");
+  EXPECT_EQ(FoldRowText({TKind::Frame, 4, 0, 0}, own), "");
+}
+
 TEST(CallStackTable, ALongNameIsCutAtAWholeCharacter) {
   EXPECT_EQ(StackCellText(std::string(200, 'a')), std::string(200, 'a'));
   EXPECT_EQ(StackCellText(std::string(201, 'a')), std::string(197, 'a') + "...");

@@ -6,7 +6,7 @@ find_package(Python3 COMPONENTS Interpreter REQUIRED)
 # dialog, or the window in which the runtime's timer ticks run.
 set(crash_programs_with_windows abort_silent dialog_shown duplicates error_during_report event_fault filtered
   freeze_heap freeze_loader_lock freeze_reported handle_exception_tick new_in_catch ole_exception
-  pelloran_tick_error pending_log rethrow_twice safecall_error stack_overflow synchronize_raise timer_error
+  pelloran_tick_error pending_log raise_race rethrow_twice safecall_error stack_overflow synchronize_raise timer_error
   two_writers)
 file(GLOB crash_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/crash/*.cpp)
 foreach(source IN LISTS crash_sources)
@@ -16,7 +16,7 @@ foreach(source IN LISTS crash_sources)
   file(GLOB parts ${CMAKE_CURRENT_LIST_DIR}/crash/${name}_parts/*.cpp)
   add_executable(${target} ${source} ${parts})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${target} PRIVATE pelloran_options crashlog_pipeline)
+  target_link_libraries(${target} PRIVATE pelloran_options crashlog_pipeline pelloran_widgets)
   # Each program writes its log beside itself: a folder of its own.
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/crash/${name})
   set(options ${CMAKE_CURRENT_LIST_DIR}/crash/${name}.options)
@@ -68,7 +68,7 @@ add_dependencies(crash_package_fallback crash_vcl70_package)
 # The program of bench/crashlog/run.sh: a fault 64 frames deep, timed until its report is logged.
 add_executable(crashlog_fault_report_bench ${CMAKE_CURRENT_LIST_DIR}/fault_report_bench.cpp)
 target_include_directories(crashlog_fault_report_bench PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(crashlog_fault_report_bench PRIVATE pelloran_options crashlog_pipeline)
+target_link_libraries(crashlog_fault_report_bench PRIVATE pelloran_options crashlog_pipeline pelloran_widgets)
 set_target_properties(crashlog_fault_report_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench/fault_report)
 pelloran_add_eldata(crashlog_fault_report_bench OPTIONS ${CMAKE_CURRENT_LIST_DIR}/crash/default.options)
 

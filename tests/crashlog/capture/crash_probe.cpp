@@ -19,6 +19,7 @@
 #include "crashlog/capture/exception_handled.h"
 #include "crashlog/capture/intercept.h"
 #include "runtime/application.h"
+#include "runtime/safecall.h"
 
 using namespace pelloran;
 using namespace pelloran::crashlog;
@@ -355,6 +356,10 @@ int Units() {
 
 int main(int argc, char** argv) {
   InstallInterception();
+  // The runtime's catching frames, as the reporter's installation registers them.
+  RegisterHandlerMarker(THandlerRole::EventHandler, reinterpret_cast<const void*>(&DispatchEventHandler));
+  RegisterHandlerMarker(THandlerRole::SafeCall, reinterpret_cast<const void*>(&SafeCallInvoke));
+  RegisterSafeCallCheck(reinterpret_cast<const void*>(&CheckSafeCallResult));
   SetRaiseNotify(&OnRaise);
   SetLastChanceNotify(&OnLastChance);
   std::string scenario = argc > 1 ? argv[1] : "";

@@ -175,6 +175,10 @@ class ExceptionHandled : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     InstallInterception();
+    // The runtime's catching frames, as the reporter's installation registers them.
+    ASSERT_TRUE(RegisterHandlerMarker(THandlerRole::EventHandler, reinterpret_cast<const void*>(&DispatchEventHandler)));
+    ASSERT_TRUE(RegisterHandlerMarker(THandlerRole::SafeCall, reinterpret_cast<const void*>(&SafeCallInvoke)));
+    ASSERT_TRUE(RegisterSafeCallCheck(reinterpret_cast<const void*>(&CheckSafeCallResult)));
     ASSERT_TRUE(RegisterHandlerMarker(THandlerRole::ThreadWrapper, reinterpret_cast<const void*>(&ThreadWrapperLike)));
     ASSERT_TRUE(RegisterHandlerMarker(THandlerRole::Synchronize, reinterpret_cast<const void*>(&SynchronizeLike)));
   }

@@ -121,7 +121,7 @@ struct TLogSetup {
 TReportInputs Inputs(std::string message, std::uintptr_t address = 0x00401000) {
   TReportInputs in;
   in.General.Facts.ExceptionModule = "app.exe";
-  in.General.Exception.Object = {true, "EInOutError", true, false, std::move(message)};
+  in.General.Exception.Object = {true, "EInOutError", true, false, true, std::move(message)};
   in.General.Exception.Address = address;
   return in;
 }

@@ -71,7 +71,7 @@ using TMessages = std::vector<std::string>;
 TReportInputs Inputs(const std::string& message) {
   TReportInputs in;
   in.General.Facts.ExceptionModule = "app.exe";
-  in.General.Exception.Object = {true, "EInOutError", true, false, message};
+  in.General.Exception.Object = {true, "EInOutError", true, false, true, message};
   in.General.Exception.Address = 0x00401000;
   return in;
 }

@@ -31,7 +31,7 @@ TGeneralInputs SampleGeneral() {
               "Mon, 7 Dec 2026 09:06:00 +0800", "Pelloran.exe", "TMainForm", "Pelloran", "TButton", "Start\r\nnow",
               "VM", "tester", "2047 Mb", "1024 Mb", "40 Gb", "1.5 Gb", "", "7601", "Service Pack 1",
               "Chinese (Simplified)"};
-  in.Exception.Object = {true, "EInOutError", true, false, "Not found: \r\nC:\\x"};
+  in.Exception.Object = {true, "EInOutError", true, false, true, "Not found: \r\nC:\\x"};
   in.Exception.Address = 0x0040ABCD;
   return in;
 }

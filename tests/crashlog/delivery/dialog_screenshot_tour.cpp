@@ -42,6 +42,7 @@ TErrorDialogData MakeReport(TCrashModulesList& modules, TCrashStackList& stack, 
   capture.Exception.Object.HasObject = true;
   capture.Exception.Object.ClassName = "EAccessViolation";
   capture.Exception.Object.IsException = true;
+  capture.Exception.Object.HasMessage = true;
   capture.Exception.Object.Message = "Access violation at address 00000000. Read of address 00000000";
   capture.Exception.Address = context.Eip;
   capture.CaptureTime = LocalTimeNow();

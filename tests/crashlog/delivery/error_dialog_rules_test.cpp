@@ -84,6 +84,13 @@ TEST(ErrorDialogRules, LayoutPlacesTheControlsAboveTheBand) {
   EXPECT_EQ(l.Send, (TControlBox{4, y + 34, 296, 13}));
   EXPECT_EQ(l.Copy, (TControlBox{600 - 296 - 4, y + 34, 296, 13}));
   EXPECT_EQ(l.Screenshot, (TControlBox{23, y + 50, 577, 13}));
+  // Buttons whose (translated) texts need more room keep their places at the centre and the edges.
+  EXPECT_EQ(ButtonWidthFor(40), 75);
+  EXPECT_EQ(ButtonWidthFor(100), 116);
+  const TDialogLayout wide = LayoutFor(600, 400, 34, {90, 80, 120});
+  EXPECT_EQ(wide.Ok, (TControlBox{255, y, 90, 25}));
+  EXPECT_EQ(wide.Terminate, (TControlBox{5, y, 80, 25}));
+  EXPECT_EQ(wide.Details, (TControlBox{475, y, 120, 25}));
   EXPECT_EQ(CheckBoxBand(true, true), 34);
   EXPECT_EQ(CheckBoxBand(true, false), 20);
   EXPECT_EQ(CheckBoxBand(false, true), 20);

@@ -151,6 +151,13 @@ TEST(Mailto, LongBodyCutToFitWithANote) {
   const std::string full = MailtoPercentEncode("m" + MailtoReportBody(mail));
   EXPECT_EQ(full.substr(0, kept.size()), kept);
   EXPECT_TRUE(kept.ends_with("%D6%D0") || kept.ends_with("%20")) << kept.substr(kept.size() - 12);
+
+  // The program's own note, after the same blank lines.
+  TMailtoMail own = mail;
+  own.CutNote = "[\xB1\xA8\xB8\xE6]";  // GBK
+  const std::string ownLine = MailtoCommandLine("mailer.exe \"%1\"", own, 3000);
+  EXPECT_TRUE(ownLine.ends_with(MailtoPercentEncode("\r\n\r\n[\xB1\xA8\xB8\xE6]") + "\"")) << ownLine.substr(ownLine.size() - 40);
+  EXPECT_LE(ownLine.size(), 3000u);
 }
 
 TEST(LogCopy, PathAndLines) {

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
         ++failures;
       }
     };
-    if (HWND dialog = WaitForDialog("Error.")) {
+    if (HWND dialog = WaitForDialog("错误")) {
       shoot("pelloran-error-dialog.bmp");
       ClickControl(dialog, crashlog::kIdDetails);
       HWND tabs = ::GetDlgItem(dialog, crashlog::kIdTabs);
@@ -82,8 +82,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "no error dialog\n");
       ++failures;
     }
-    if (HWND request = WaitForDialog("Request")) {
-      ::SetDlgItemTextA(request, crashlog::kIdRequestEdit, "Pressed the start button.");
+    if (HWND request = WaitForDialog("重现步骤")) {
+      ::SetDlgItemTextA(request, crashlog::kIdRequestEdit, "按了开始按钮。");
       ClickControl(request, crashlog::kIdOk);
     } else {
       std::fprintf(stderr, "no request dialog\n");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <regex>
 
@@ -156,16 +157,58 @@ TEST(ComputerFacts, MemoryAndDiskFigures) {
   EXPECT_NEAR(std::stod(disk), static_cast<double>(size.QuadPart) / (1 << 30), 0.0051);
 }
 
-TEST(OperatingSystemFacts, WineReportsANewerSystemWithoutName) {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof info;
-  ASSERT_TRUE(GetVersionExA(&info));
-  ASSERT_GE(info.dwMajorVersion, 6u) << "the test session is expected to report a system after 2003";
-  EXPECT_EQ(OperatingSystemType(), "");
-  EXPECT_EQ(OperatingSystemBuildNumber(), std::to_string(info.dwBuildNumber));
-  EXPECT_FALSE(OperatingSystemBuildNumber().empty());
-  EXPECT_EQ(OperatingSystemUpdateText(), info.szCSDVersion);
-  EXPECT_FALSE(OperatingSystemUpdateText().empty());
+// Wine reports the version named for the program in its AppDefaults key (what `winecfg -v` sets
+// for all programs), read when a process starts.
+class TWineVersionOf {
+ public:
+  TWineVersionOf(const std::string& program, const char* version)
+      : key_("Software\\Wine\\AppDefaults\\" + program) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != 0)
+      return;
+    set_ = RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                          static_cast<DWORD>(std::strlen(version) + 1)) == 0;
+    RegCloseKey(key);
+  }
+  ~TWineVersionOf() { RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
+  bool Set() const { return set_; }
+
+ private:
+  std::string key_;
+  bool set_ = false;
+};
+
+TEST(OperatingSystemFacts, TheSystemIsNamedByTheVersionItReports) {
+  // The session's default: Windows 7 SP1, whatever the compatibility shim says.
+  EXPECT_EQ(OperatingSystemType(), "Microsoft Windows 7");
+  EXPECT_EQ(OperatingSystemBuildNumber(), "7601");
+  EXPECT_EQ(OperatingSystemUpdateText(), "Service Pack 1");
+
+  // Other systems, as Wine plays them for the probe (the versions Wine 8 knows). Windows 10:
+  // GetVersionEx says 6.2 to a program that declares no support for it; the name comes from the
+  // real version. Windows XP x64 shares 5.2 with Server 2003: the product type tells them apart.
+  struct TCase {
+    const char* WineVersion;
+    const char* Expected;  // "Type|Build #|Update"
+  };
+  const TCase cases[] = {
+      {"winxp", "Microsoft Windows XP|2600|Service Pack 3"},
+      {"winxp64", "Microsoft Windows XP|3790|Service Pack 2"},
+      {"win2003", "Microsoft Windows 2003|3790|Service Pack 2"},
+      {"vista", "Microsoft Windows Vista|6002|Service Pack 2"},
+      {"win2008", "Microsoft Windows Server 2008|6002|Service Pack 2"},
+      {"win8", "Microsoft Windows 8|9200|"},
+      {"win81", "Microsoft Windows 8.1|9600|"},
+      {"win10", "Microsoft Windows 10|18362|"},
+  };
+  const std::string probe = "\"" + SiblingProgram("crashlog_machine_probe.exe") + "\" os";
+  for (const TCase& c : cases) {
+    TWineVersionOf version("crashlog_machine_probe.exe", c.WineVersion);
+    ASSERT_TRUE(version.Set());
+    std::string output;
+    EXPECT_EQ(RunProgramCapturing(probe, output), 0u);
+    EXPECT_EQ(output, c.Expected) << c.WineVersion;
+  }
 }
 
 TEST(OperatingSystemFacts, LanguageOfTheSystemsDefaultLocale) {

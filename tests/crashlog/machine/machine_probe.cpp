@@ -1,6 +1,7 @@
 // Prints application facts of its own, for the machine facts tests:
 //   params ...   the "Parameters" fact
 //   name         "Name/Description|Version Number"
+//   os           "Type|Build #|Update" of the operating system
 
 #include "crashlog/machine/machine.h"
 
@@ -13,6 +14,8 @@ int main(int argc, char** argv) {
   std::string fact;
   if (command == "params") fact = ApplicationParameters();
   if (command == "name") fact = ApplicationNameDescription() + "|" + ApplicationVersionNumber();
+  if (command == "os")
+    fact = OperatingSystemType() + "|" + OperatingSystemBuildNumber() + "|" + OperatingSystemUpdateText();
   std::fputs(fact.c_str(), stdout);
   return 0;
 }

@@ -62,8 +62,9 @@ TEST(ExceptionFacts, AddressTypeAndMessage) {
   EXPECT_EQ(ExceptionAddressText(0x0040ABCD), "0040ABCD");
   EXPECT_EQ(ExceptionAddressText(0), "");
 
-  TExceptionObjectInfo ours{true, "EConvertError", true, false, "'x' is not a valid integer value"};
-  TExceptionObjectInfo foreign{true, "std::bad_alloc", false, false, ""};
+  TExceptionObjectInfo ours{true, "EConvertError", true, false, true, "'x' is not a valid integer value"};
+  TExceptionObjectInfo standard{true, "std::runtime_error", false, false, true, "disk full"};
+  TExceptionObjectInfo thrownInt{true, "int", false, false, false, ""};
   TExceptionObjectInfo none;
   EXPECT_EQ(ExceptionTypeFact("EPeerError", ours), "EPeerError");  // stored at capture wins
   EXPECT_EQ(ExceptionTypeFact("", ours), "EConvertError");
@@ -71,9 +72,10 @@ TEST(ExceptionFacts, AddressTypeAndMessage) {
 
   EXPECT_EQ(ExceptionMessageFact("", ours), "'x' is not a valid integer value.");  // a full stop is added
   EXPECT_EQ(ExceptionMessageFact("Stored.", ours), "Stored.");                      // not doubled
-  EXPECT_EQ(ExceptionMessageFact("", foreign), "Unknown error message.");
+  EXPECT_EQ(ExceptionMessageFact("", standard), "disk full.");  // what() of a standard exception
+  EXPECT_EQ(ExceptionMessageFact("", thrownInt), "Unknown error message.");
   EXPECT_EQ(ExceptionMessageFact("", none), "Unknown error message.");
-  TExceptionObjectInfo silent{true, "Exception", true, false, ""};
+  TExceptionObjectInfo silent{true, "Exception", true, false, true, ""};
   EXPECT_EQ(ExceptionMessageFact("", silent), "");  // an empty message stays empty
   // Several lines become one in the report.
   EXPECT_EQ(ControlCharsToSpaces(ExceptionMessageFact("Line 1\r\nLine 2", none)), "Line 1  Line 2.");
@@ -121,16 +123,40 @@ TEST(OperatingSystem, NamesFromTheVersionTable) {
   EXPECT_EQ(name(1, 4, 10, "A"), "Microsoft Windows 98 SE");
   EXPECT_EQ(name(1, 4, 10, ""), "Microsoft Windows 98");
   EXPECT_EQ(name(1, 4, 89, "A "), "Microsoft Windows 98 SE");
-  EXPECT_EQ(name(1, 4, 90, ""), "Microsoft Winsows ME");
+  EXPECT_EQ(name(1, 4, 90, ""), "Microsoft Windows ME");
   EXPECT_EQ(name(1, 4, 91, ""), "");
   EXPECT_EQ(name(2, 4, 0, "Service Pack 6"), "Microsoft Windows NT 4.0");
   EXPECT_EQ(name(2, 5, 0, ""), "Microsoft Windows 2000");
   EXPECT_EQ(name(2, 5, 1, ""), "Microsoft Windows XP");
-  EXPECT_EQ(name(2, 5, 2, ""), "Microsoft Windows 2003");
   EXPECT_EQ(name(2, 5, 3, ""), "");
-  EXPECT_EQ(name(2, 6, 1, "Service Pack 1"), "");  // newer systems have no name
-  EXPECT_EQ(name(2, 10, 0, ""), "");
+  EXPECT_EQ(name(2, 6, 4, ""), "");
+  EXPECT_EQ(name(2, 11, 0, ""), "");
   EXPECT_EQ(name(0, 3, 10, ""), "");
+}
+
+TEST(OperatingSystem, NewerSystemsByVersionBuildAndProductType) {
+  auto name = [](std::uint32_t major, std::uint32_t minor, std::uint32_t build, std::uint32_t productType) {
+    return OperatingSystemName({kPlatformNT, major, minor, build, "", productType});
+  };
+  constexpr std::uint32_t workstation = 1, domainController = 2, server = 3;
+  EXPECT_EQ(name(5, 2, 3790, workstation), "Microsoft Windows XP");  // the 64-bit edition
+  EXPECT_EQ(name(5, 2, 3790, server), "Microsoft Windows 2003");
+  EXPECT_EQ(name(6, 0, 6002, workstation), "Microsoft Windows Vista");
+  EXPECT_EQ(name(6, 0, 6002, server), "Microsoft Windows Server 2008");
+  EXPECT_EQ(name(6, 1, 7601, workstation), "Microsoft Windows 7");
+  EXPECT_EQ(name(6, 1, 7601, domainController), "Microsoft Windows Server 2008 R2");
+  EXPECT_EQ(name(6, 2, 9200, workstation), "Microsoft Windows 8");
+  EXPECT_EQ(name(6, 2, 9200, server), "Microsoft Windows Server 2012");
+  EXPECT_EQ(name(6, 3, 9600, workstation), "Microsoft Windows 8.1");
+  EXPECT_EQ(name(6, 3, 9600, server), "Microsoft Windows Server 2012 R2");
+  EXPECT_EQ(name(10, 0, 19045, workstation), "Microsoft Windows 10");
+  EXPECT_EQ(name(10, 0, 21999, workstation), "Microsoft Windows 10");
+  EXPECT_EQ(name(10, 0, 22000, workstation), "Microsoft Windows 11");
+  EXPECT_EQ(name(10, 0, 26100, workstation), "Microsoft Windows 11");
+  EXPECT_EQ(name(10, 0, 14393, server), "Microsoft Windows Server 2016");
+  EXPECT_EQ(name(10, 0, 17763, server), "Microsoft Windows Server 2019");
+  EXPECT_EQ(name(10, 0, 20348, domainController), "Microsoft Windows Server 2022");
+  EXPECT_EQ(name(10, 0, 26100, server), "Microsoft Windows Server 2025");
 }
 
 TEST(OperatingSystem, BuildAndUpdate) {

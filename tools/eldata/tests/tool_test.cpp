@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <set>
 
 #include "crashlog/infra/debuginfo/debug_info_format.h"
 #include "tools/eldata/debug_model.h"
@@ -265,6 +267,53 @@ TEST(OptionsFile, MistakesNameTheLine) {
   EXPECT_THROW(ParseOptionsText("SmtpPort = 70000\n", "x", values), std::runtime_error);
   EXPECT_THROW(ParseOptionsText("Texts[71] = x\n", "x", values), std::runtime_error);
   EXPECT_THROW(ParseOptionsText("SaveLog = maybe\n", "x", values), std::runtime_error);
+}
+
+TEST(OptionsFile, TheExampleNamesEveryOption) {
+  std::ifstream file(PELLORAN_EXAMPLE_OPTIONS);
+  ASSERT_TRUE(file) << PELLORAN_EXAMPLE_OPTIONS;
+  std::set<std::string> named;
+  for (std::string line; std::getline(file, line);) {
+    const auto equals = line.find(" =");
+    if (line.rfind("# ", 0) == 0 && equals != std::string::npos) named.insert(line.substr(2, equals - 2));
+  }
+  std::vector<std::string> missing;
+#define PELLORAN_CHECK_NAMED(Type, Name, Default, From, Load, Access) \
+  if (!named.count(#Name)) missing.push_back(#Name);
+  PELLORAN_OPTIONS(PELLORAN_CHECK_NAMED)
+#undef PELLORAN_CHECK_NAMED
+  for (const char* name : {"CodePage", "Texts[2]", "Filter"})
+    if (!named.count(name)) missing.push_back(name);
+  EXPECT_TRUE(missing.empty()) << "not in example.options: " << ::testing::PrintToString(missing);
+}
+
+TEST(OptionsFile, Utf8TextsGoIntoTheStatedCodePage) {
+  crashlog::TCrashOptionValues values;
+  // With a byte order mark; the code page may come after the texts it applies to.
+  ParseOptionsText("\xEF\xBB\xBFTexts[2] = \xE9\x94\x99\xE8\xAF\xAF\nFilter = EAbort | \xE9\x94\x99\nCodePage = 936\n",
+                   "zh.options", values);
+  EXPECT_EQ(values.Texts[2], "\xB4\xED\xCE\xF3");  // GBK
+  EXPECT_EQ(values.FilterMessages, std::vector<std::string>{"\xB4\xED"});
+
+  ParseOptionsText("MailSubject = Caf\xC3\xA9\n", "en.options", values);  // 1252 when not named
+  EXPECT_EQ(values.MailSubject, "Caf\xE9");
+
+  const auto message = [](const std::string& text) {
+    crashlog::TCrashOptionValues ignored;
+    try {
+      ParseOptionsText(text, "app.options", ignored);
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  // GBK bytes written straight into the file are not UTF-8.
+  EXPECT_EQ(message("CodePage = 936\nTexts[2] = \xB4\xED\xCE\xF3\n"), "app.options:2: byte 12 is not valid UTF-8");
+  EXPECT_EQ(message("# \xC0\x80 overlong\n"), "app.options:1: byte 3 is not valid UTF-8");
+  EXPECT_EQ(message("Texts[2] = \xE9\x94\x99\n"), "app.options:1: \"\xE9\x94\x99\" (U+9519) has no place in code page 1252");
+  EXPECT_EQ(message("CodePage = 936\nTexts[4] = \xF0\x9F\x98\x80\n"),
+            "app.options:2: \"\xF0\x9F\x98\x80\" (U+1F600) has no place in code page 936");
+  EXPECT_EQ(message("CodePage = 1\n"), "app.options:1: code page 1 is not known on this machine");
 }
 
 }  // namespace

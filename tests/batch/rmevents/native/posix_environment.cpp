@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "base/exceptions.h"
+#include "batch/rmevents/partial_output.h"
 
 namespace pelloran::rmevents {
 namespace {
@@ -53,7 +55,9 @@ class PosixInput : public InputFile {
 
 class PosixOutput : public WritableFile {
  public:
-  explicit PosixOutput(int fd) : fd_(fd) {}
+  PosixOutput(int fd, std::string partial, std::string final)
+      : fd_(fd), partial_(std::move(partial)), final_(std::move(final)) {}
+  ~PosixOutput() override { Discard(); }
   void Write(const void* data, size_t n) override {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
@@ -73,12 +77,24 @@ class PosixOutput : public WritableFile {
       n -= static_cast<size_t>(put);
     }
   }
-  void Close() override {
-    if (::close(fd_.release()) != 0) RaiseErrno("close failed");
+  void Commit() override {
+    if (::fsync(fd_.get()) != 0) RaiseErrno("flush failed");
+    if (::rename(partial_.c_str(), final_.c_str()) != 0) RaiseErrno("rename failed");
+    committed_ = true;
+    ::close(fd_.release());
+  }
+  // POSIX cannot remove through a descriptor; this build only serves tests and fuzzing.
+  bool Discard() override {
+    if (committed_) return true;
+    committed_ = true;
+    ::close(fd_.release());
+    return ::unlink(partial_.c_str()) == 0 || errno == ENOENT;
   }
 
  private:
   Fd fd_;
+  std::string partial_, final_;
+  bool committed_ = false;
 };
 
 }  // namespace
@@ -107,9 +123,10 @@ std::unique_ptr<InputFile> PosixEnvironment::OpenInput(const std::wstring& path)
 }
 
 std::unique_ptr<WritableFile> PosixEnvironment::CreateOutput(const std::wstring& path) {
-  int fd = ::open(NarrowBytes(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) RaiseErrno("the output file \"" + NarrowBytes(path) + "\" cannot be created");
-  return std::make_unique<PosixOutput>(fd);
+  const std::string partial = NarrowBytes(PartialOutputPath(path));
+  int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (fd < 0) RaiseErrno("the output file \"" + partial + "\" cannot be created");
+  return std::make_unique<PosixOutput>(fd, partial, NarrowBytes(path));
 }
 
 std::optional<std::string> PosixEnvironment::ReadSmallFile(const std::wstring& path,
@@ -131,12 +148,14 @@ std::optional<std::string> PosixEnvironment::ReadSmallFile(const std::wstring& p
 bool PosixEnvironment::SameFile(const std::wstring& a, const std::wstring& b) {
   struct stat sa, sb;
   if (::stat(NarrowBytes(a).c_str(), &sa) != 0 || ::stat(NarrowBytes(b).c_str(), &sb) != 0)
-    return false;
+    return a == b;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-bool PosixEnvironment::RemoveFile(const std::wstring& path) {
-  return ::unlink(NarrowBytes(path).c_str()) == 0 || errno == ENOENT;
+uint64_t PosixEnvironment::Milliseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
 }
 
 }  // namespace pelloran::rmevents

@@ -17,7 +17,7 @@ class PosixEnvironment : public ToolEnvironment {
   std::unique_ptr<WritableFile> CreateOutput(const std::wstring& path) override;
   std::optional<std::string> ReadSmallFile(const std::wstring& path, size_t maxBytes) override;
   bool SameFile(const std::wstring& a, const std::wstring& b) override;
-  bool RemoveFile(const std::wstring& path) override;
+  uint64_t Milliseconds() override;
   std::string DisplayPath(const std::wstring& path) override { return NarrowBytes(path); }
 };
 

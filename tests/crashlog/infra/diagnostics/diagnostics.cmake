@@ -14,7 +14,7 @@ add_dependencies(crashlog_trace_tests crashlog_diag_probe)
 
 pelloran_add_test(crashlog_shared_channel_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/shared_channel_test.cpp
-  LIBS crashlog_shared_channel)
+  LIBS crashlog_shared_channel advapi32)
 
 pelloran_add_test(crashlog_diagnostics_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/diagnostics_test.cpp

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -56,8 +57,10 @@ TEST(SharedChannel, SecondCreateOpensTheExistingBlockWithItsCreatorsSize) {
   SharedChannel first = SharedChannel::Create("T_EXISTING", kProgram, 3);
   ASSERT_TRUE(first);
   std::memcpy(first.Payload(), "abc", 3);
+  EXPECT_FALSE(first.Preexisting());
   SharedChannel second = SharedChannel::Create("T_EXISTING", kProgram, 100);
   ASSERT_TRUE(second);
+  EXPECT_TRUE(second.Preexisting());
   EXPECT_EQ(second.PayloadSize(), 3u);
   EXPECT_EQ(std::memcmp(second.Payload(), "abc", 3), 0);
 }
@@ -130,6 +133,76 @@ TEST(SharedChannel, DamagedSizeWordIsRefused) {
   EXPECT_FALSE(SharedChannel::Open("T_DAMAGED", kProgram));
   UnmapViewOfFile(view);
   CloseHandle(raw);
+}
+
+TEST(SharedChannel, ABlockMadeBeforeItsCreatorIsReportedEvenWhenUnusable) {
+  const std::string name = SharedChannelName(GetCurrentProcessId(),
+                                             reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)), "T_SQUAT");
+  HANDLE squatter = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
+  ASSERT_NE(squatter, nullptr);  // an all-zero block: its size word says nothing is there
+  SharedChannel channel = SharedChannel::Create("T_SQUAT", kProgram, 100);
+  EXPECT_FALSE(channel);
+  EXPECT_TRUE(channel.Preexisting());
+  CloseHandle(squatter);
+}
+
+// The token's user and integrity level, as the test reads them itself.
+std::vector<std::uint8_t> TokenRecord(TOKEN_INFORMATION_CLASS kind) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  DWORD size = 0;
+  GetTokenInformation(token, kind, nullptr, 0, &size);
+  std::vector<std::uint8_t> record(size);
+  if (size == 0 || !GetTokenInformation(token, kind, record.data(), size, &size)) record.clear();
+  CloseHandle(token);
+  return record;
+}
+
+TEST(SharedChannel, OnlyTheUserOfTheProcessAtItsIntegrityLevelOrAboveMayOpenIt) {
+  SharedChannel channel = SharedChannel::Create("T_SECURITY", kProgram, 4);
+  ASSERT_TRUE(channel);
+  const std::string name = SharedChannelName(GetCurrentProcessId(),
+                                             reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)),
+                                             "T_SECURITY");
+  HANDLE raw = OpenFileMappingA(READ_CONTROL, FALSE, name.c_str());
+  ASSERT_NE(raw, nullptr);
+  PSID owner = nullptr;
+  PACL dacl = nullptr, sacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(raw, SE_KERNEL_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+                            &owner, nullptr, &dacl, &sacl, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  CloseHandle(raw);
+
+  const auto user = TokenRecord(TokenUser);
+  ASSERT_FALSE(user.empty());
+  PSID userSid = reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+  ASSERT_NE(owner, nullptr);
+  EXPECT_TRUE(EqualSid(owner, userSid));
+
+  // One entry, for the user: nobody else is let in.
+  ASSERT_NE(dacl, nullptr);
+  ASSERT_EQ(dacl->AceCount, 1);
+  void* entry = nullptr;
+  ASSERT_TRUE(GetAce(dacl, 0, &entry));
+  const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+  EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+  EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&allowed->SidStart), userSid));
+  EXPECT_EQ(allowed->Mask & FILE_MAP_ALL_ACCESS, static_cast<DWORD>(FILE_MAP_ALL_ACCESS));
+
+  // The label: the process's own level, neither read nor written from below it.
+  const auto level = TokenRecord(TokenIntegrityLevel);
+  ASSERT_FALSE(level.empty());
+  PSID levelSid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(level.data())->Label.Sid;
+  ASSERT_NE(sacl, nullptr);
+  ASSERT_EQ(sacl->AceCount, 1);
+  ASSERT_TRUE(GetAce(sacl, 0, &entry));
+  const auto* label = static_cast<const SYSTEM_MANDATORY_LABEL_ACE*>(entry);
+  EXPECT_EQ(label->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
+  EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&label->SidStart), levelSid));
+  EXPECT_EQ(label->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP | SYSTEM_MANDATORY_LABEL_NO_READ_UP));
+  LocalFree(descriptor);
 }
 
 }  // namespace

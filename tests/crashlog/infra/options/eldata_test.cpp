@@ -92,7 +92,8 @@ TEST(EldataContainer, DamagedContainersAreRefused) {
   for (std::size_t length = 0; length < container.size(); ++length)
     ASSERT_FALSE(ReadEldataContainer(std::span(container.data(), length)).has_value()) << length;
   // A changed byte is caught by the stream's structure or its checksum; only unused padding bits
-  // of the last compressed byte may change without effect.
+  // of the last compressed byte, or a back-reference moved onto an equal copy (the body holds runs
+  // of empty texts), may change without effect.
   const auto body = SampleBody();
   int accepted = 0;
   for (std::size_t at = kEldataHeaderSize; at < container.size(); ++at) {
@@ -104,7 +105,7 @@ TEST(EldataContainer, DamagedContainersAreRefused) {
       ASSERT_EQ(read->Body, body) << at;
     }
   }
-  EXPECT_LE(accepted, 1);
+  EXPECT_LE(accepted, 2);
   auto trailing = container;
   trailing.push_back(0);  // bytes after a complete stream do not matter
   EXPECT_TRUE(ReadEldataContainer(trailing).has_value());

@@ -50,6 +50,7 @@ TCrashOptionValues Sentinel() {
   v.FilterMessages = {"old msg"};
   v.MailBody = "old body";
   v.SaveMiniDump = true;
+  v.DialogRequestCaption = "old caption";
   for (int i = 0; i < kTextCount; ++i) v.Texts[i] = "old text " + std::to_string(i);
   return v;
 }
@@ -303,14 +304,18 @@ TEST(OptionStream, MaxLoggedErrorsZeroIsLoadedAsStored) {
 TEST(AddedBlock, FollowsTheTextsWhereReadersOf454Stop) {
   TCrashOptionValues v;
   v.SaveMiniDump = true;
+  v.DialogRequestCaption = "Steps";
   v.MailBody = "body";
-  TByteWriter record;
+  TByteWriter record, block;
   SaveOptionRecord(v, record);
+  SaveAddedBlock(v, block);
   const auto bytes = SaveOptionStream(v);
-  ASSERT_EQ(bytes.size(), record.Size() + 7);
+  ASSERT_EQ(bytes.size(), record.Size() + block.Size());
   EXPECT_TRUE(std::equal(record.Data().begin(), record.Data().end(), bytes.begin()));
-  EXPECT_EQ(std::vector<std::uint8_t>(bytes.end() - 7, bytes.end()),
-            (std::vector<std::uint8_t>{0xC7, 0x01, 1, 0, 0, 0, 1}));  // layout 455, one byte, on
+  // Layout 455, the byte count of the rest, SaveMiniDump on, then the texts.
+  const std::uint32_t count = static_cast<std::uint32_t>(block.Size() - 6);
+  const std::vector<std::uint8_t> head{0xC7, 0x01, static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(count >> 8), 0, 0, 1};
+  EXPECT_TRUE(std::equal(head.begin(), head.end(), bytes.begin() + static_cast<std::ptrdiff_t>(record.Size())));
 
   // A reader of 454 reads the record and stops in front of the block.
   TCrashOptionValues old = Sentinel();
@@ -328,7 +333,6 @@ TEST(AddedBlock, FollowsTheTextsWhereReadersOf454Stop) {
   ASSERT_TRUE(LoadOptionRecord(oldBody, 454, loaded));
   EXPECT_EQ(ReadEldataDebugInfo(oldBody), debugInfo);
   loaded = Sentinel();
-  loaded.SaveMiniDump = false;
   std::optional<std::vector<std::uint8_t>> readBack;
   ASSERT_TRUE(ReadEldataBody(body, 454, loaded, readBack));
   EXPECT_EQ(readBack, debugInfo);
@@ -336,32 +340,42 @@ TEST(AddedBlock, FollowsTheTextsWhereReadersOf454Stop) {
 }
 
 TEST(AddedBlock, OtherLayoutsOfTheBlock) {
-  const auto withBlock = [](std::vector<std::uint8_t> block) {
-    auto bytes = SaveOptionStream(TCrashOptionValues{});
-    bytes.resize(bytes.size() - 7);
-    bytes.insert(bytes.end(), block.begin(), block.end());
-    return bytes;
+  TCrashOptionValues saved;
+  saved.DialogRequestCaption = "Steps";
+  TByteWriter current;
+  SaveAddedBlock(saved, current);
+  const std::vector<std::uint8_t> fields(current.Data().begin() + 6, current.Data().end());
+  const auto header = [](std::uint16_t layout, std::size_t count) {
+    return std::vector<std::uint8_t>{static_cast<std::uint8_t>(layout), static_cast<std::uint8_t>(layout >> 8),
+                                     static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(count >> 8), 0, 0};
+  };
+  const auto join = [](std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
   };
   struct TCase {
     const char* what;
     std::vector<std::uint8_t> block;
     bool complete;
-    bool saveMiniDump;
+    bool read;  // the fields came from the block
     std::size_t unread;
   } cases[] = {
-      {"a later layout: its own fields are skipped", {0xC8, 0x01, 3, 0, 0, 0, 0, 0xAA, 0xBB, 0x55}, true, false, 1},
-      {"a layout before the field", {0xC6, 0x01, 0, 0, 0, 0}, true, true, 0},
-      {"fewer bytes than its fields", {0xC7, 0x01, 0, 0, 0, 0}, true, true, 0},
-      {"a count beyond the end", {0xC7, 0x01, 2, 0, 0, 0, 0}, false, true, 0},
-      {"a cut header", {0xC7, 0x01, 1}, false, true, 0},
+      {"a later layout: its own fields are skipped",
+       join(join(header(456, fields.size() + 2), fields), {0xAA, 0xBB, 0x55}), true, true, 1},
+      {"a layout before the fields", header(454, 0), true, false, 0},
+      {"fewer bytes than its fields", join(header(455, 1), {0}), true, false, 0},
+      {"a count beyond the end", join(header(455, fields.size() + 1), fields), false, false, 0},
+      {"a cut header", {0xC7, 0x01, 1}, false, false, 0},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
-    const auto bytes = withBlock(c.block);
+    auto bytes = SaveOptionStream(saved);
+    bytes.resize(bytes.size() - current.Size());
+    bytes.insert(bytes.end(), c.block.begin(), c.block.end());
     TCrashOptionValues loaded = Sentinel();
     TByteReader in(bytes);
     EXPECT_EQ(LoadOptionStream(in, 454, loaded), c.complete);
-    EXPECT_EQ(loaded.SaveMiniDump, c.saveMiniDump);
+    EXPECT_EQ(loaded.DialogRequestCaption, c.read ? "Steps" : "old caption");
     EXPECT_EQ(loaded.MailBody, "");  // the record before it was read
     if (c.complete) {
       EXPECT_EQ(in.Remaining(), c.unread);

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "crashlog/infra/options/options_channel.h"
+#include "crashlog/infra/options/module_payload.h"
 #include "crashlog/infra/diagnostics/shared_channel.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "base/exceptions.h"
@@ -320,6 +323,42 @@ TEST_F(CurrentOptions, ChannelPublishedByOneSetIsReadBackByAnotherReader) {
 
   CloseModuleChannel();
   EXPECT_FALSE(ReadPublishedOptions(nullptr).has_value());
+}
+
+TEST_F(CurrentOptions, AModuleBlockMadeBeforeTheReporterIsNeitherReadNorWritten) {
+  CloseModuleChannel();
+  // Somebody made the block first, with options of their choosing in it.
+  TCrashModuleOptions forged("", false);
+  forged.SetSmtpHost("smtp.forger.example");
+  const std::vector<std::uint8_t> payload = EncodeModulePayload(forged.SaveToStream());
+  const std::string name = SharedChannelName(GetCurrentProcessId(),
+                                             reinterpret_cast<std::uintptr_t>(RunningModule()), kModuleChannel);
+  HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 65536, name.c_str());
+  ASSERT_NE(block, nullptr);
+  auto* view = static_cast<std::uint8_t*>(MapViewOfFile(block, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  const auto total = static_cast<std::uint32_t>(payload.size() + 4);
+  std::memcpy(view, &total, 4);
+  std::memcpy(view + 4, payload.data(), payload.size());
+  SetTraceEnabled(true);
+
+  EXPECT_FALSE(OpenModuleChannel());
+  EXPECT_FALSE(ReadPublishedOptions(nullptr).has_value());
+  // The options (with the mail password) do not go into it either.
+  TCrashModuleOptionsEx own(ThisProgramFile(), true);
+  own.SetSmtpHost("smtp.example.com");
+  EXPECT_EQ(std::vector<std::uint8_t>(view + 4, view + 4 + payload.size()), payload);
+  bool traced = false;
+  for (const std::string& line : TraceLog().Lines())
+    traced = traced || line.find("OpenModuleChannel: the MODULE block existed before the reporter made it") !=
+                           std::string::npos;
+  EXPECT_TRUE(traced);
+  SetTraceEnabled(false);
+  UnmapViewOfFile(view);
+  CloseHandle(block);
+  CloseModuleChannel();
+  EXPECT_TRUE(OpenModuleChannel());  // made afresh, it is ours again
+  CloseModuleChannel();
 }
 
 TEST_F(CurrentOptions, PublishedOptionsAreReadInTheCurrentLayoutWhateverTheContainerVersion) {

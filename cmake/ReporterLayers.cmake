@@ -1,0 +1,53 @@
+# The reporter's layers, checked in the test run: every crashlog library links only libraries of
+# its own layer or below, never Pelloran's widgets or batch, and the package archive holds no
+# object of the widgets. The facts are gathered here, at configure time; the test
+# (tests/crashlog/package/check_layers.cmake) judges them against the built archive.
+
+# Layer of a reporter library, from where its first source lives.
+function(crashlog_layer_rank target out)
+  get_target_property(sources ${target} SOURCES)
+  list(GET sources 0 first)
+  set(rank -1)
+  set(index 0)
+  foreach(layer infra machine capture delivery flow)
+    if(first MATCHES "crashlog/${layer}/")
+      set(rank ${index})
+    endif()
+    math(EXPR index "${index} + 1")
+  endforeach()
+  if(first MATCHES "crashlog/crashlog\\.cpp$")
+    set(rank 5)  # the public interface sits on top of the flow
+  endif()
+  if(rank EQUAL -1)
+    message(FATAL_ERROR "reporter layers: no layer for ${target} (${first})")
+  endif()
+  set(${out} ${rank} PARENT_SCOPE)
+endfunction()
+
+set(layer_facts "")
+get_property(reporter_targets DIRECTORY ${PROJECT_SOURCE_DIR}/crashlog PROPERTY BUILDSYSTEM_TARGETS)
+list(APPEND reporter_targets crashlog_public)
+foreach(target IN LISTS reporter_targets)
+  crashlog_layer_rank(${target} rank)
+  set(rank_${target} ${rank})
+endforeach()
+# The project's own libraries below the reporter; any other project library is above it.
+set(allowed_below pelloran_base pelloran_runtime pelloran_options)
+foreach(target IN LISTS reporter_targets)
+  get_target_property(links ${target} LINK_LIBRARIES)
+  foreach(link IN LISTS links)
+    if(DEFINED rank_${link})
+      if(rank_${link} GREATER rank_${target})
+        string(APPEND layer_facts "UP ${target} links ${link}, a layer above it\n")
+      endif()
+    elseif(TARGET ${link} AND NOT link IN_LIST allowed_below AND NOT link MATCHES "::")
+      string(APPEND layer_facts "UP ${target} links ${link}, which is not below the reporter\n")
+    endif()
+  endforeach()
+endforeach()
+get_target_property(widget_sources pelloran_widgets SOURCES)
+foreach(source IN LISTS widget_sources)
+  get_filename_component(name ${source} NAME)
+  string(APPEND layer_facts "WIDGET ${name}.obj\n")
+endforeach()
+file(WRITE ${CMAKE_BINARY_DIR}/reporter_layers.txt "${layer_facts}")
