@@ -63,8 +63,10 @@ void UninstallFreezeWatcher();
 // Starts the watcher when the program is not the development environment, none runs, and the
 // running module's options have Active and FreezeDetection set.
 void StartFreezeWatcher();
-// Stops the watcher when one runs: it is told to end and waited for (killed with exit code 1 when
-// the reporter lives in a library, whose threads cannot be waited for while it unloads).
+// Stops the watcher when one runs: it is told to end and waited for, never killed (it may hold
+// the claim on the pipeline). In a library, whose threads cannot end while it unloads, the wait is
+// bounded; the library was pinned when the watcher started, so a watcher still running keeps its
+// code.
 void StopFreezeWatcher();
 
 bool FreezeWatcherRunning();

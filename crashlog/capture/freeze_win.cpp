@@ -37,6 +37,18 @@ void SwitchFreezeWatcher(bool run) {
 
 bool RunsInLibrary() { return ThisModule() != ::GetModuleHandleA(nullptr); }
 
+// How long stopping waits for the watcher of a library (it looks at its stop flag every 50 ms
+// while it watches).
+constexpr DWORD kLibraryStopWaitMs = 2000;
+
+// A watcher thread runs the library's code until it ends, and it cannot always be waited for (see
+// StopFreezeWatcher): from its start on, the library is never unloaded.
+bool PinThisModule() {
+  HMODULE pinned = nullptr;
+  return ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                              reinterpret_cast<LPCSTR>(&RunsInLibrary), &pinned) != 0;
+}
+
 // Sends the window an empty message and waits at most 50 ms; SMTO_BLOCK: this thread handles
 // nothing else meanwhile.
 bool WindowAnswers(HWND window) {
@@ -44,21 +56,34 @@ bool WindowAnswers(HWND window) {
   return ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, kProbeTimeoutMs, &answer) != 0;
 }
 
+using TResumeThreadCall = DWORD(WINAPI*)(HANDLE thread);
+
+// kernel32's own ResumeThread. The program's import of it leads to the reporter's hook, which
+// traces and takes the thread registry's lock: nothing the watcher may call while the main thread
+// is stopped. Resolved once, before any thread is stopped (resolving takes the loader lock).
+TResumeThreadCall RealResumeThread() {
+  static const TResumeThreadCall resume = reinterpret_cast<TResumeThreadCall>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "ResumeThread")));
+  return resume;
+}
+
 // While alive, the main thread is stopped. Nothing done meanwhile may take a lock that thread
-// could hold: no allocation, no loading, no trace.
+// could hold: no allocation, no loading, no trace, no hooked call.
 class TSuspendedThread {
  public:
-  explicit TSuspendedThread(HANDLE thread) noexcept
-      : thread_(thread), suspended_(::SuspendThread(thread) != static_cast<DWORD>(-1)) {}
+  TSuspendedThread(HANDLE thread, TResumeThreadCall resume) noexcept
+      : thread_(thread), resume_(resume),
+        suspended_(resume != nullptr && ::SuspendThread(thread) != static_cast<DWORD>(-1)) {}
   TSuspendedThread(const TSuspendedThread&) = delete;
   TSuspendedThread& operator=(const TSuspendedThread&) = delete;
   ~TSuspendedThread() {
-    if (suspended_) ::ResumeThread(thread_);
+    if (suspended_) resume_(thread_);
   }
   bool Suspended() const noexcept { return suspended_; }
 
  private:
   HANDLE thread_;
+  TResumeThreadCall resume_;
   bool suspended_;
 };
 
@@ -125,6 +150,7 @@ void TFreezeThread::Execute() {
   HWND window = nullptr;
   const DWORD process = ::GetCurrentProcessId();
   LoaderLockCalls();
+  RealResumeThread();
   while (!Terminated() && (window = FindMainWindow(process)) == nullptr) ::Sleep(50);
   // The window found first is watched until the end, even when it goes away.
   while (!Terminated()) {
@@ -210,7 +236,7 @@ TFreezeThread::TOutcome TFreezeThread::ReportFreeze(HWND window) {
 
 TFreezeThread::TSnapshotResult TFreezeThread::TakeSnapshot(TFrozenThreadSnapshot& snapshot) {
   const TLoaderLockCalls& loaderLock = LoaderLockCalls();
-  const TSuspendedThread suspended(setup_.MainThread);
+  const TSuspendedThread suspended(setup_.MainThread, RealResumeThread());
   if (!suspended.Suspended()) return TSnapshotResult::NoContext;
   CONTEXT& context = snapshot.Context;
   context.ContextFlags = kFullContext;
@@ -262,7 +288,8 @@ void StartFreezeWatcher() {
   retired.reset();
   if (options && options->Active() && options->FreezeDetection()) {
     std::lock_guard guard(state.Lock);
-    if (!state.Watcher) {
+    // Without the pin a library's watcher could outlive the library's code.
+    if (!state.Watcher && (!RunsInLibrary() || PinThisModule())) {
       try {
         state.Watcher = std::make_unique<TFreezeThread>(state.Setup);
         ::SetThreadPriority(state.Watcher->Handle(), THREAD_PRIORITY_NORMAL);
@@ -295,13 +322,25 @@ void StopFreezeWatcher() {
     state.WatcherThreadId.store(0);
   }
   TraceEnter("StopFreezeWatcher");
+  // Never killed: it may hold the one-error-at-a-time claim, or a lock of the heap, and a killed
+  // thread never gives them back. It is asked to stop and waited for.
   watcher->Terminate();
-  if (RunsInLibrary())
-    ::TerminateThread(watcher->Handle(), 1);
-  else
+  if (!RunsInLibrary()) {
     watcher->WaitFor();
-  watcher.reset();
-  TraceLeave("StopFreezeWatcher");
+    watcher.reset();
+    TraceLeave("StopFreezeWatcher", {"ended"});
+    return;
+  }
+  // In a library the wait is bounded: when the library is being unloaded, the loader lock is held
+  // and a thread cannot end. One that has not ended runs on in the pinned module; its object
+  // stays with it.
+  if (::WaitForSingleObject(watcher->Handle(), kLibraryStopWaitMs) == WAIT_OBJECT_0) {
+    watcher.reset();
+    TraceLeave("StopFreezeWatcher", {"ended"});
+  } else {
+    (void)watcher.release();
+    TraceLeave("StopFreezeWatcher", {"left running"});
+  }
 }
 
 bool FreezeWatcherRunning() { return FreezeWatcherThreadId() != 0; }

@@ -7,7 +7,8 @@
 // temporary file beside the log and then puts it in the log's place, so that a crash or a full
 // disk during the save leaves the previous log intact; only when the system refuses to replace
 // the log (another program holds it open without delete sharing) is it rewritten in place.
-// Several processes may save the same log; the last one's list wins, whole.
+// Several processes may save the same log: each holds the log's lock (log_lock.h) from its read to
+// its save, so that none replaces a list another has just saved.
 
 #include "crashlog/capture/log_file_format.h"
 
@@ -33,6 +34,8 @@ class TLogFile {
   void AddEntries(std::span<const std::string> entries, int maxEntries) {
     MergeLogEntries(entries_, entries, maxEntries);
   }
+  // The entries as they are to be saved (what stays of a pending file).
+  void ReplaceEntries(std::vector<std::string> entries) { entries_ = std::move(entries); }
   std::string GetText() const { return LogText(entries_); }
   bool FindEntry(std::span<const std::string_view> keys, std::span<const std::string> values) const {
     return FindLogEntry(entries_, keys, values);

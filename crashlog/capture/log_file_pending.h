@@ -29,8 +29,10 @@ class TPendingReports {
   // Oldest first, each once.
   const std::vector<std::string>& Entries() const noexcept { return entries_; }
   bool Empty() const noexcept { return entries_.empty(); }
-  // Deletes the files they were read from, once they are in the log.
-  void Remove() const;
+  // Once they are in the log: takes them out of the files they were read from, under each file's
+  // lock. A file is deleted when it holds nothing else; a report another process added to it
+  // meanwhile stays in it.
+  void RemoveMerged() const;
 
  private:
   std::vector<std::string> files_;  // the places that held a readable file

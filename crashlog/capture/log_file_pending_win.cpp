@@ -1,10 +1,15 @@
 #include "crashlog/capture/log_file_pending.h"
 
 #include "base/ansi_path.h"
+#include "base/exceptions.h"
 #include "crashlog/capture/log_file.h"
+#include "crashlog/capture/log_lock.h"
 #include "crashlog/infra/diagnostics/trace.h"
 
 #include <windows.h>
+
+#include <algorithm>
+#include <optional>
 
 namespace pelloran::crashlog {
 
@@ -66,19 +71,45 @@ TPendingReports::TPendingReports(const std::string& logFile) {
   }
 }
 
-void TPendingReports::Remove() const {
-  for (const std::string& file : files_)
-    if (!::DeleteFileA(file.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
-      Trace("PendingReports.NotDeleted", {file, static_cast<unsigned long>(::GetLastError())});
+void TPendingReports::RemoveMerged() const {
+  for (const std::string& file : files_) {
+    const TLogLock lock(file, kLogLockTimeoutMs);
+    // Not held: the file is left as it is; its reports are compared by their text when they
+    // come again, so none reaches the log twice.
+    if (!lock.Held()) continue;
+    try {
+      if (!FileExists(file)) continue;
+      TLogFile pendingFile(file);
+      std::vector<std::string> left;
+      for (const std::string& entry : pendingFile.Entries())
+        if (std::find(entries_.begin(), entries_.end(), entry) == entries_.end()) left.push_back(entry);
+      if (left.empty()) {
+        if (!::DeleteFileA(file.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+          Trace("PendingReports.NotDeleted", {file, static_cast<unsigned long>(::GetLastError())});
+        continue;
+      }
+      pendingFile.ReplaceEntries(std::move(left));
+      pendingFile.Save();
+    } catch (...) {
+      Trace("PendingReports.NotRewritten", {file});
+    }
+  }
 }
 
 bool KeepPendingReport(const std::string& logFile, std::string_view report, int maxEntries) {
   const std::vector<std::string> places = PendingLogPlaces(logFile);
   TraceEnter("KeepPendingReport", {places.front()});
+  // Each pending file is read, added to and replaced under its own lock, as the log is.
+  const TLogLock besideLock(places.front(), kLogLockTimeoutMs);
+  std::optional<TLogLock> tempLock;
+  if (places.size() > 1) tempLock.emplace(places[1], kLogLockTimeoutMs);
+  const bool tempHeld = tempLock && tempLock->Held();
   // Beside the log, with what waits in the temporary folder moved in before the new report.
   std::vector<std::string> inTemp;
   const bool tempRead = places.size() > 1 && FileExists(places[1]) && ReadPendingFile(places[1], inTemp);
   try {
+    if (!besideLock.Held() || (tempLock && !tempHeld))
+      throw EInOutError("The pending file is held by another process.", 0);
     WritePendingFile(places.front(), inTemp, report, maxEntries);
     if (tempRead && !::DeleteFileA(places[1].c_str()))
       Trace("PendingReports.NotDeleted", {places[1], static_cast<unsigned long>(::GetLastError())});
@@ -86,7 +117,7 @@ bool KeepPendingReport(const std::string& logFile, std::string_view report, int 
     return true;
   } catch (...) {
   }
-  if (places.size() > 1) {
+  if (tempHeld) {
     try {
       WritePendingFile(places[1], {}, report, maxEntries);
       TraceLeave("KeepPendingReport", {places[1]});
@@ -104,10 +135,12 @@ void MovePendingReportsToLog(const std::string& logFile, int maxEntries) noexcep
     if (pending.Empty()) return;
     TraceEnter("MovePendingReportsToLog", {logFile, static_cast<int>(pending.Entries().size())});
     try {
+      const TLogLock lock(logFile, kLogLockTimeoutMs);
+      if (!lock.Held()) throw EInOutError("The error log is held by another process.", 0);
       TLogFile log(logFile);
       log.AddEntries(pending.Entries(), maxEntries);
       log.Save();
-      pending.Remove();
+      pending.RemoveMerged();
       TraceLeave("MovePendingReportsToLog", {"moved"});
     } catch (...) {
       TraceLeave("MovePendingReportsToLog", {"they wait on"});

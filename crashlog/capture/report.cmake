@@ -16,6 +16,7 @@ pelloran_add_library(crashlog_report
     ${CMAKE_CURRENT_LIST_DIR}/report_state.cpp
     ${CMAKE_CURRENT_LIST_DIR}/log_file_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/log_file_pending_win.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/log_lock_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/report_gather_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/minidump_win.cpp
   LIBS crashlog_log_format crashlog_report_extras crashlog_machine crashlog_modules crashlog_web crashlog_options crashlog_diagnostics pelloran_base)

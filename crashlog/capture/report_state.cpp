@@ -2,6 +2,8 @@
 
 #include "crashlog/capture/log_file.h"
 #include "crashlog/capture/log_file_pending.h"
+#include "crashlog/capture/log_lock.h"
+#include "base/exceptions.h"
 #include "crashlog/infra/diagnostics/error_code.h"
 #include "crashlog/infra/diagnostics/trace.h"
 #include "crashlog/infra/options/option_texts.h"
@@ -80,6 +82,10 @@ void TReportState::SaveToLogFile(const TCrashModuleOptions& options, const TRepo
     execute = allowed;
     failed = false;
     try {
+      // Held from the read to the replace: another process's save in between would be lost.
+      const TLogLock lock(options.OutputLogFile(), kLogLockTimeoutMs);
+      if (!lock.Held())
+        throw EInOutError("The error log \"" + options.OutputLogFile() + "\" is held by another process.", 0);
       TLogFile log(options.OutputLogFile());
       // Reports that could not be logged before come first, in their order.
       const TPendingReports pending(options.OutputLogFile());
@@ -88,7 +94,7 @@ void TReportState::SaveToLogFile(const TCrashModuleOptions& options, const TRepo
       if (values.SendWholeLog) SendText = log.GetText();
       if (execute && values.SaveLog) {
         log.Save();
-        pending.Remove();
+        pending.RemoveMerged();
       }
     } catch (...) {
       ReportSectionError(eeLogError, "Log");

@@ -58,6 +58,9 @@ class TCrashClientSocket : public TReplySource {
   const std::string& Transcript() const noexcept { return transcript_; }
   void AppendTranscript(std::string_view text) { transcript_ += text; }
 
+  // The local port the socket is bound to before it connects; 0 lets the system choose.
+  std::uint16_t LocalPort = 0;
+
   // Called with (bytes sent so far + 1, total) while SendText sends.
   std::function<void(std::size_t position, std::size_t total)> OnProgress;
 

@@ -81,6 +81,16 @@ void TCrashClientSocket::Connect() {
   }
   remote.sin_port = ::htons(port_);
   remoteAddress_ = remote.sin_addr.s_addr;
+  if (LocalPort != 0) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = ::htons(LocalPort);
+    if (::bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+      const int code = ::WSAGetLastError();
+      CloseSocket();
+      RaiseSocketError("Cannot bind the socket: \"%s\"", code);
+    }
+  }
 
   u_long blocking = 0;
   ::WSAAsyncSelect(handle, nullptr, 0, 0);

@@ -23,9 +23,9 @@ constexpr std::size_t kRecordFixedSize = 10;
 
 }  // namespace
 
-std::string BuildMxQuery(std::string_view domain) {
+std::string BuildMxQuery(std::string_view domain, std::uint16_t id) {
   if (!domain.empty() && domain.back() == '.') domain.remove_suffix(1);
-  std::string query = {'A', 'A', 0x01, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0};
+  std::string query = {static_cast<char>(id >> 8), static_cast<char>(id & 0xFF), 0x01, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0};
   std::size_t wireLength = 1;
   std::size_t from = 0;
   while (from <= domain.size()) {
@@ -74,9 +74,24 @@ std::optional<TDnsName> DecodeDnsName(std::span<const std::uint8_t> message, std
   }
 }
 
+bool AnswersMxQuery(std::span<const std::uint8_t> message, std::uint16_t id, std::string_view domain) {
+  if (message.size() < kHeaderSize) return false;
+  const auto u16 = [&](std::size_t at) { return static_cast<std::uint16_t>(message[at] << 8 | message[at + 1]); };
+  if (u16(0) != id || !(u16(2) & kFlagResponse) || u16(4) != 1) return false;
+  const auto question = DecodeDnsName(message, kHeaderSize);
+  if (!question || question->Next > message.size() || message.size() - question->Next < 4) return false;
+  if (u16(question->Next) != kDnsTypeMx || u16(question->Next + 2) != kDnsClassInternet) return false;
+  if (!domain.empty() && domain.back() == '.') domain.remove_suffix(1);
+  if (question->Name.size() != domain.size()) return false;
+  for (std::size_t i = 0; i < domain.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(question->Name[i]) != lower(domain[i])) return false;
+  }
+  return true;
+}
+
 std::string ParseMxResponse(std::span<const std::uint8_t> message) {
   if (message.size() < kHeaderSize) RaiseMalformed("shorter than its header");
-  if (U16At(message, 0, "header") != kDnsQueryId) RaiseMalformed("it answers another query");
   if (!(U16At(message, 2, "header") & kFlagResponse)) RaiseMalformed("it is not a response");
   const std::uint16_t questions = U16At(message, 4, "header");
   const std::uint16_t answers = U16At(message, 6, "header");

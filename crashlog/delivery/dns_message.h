@@ -13,7 +13,6 @@
 
 namespace pelloran::crashlog {
 
-inline constexpr std::uint16_t kDnsQueryId = 0x4141;  // "AA"
 inline constexpr std::uint16_t kDnsTypeMx = 15;
 inline constexpr std::uint16_t kDnsClassInternet = 1;
 // Pointers followed while decoding one name; a longer chain is a loop or an attack.
@@ -21,10 +20,16 @@ inline constexpr int kMaxDnsCompressionPointers = 16;
 // The longest name in its wire form (labels with their length bytes and the final zero).
 inline constexpr std::size_t kMaxDnsNameWireLength = 255;
 
-// The MX query for `domain`: header (id "AA", recursion desired, one question), the name as
+// The MX query for `domain`: header (`id`, recursion desired, one question), the name as
 // length-prefixed labels, type MX, class IN. A trailing "." is allowed; empty labels, labels over
-// 63 bytes and names over 255 bytes raise ECrashSocketError.
-std::string BuildMxQuery(std::string_view domain);
+// 63 bytes and names over 255 bytes raise ECrashSocketError. The id is drawn at random for each
+// query: with the random source port it is what a forged answer would have to guess.
+std::string BuildMxQuery(std::string_view domain, std::uint16_t id);
+
+// Whether `message` is a response to the MX query `id` for `domain`: the same id, the response
+// flag, and exactly our question (the name in any case of ASCII letters, type MX, class IN).
+// Anything else, well-formed or not, answers something else and is to be ignored.
+bool AnswersMxQuery(std::span<const std::uint8_t> message, std::uint16_t id, std::string_view domain);
 
 struct TDnsName {
   std::string Name;  // labels joined by "."; empty for the root
@@ -35,8 +40,8 @@ struct TDnsName {
 std::optional<TDnsName> DecodeDnsName(std::span<const std::uint8_t> message, std::size_t position);
 
 // The exchange of the answer's MX record with the lowest preference (the first of equal ones);
-// empty when the answer holds none. A malformed answer, or one that does not answer our query,
-// raises ECrashSocketError.
+// empty when the answer holds none. A malformed answer raises ECrashSocketError. Whose answer it
+// is, AnswersMxQuery tells.
 std::string ParseMxResponse(std::span<const std::uint8_t> message);
 
 }  // namespace pelloran::crashlog

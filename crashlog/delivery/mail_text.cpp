@@ -239,9 +239,26 @@ std::string MailtoCommandLine(std::string_view commandTemplate, const TMailtoMai
   return ReplaceAll(commandTemplate, "%1", head + body);
 }
 
+namespace {
+
+// A path compared as the file system compares it: ASCII letters in any case, "/" as "\\".
+std::string ComparablePath(std::string_view path) {
+  std::string text = AsciiUpper(path);
+  for (char& c : text)
+    if (c == '/') c = '\\';
+  return text;
+}
+
+}  // namespace
+
 std::string LogCopyPathFor(std::string_view temporaryFolder, bool logInMailBody, std::string_view outputLogFile) {
   if (logInMailBody) return {};
-  return std::string(temporaryFolder) + std::string(AnsiFileNamePart(outputLogFile));
+  const std::string name(AnsiFileNamePart(outputLogFile));
+  std::string copy = std::string(temporaryFolder) + name;
+  if (ComparablePath(copy) != ComparablePath(outputLogFile)) return copy;
+  const std::size_t dot = name.find_last_of('.');
+  const std::size_t stem = dot == std::string::npos ? name.size() : dot;
+  return std::string(temporaryFolder) + name.substr(0, stem) + "-copy" + name.substr(stem);
 }
 
 std::string CrLfLines(std::string_view text) {

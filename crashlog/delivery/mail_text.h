@@ -80,7 +80,9 @@ std::string MailtoCommandLine(std::string_view commandTemplate, const TMailtoMai
                               std::size_t maxLength = kMaxCommandLine);
 
 // --- log copy -------------------------------------------------------------------------------
-// The temporary folder and the log file's name; empty when the log goes in the mail body.
+// The temporary folder and the log file's name; empty when the log goes in the mail body. When
+// the log itself lies in the temporary folder, the copy is "<name>-copy<extension>": the copy is
+// deleted after the mail, and must never be the log.
 std::string LogCopyPathFor(std::string_view temporaryFolder, bool logInMailBody, std::string_view outputLogFile);
 // `text` as lines each ended by CR LF (a text that ends with a line end gets no extra line).
 std::string CrLfLines(std::string_view text);

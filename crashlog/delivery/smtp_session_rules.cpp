@@ -1,5 +1,7 @@
 #include "crashlog/delivery/smtp_session_rules.h"
 
+#include <cstring>
+
 namespace pelloran::crashlog {
 
 namespace {
@@ -32,6 +34,53 @@ bool EhloOffers(std::string_view reply, std::string_view keyword) {
 
 bool EhloRefused(int replyNumber) {
   return replyNumber == 500 || replyNumber == 502 || replyNumber == 504 || replyNumber == 550;
+}
+
+bool IsLoopbackAddress(std::uint32_t address) { return reinterpret_cast<const unsigned char*>(&address)[0] == 127; }
+
+bool ParseIPv4Literal(std::string_view text, std::uint32_t& address) {
+  unsigned char bytes[4] = {};
+  std::size_t at = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (at >= text.size() || text[at] != '.') return false;
+      ++at;
+    }
+    unsigned value = 0;
+    std::size_t digits = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
+      value = value * 10 + static_cast<unsigned>(text[at] - '0');
+      ++at;
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    bytes[part] = static_cast<unsigned char>(value);
+  }
+  if (at != text.size()) return false;
+  std::memcpy(&address, bytes, 4);
+  return true;
+}
+
+TClearPasswordRule ClearPasswordRule(std::string_view configuredHost, std::uint32_t connectedAddress) {
+  if (IsLoopbackAddress(connectedAddress)) return TClearPasswordRule::Loopback;
+  std::uint32_t configured = 0;
+  if (ParseIPv4Literal(configuredHost, configured) && configured == connectedAddress &&
+      IsPrivateNetworkAddress(configured))
+    return TClearPasswordRule::ConfiguredPrivateAddress;
+  return TClearPasswordRule::Refused;
+}
+
+const char* ClearPasswordRuleText(TClearPasswordRule rule) {
+  switch (rule) {
+    case TClearPasswordRule::Loopback: return "password in clear to a loopback address";
+    case TClearPasswordRule::ConfiguredPrivateAddress: return "password in clear to the configured private address";
+    case TClearPasswordRule::Refused: break;
+  }
+  return "no password in clear";
+}
+
+std::string DataTranscriptLine(std::size_t bytes) {
+  return "(message of " + std::to_string(bytes) + " bytes sent)\r\n";
 }
 
 bool IsPrivateNetworkAddress(std::uint32_t address) {

@@ -13,6 +13,7 @@
 
 #include <windows.h>
 #include <iphlpapi.h>
+#include <ntsecapi.h>
 #include <winsock.h>
 
 #include <memory>
@@ -51,16 +52,56 @@ std::vector<std::string> SystemDnsServers() {
   return servers;
 }
 
-// Asks one server; "" when its answer names no exchanger.
+// Random bytes from the system's generator; false when it gives none.
+bool SystemRandom(void* buffer, unsigned long size) {
+  return ::RtlGenRandom(buffer, size) != FALSE;
+}
+
+std::uint16_t RandomU16() {
+  std::uint16_t value = 0;
+  if (!SystemRandom(&value, sizeof value)) value = static_cast<std::uint16_t>(::GetTickCount() * 2654435761u >> 16);
+  return value;
+}
+
+// Datagrams that answer nothing we asked (another id, another question) are skipped; this many at
+// most, so that a flood cannot keep the lookup waiting for ever.
+constexpr int kMaxIgnoredDnsAnswers = 16;
+// Source ports drawn from the dynamic range; a taken one is drawn again a few times.
+constexpr std::uint16_t kFirstDynamicPort = 49152;
+constexpr int kPortDraws = 8;
+
+std::unique_ptr<TCrashClientSocket> DnsSocket(const std::string& server) {
+  for (int draw = 0;; ++draw) {
+    auto socket = std::make_unique<TCrashClientSocket>(server, kSmtpTimeoutMs, false, kDnsPort);
+    // The last attempt lets the system choose.
+    socket->LocalPort =
+        draw + 1 < kPortDraws ? static_cast<std::uint16_t>(kFirstDynamicPort + RandomU16() % (65536 - kFirstDynamicPort)) : 0;
+    try {
+      socket->Connect();
+      return socket;
+    } catch (const ECrashSocketError&) {
+      if (draw + 1 >= kPortDraws) throw;
+    }
+  }
+}
+
+// Asks one server; "" when its answer names no exchanger. The query has a random id and leaves
+// from a random port, and only a datagram that carries that id and our question is read: a
+// forged answer must guess both.
 std::string AskDnsServer(const std::string& server, const std::string& domain) {
-  TCrashClientSocket socket(server, kSmtpTimeoutMs, false, kDnsPort);
-  socket.Connect();
-  const std::string query = BuildMxQuery(domain);
-  if (socket.SendText(query) != static_cast<long long>(query.size())) return {};
-  std::string reply;
-  // One datagram is the whole answer.
-  socket.ReadReply(reply, [](std::string_view text) { return !text.empty(); });
-  return ParseMxResponse({reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size()});
+  const std::uint16_t id = RandomU16();
+  const std::unique_ptr<TCrashClientSocket> socket = DnsSocket(server);
+  const std::string query = BuildMxQuery(domain, id);
+  if (socket->SendText(query) != static_cast<long long>(query.size())) return {};
+  for (int ignored = 0; ignored <= kMaxIgnoredDnsAnswers; ++ignored) {
+    std::string reply;
+    // One datagram is the whole answer.
+    socket->ReadReply(reply, [](std::string_view text) { return !text.empty(); });
+    const std::span<const std::uint8_t> message(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size());
+    if (AnswersMxQuery(message, id, domain)) return ParseMxResponse(message);
+    Trace("LookupMxHost.NotOurAnswer", {server, static_cast<unsigned>(reply.size())});
+  }
+  throw ECrashSocketError("No answer of \"" + server + "\" matches the query.");
 }
 
 // EHLO, or HELO when the server refuses EHLO; the EHLO reply ("" after HELO).
@@ -102,8 +143,8 @@ void JudgeServer(TCrashClientSMTP& client, bool withPassword) {
 }
 
 // The greeting, with TLS when the server offers it (or from the first byte). Without TLS a
-// password travels only in clear to a loopback or private address; otherwise the attempt ends
-// here, before it is sent.
+// password travels in clear only to a loopback address or to a private address configured as
+// such (ClearPasswordRule); otherwise the attempt ends here, before it is sent.
 void GreetSecurely(TCrashClientSMTP& client, const std::string& localName, bool withPassword) {
   if (client.TlsActive()) JudgeServer(client, withPassword);
   const std::string ehloReply = Greet(client, localName);
@@ -112,9 +153,10 @@ void GreetSecurely(TCrashClientSMTP& client, const std::string& localName, bool 
     Greet(client, localName);
   }
   if (client.TlsActive() || !withPassword) return;
-  if (!IsPrivateNetworkAddress(client.RemoteAddress()))
+  const TClearPasswordRule rule = ClearPasswordRule(client.Host(), client.RemoteAddress());
+  if (rule == TClearPasswordRule::Refused)
     throw ECrashSocketError("\"" + client.Host() + "\" offers no TLS: the password is not sent in clear.");
-  Trace("SmtpTls", {client.Host(), "password in clear to a private address"});
+  Trace("SmtpTls", {client.Host(), ClearPasswordRuleText(rule)});
 }
 
 }  // namespace
@@ -156,7 +198,11 @@ bool SendOneMessage(const TSmtpMail& mail, const std::string& host, const std::s
     const std::string localName = LocalHostName();
     SetSmtpStatus(texts.LoggingIn);
     // EHLO whatever the credentials: only its reply tells whether the server offers STARTTLS.
-    const bool withPassword = !mail.User.empty() || !mail.Password.empty();
+    // The credentials are for the configured server alone: a recipient's exchanger is a third
+    // party, and gets the mail without a login.
+    const bool hasCredentials = !mail.User.empty() || !mail.Password.empty();
+    const bool withPassword = hasCredentials && !mail.Resolve;
+    if (hasCredentials && mail.Resolve) Trace("SmtpLogin", {host, "credentials kept from a recipient exchanger"});
     GreetSecurely(client, localName, withPassword);
     client.SendCommand("RSET", {250});
     if (withPassword) {
@@ -183,7 +229,9 @@ bool SendOneMessage(const TSmtpMail& mail, const std::string& host, const std::s
       client.OnProgress = [](std::size_t position, std::size_t total) {
         SetSmtpProgress(static_cast<int>(position * 100 / (total ? total : 1)));
       };
-    client.SendCommand(data, {250});
+    // The line end that SendCommand adds counts among the bytes sent.
+    const bool endsLine = data.size() >= 2 && data.compare(data.size() - 2, 2, "\r\n") == 0;
+    client.SendCommand(data, {250}, DataTranscriptLine(data.size() + (endsLine ? 0 : 2)));
     client.OnProgress = nullptr;
     return true;  // no QUIT: the connection is simply closed
   } catch (...) {

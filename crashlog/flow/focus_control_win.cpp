@@ -8,6 +8,7 @@
 #include "base/ansi_path.h"
 #include "crashlog/capture/freeze.h"
 #include "crashlog/flow/pipeline.h"
+#include "crashlog/machine/own_foreground_window.h"
 
 namespace pelloran::crashlog {
 
@@ -24,7 +25,8 @@ void CaptureFocusControl(std::string& className, std::string& text) {
   text.clear();
   GUITHREADINFO info{};
   info.cbSize = sizeof info;
-  HWND foreground = ::GetForegroundWindow();
+  // Only this program's own window: another program's focused text is not ours to report.
+  HWND foreground = OwnForegroundWindow();
   const DWORD owner = foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
   if (owner == 0 || !::GetGUIThreadInfo(owner, &info) || info.hwndFocus == nullptr) return;
   char name[257] = {};

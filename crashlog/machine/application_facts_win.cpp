@@ -3,6 +3,7 @@
 #include "crashlog/infra/diagnostics/process.h"
 #include "crashlog/machine/fact_guard.h"
 #include "crashlog/machine/machine.h"
+#include "crashlog/machine/own_foreground_window.h"
 
 #include <windows.h>
 
@@ -29,6 +30,13 @@ StartTime& Start() {
 std::string TextBefore(const char* text, std::size_t limit) { return std::string(text, strnlen(text, limit)); }
 
 }  // namespace
+
+HWND OwnForegroundWindow() noexcept {
+  const HWND window = GetForegroundWindow();
+  DWORD process = 0;
+  if (window == nullptr || GetWindowThreadProcessId(window, &process) == 0) return nullptr;
+  return process == GetCurrentProcessId() ? window : nullptr;
+}
 
 int SystemTimeZoneBias(const TLocalTime& time) {
   // The system converts the local time with the zone's rules for that date; the difference is the
@@ -105,7 +113,7 @@ std::string ExceptionModule(const void* address) {
 
 std::string ForegroundFormClass() {
   return Fact([]() -> std::string {
-    const HWND window = GetForegroundWindow();
+    const HWND window = OwnForegroundWindow();
     if (window == nullptr) return {};
     char name[256] = {};
     const int length = GetClassNameA(window, name, sizeof name);
@@ -115,7 +123,7 @@ std::string ForegroundFormClass() {
 
 std::string ForegroundFormText() {
   return Fact([]() -> std::string {
-    const HWND window = GetForegroundWindow();
+    const HWND window = OwnForegroundWindow();
     if (window == nullptr) return {};
     // The default procedure reads the stored title itself: a hung window cannot block it.
     char title[256] = {};

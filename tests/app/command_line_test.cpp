@@ -117,5 +117,36 @@ TEST(CommandLine, NamesOutsideTheCodePageAndFoldersArriveWhole) {
   EXPECT_EQ(::WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0);
 }
 
+// Runs Pelloran with `parameters` until its window shows, closes it, and says whether its trace
+// file appeared beside it.
+bool TraceWrittenFor(const std::string& parameters) {
+  const std::string exe = PELLORAN_EXE;
+  const std::string trace = exe.substr(0, exe.size() - 4) + ".log";
+  ::DeleteFileA(trace.c_str());
+  std::string command = "\"" + exe + "\" " + parameters;
+  STARTUPINFOA si{sizeof si};
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    ADD_FAILURE() << "cannot start " << command;
+    return false;
+  }
+  ScopedKernelHandle process(pi.hProcess), thread(pi.hThread);
+  const HWND window = testing::WaitForProcessWindow(pi.dwProcessId, MainWindowCaption());
+  EXPECT_NE(window, nullptr) << command;
+  ::PostMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(::WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0);
+  const bool written = ::GetFileAttributesA(trace.c_str()) != INVALID_FILE_ATTRIBUTES;
+  ::DeleteFileA(trace.c_str());
+  return written;
+}
+
+// The trace is switched by a switch word alone: media files under folders named "Debug" and
+// "Save" leave no trace file behind.
+TEST(CommandLine, OnlyASwitchWordSwitchesTheTrace) {
+  EXPECT_FALSE(TraceWrittenFor("\"D:\\Debug Save\\clip.rm\""));
+  EXPECT_FALSE(TraceWrittenFor("a.rm D:\\Debug\\save\\b.rmvb"));
+  EXPECT_TRUE(TraceWrittenFor("a.rm /DEBUG+SAVE"));
+}
+
 }  // namespace
 }  // namespace pelloran

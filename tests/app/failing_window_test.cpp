@@ -73,7 +73,11 @@ std::vector<std::vector<std::string>> FirstStackRows(const std::string& log) {
 bool HasField(const std::string& log, const std::string& field, const std::string& value) {
   for (const std::string& line : Lines(log)) {
     const auto colon = line.find(": ");
-    if (line.rfind("  " + field + " ", 0) == 0 && colon != std::string::npos && line.substr(colon + 2) == value)
+    const std::string start = "  " + field;
+    // The longest label has its ": " right after it; the others are padded with spaces.
+    const bool named = line.rfind(start, 0) == 0 && line.size() > start.size() &&
+                       (line[start.size()] == ' ' || line[start.size()] == ':');
+    if (named && colon != std::string::npos && line.substr(colon + 2) == value)
       return true;
   }
   return false;
@@ -151,6 +155,8 @@ TEST(FailingWindow, ReportedInTheLogBesideTheProgramAndTheWindowGoesOn) {
   const auto rows = FirstStackRows(text);
   ASSERT_EQ(rows.size(), 1u) << text;
   EXPECT_TRUE(HasField(text, "2.4 Type", "EAccessViolation")) << text;
+  // Its own window was in front: the active controls are its own.
+  EXPECT_TRUE(HasField(text, "3.2 Form Text", MainWindowCaption())) << text;
   EXPECT_NE(text.find("in module 'Pelloran.exe'. Read of address 00000000."), std::string::npos) << text;
   const std::vector<std::string> expected = {"Pelloran.exe", "failing_form.cpp", "pelloran::TFailingForm",
                                              "DeleteFileClick", std::to_string(faultLine)};
@@ -177,6 +183,81 @@ TEST(FailingWindow, ReportedInTheLogBesideTheProgramAndTheWindowGoesOn) {
   ::GetExitCodeProcess(program.process.get(), &code);
   EXPECT_EQ(code, 0u);
   EXPECT_EQ(FirstStackRows(ReadFile(log)).size(), 1u);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Three files dropped on Pelloran (its parameters), the first crafted to look like a WinCGI
+// profile naming the third as its output; and another program's window in front, with text in
+// its focused edit box. A failure of Pelloran meanwhile is logged as ever: no file dropped on it
+// is overwritten with the report, and nothing of the other window is reported (the
+// active-controls items are empty).
+TEST(FailingWindow, NeitherDroppedFilesNorAnotherProgramInFrontAreTouched) {
+  const std::string exe = FAILING_PELLORAN_EXE;
+  const std::string folder = FolderOf(exe);
+  const std::string log = folder + "Pelloran.elf";
+  ::DeleteFileA(log.c_str());
+  const std::string crafted = folder + "crafted.rm", second = folder + "second.rm", third = folder + "third.rm";
+  const std::string media = ".RMF" + std::string(200, '\x01');
+  WriteFile(crafted, "[CGI]\r\nRequest Method=GET\r\n[System]\r\nOutput File=" + third + "\r\n");
+  WriteFile(second, media);
+  WriteFile(third, media);
+  std::string command = "\"" + exe + "\" \"" + crafted + "\" \"" + second + "\" \"" + third + "\"";
+  STARTUPINFOA si{sizeof si};
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, FolderOf(exe).c_str(),
+                               &si, &started));
+  TProgram program{ScopedKernelHandle(started.hProcess), ScopedKernelHandle(started.hThread), started.dwProcessId};
+  ::WaitForInputIdle(program.process.get(), 20000);
+  const HWND window = testing::WaitForProcessWindow(program.id, MainWindowCaption());
+  ASSERT_NE(window, nullptr);
+
+  // This test's own "editor": a window holding a line of text in its focused edit box.
+  const HWND editor = ::CreateWindowExA(0, "STATIC", "Quarterly figures - Editor", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                        40, 40, 400, 200, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(editor, nullptr);
+  const HWND edit = ::CreateWindowExA(0, "EDIT", "the private line of an open document", WS_CHILD | WS_VISIBLE,
+                                      10, 10, 360, 24, editor, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+  // Pelloran may still be activating its own window: the editor is put in front until it stays
+  // there for half a second.
+  const auto pumpFor = [](int milliseconds) {
+    for (int i = 0; i < milliseconds / 10; ++i) {
+      MSG message;
+      while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&message);
+      ::Sleep(10);
+    }
+  };
+  bool editorInFront = false;
+  for (int attempt = 0; attempt < 10 && !editorInFront; ++attempt) {
+    ::SetForegroundWindow(editor);
+    ::SetFocus(edit);
+    pumpFor(500);
+    editorInFront = ::GetForegroundWindow() == editor && ::GetFocus() == edit;
+  }
+  ASSERT_TRUE(editorInFront);
+
+  ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(kCmdDeleteFileButton, 0), 0);
+  const std::string text = LogWithEntries(log, 1);
+  ASSERT_EQ(FirstStackRows(text).size(), 1u) << text;
+  EXPECT_TRUE(HasField(text, "2.4 Type", "EAccessViolation")) << text;
+  EXPECT_EQ(text.find("private line"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Quarterly figures"), std::string::npos) << text;
+  for (const char* field : {"3.1 Form Class", "3.2 Form Text", "3.3 Control Class", "3.4 Control Text"})
+    EXPECT_TRUE(HasField(text, field, "")) << field << "\n" << text;
+  ::DestroyWindow(editor);
+  EXPECT_EQ(ReadFile(third), media);
+  EXPECT_EQ(ReadFile(second), media);
+
+  bool ended = false;
+  for (int i = 0; i < 60 && !ended; ++i) {
+    ::PostMessageA(window, WM_CLOSE, 0, 0);
+    ended = ::WaitForSingleObject(program.process.get(), 500) == WAIT_OBJECT_0;
+  }
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(ReadFile(third), media);
+  for (const std::string& file : {crafted, second, third}) ::DeleteFileA(file.c_str());
 }
 
 }  // namespace

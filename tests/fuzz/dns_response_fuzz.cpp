@@ -18,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(host.size() < kMaxDnsNameWireLength);
   } catch (const ECrashSocketError&) {
   }
+  // Whether it answers a query: never reads outside the message either.
+  (void)AnswersMxQuery(message, 0x4141, "example.org");
   // Names anywhere in the message.
   for (std::size_t at = 0; at < size && at < 64; ++at)
     if (const auto name = DecodeDnsName(message, at)) {

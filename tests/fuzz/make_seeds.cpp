@@ -161,7 +161,7 @@ void ExportSeeds(const eldata::TPeImage& image, std::span<const std::uint8_t> de
 void TextSeeds() {
   WriteText("text", "gbk-path", "C:\\app\\\xC7\x5C\\\xC7\x5C.exe");
   WriteText("text", "share", "\\\\server\\share\\logs\\Pelloran.elf");
-  WriteText("text", "switches", "/x DEBUG save");
+  WriteText("text", "switches", "/x-DEBUG-save");
   WriteText("text", "locale", "00000804");
   WriteText("text", "service-pack", " Service Pack 3\r\n");
   WriteText("text", "lines", "one\r\ntwo\nthree\rfour\r\n\r\n");

@@ -300,21 +300,24 @@ bool ReadMail(std::string_view bytes, TMailReading& reading) {
 }
 
 std::string DecodeEncodedWords(std::string_view text) {
+  // An encoded word is "=?" charset "?" encoding "?" text "?=", and neither the charset nor the
+  // text holds a "?". Each search therefore stops at the next "?": a part that does not close
+  // there is no word, and no stretch of the text is searched more than a few times (a header of
+  // "=?" that never close stays linear).
   std::string result;
   std::size_t pos = 0;
   bool afterWord = false;
-  while (pos < text.size()) {
-    const std::size_t start = text.find("=?", pos);
-    if (start == std::string_view::npos) break;
+  for (std::size_t start = text.find("=?"); start != std::string_view::npos; start = text.find("=?", start)) {
     const std::size_t q1 = text.find('?', start + 2);
-    const std::size_t q2 = q1 == std::string_view::npos ? q1 : text.find('?', q1 + 1);
-    const std::size_t end = q2 == std::string_view::npos ? q2 : text.find("?=", q2 + 1);
-    if (end == std::string_view::npos || q2 != q1 + 2) {
-      result.append(text.substr(pos, start + 2 - pos));
-      pos = start + 2;
-      afterWord = false;
+    const bool shapeOk =
+        q1 != std::string_view::npos && q1 + 2 < text.size() && text[q1 + 1] != '?' && text[q1 + 2] == '?';
+    const std::size_t q2 = shapeOk ? q1 + 2 : std::string_view::npos;
+    const std::size_t close = shapeOk ? text.find('?', q2 + 1) : std::string_view::npos;
+    if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != '=') {
+      start += 2;
       continue;
     }
+    const std::size_t end = close;
     const std::string_view between = text.substr(pos, start - pos);
     if (!(afterWord && TrimBlanks(between).empty())) result.append(between);
     const char kind = Lower(text[q1 + 1]);
@@ -324,12 +327,12 @@ std::string DecodeEncodedWords(std::string_view text) {
     } else if (kind == 'q') {
       std::string underscored(payload);
       std::replace(underscored.begin(), underscored.end(), '_', ' ');
-      std::string decoded = DecodeQuotedPrintable(underscored);
-      result += decoded;
+      result += DecodeQuotedPrintable(underscored);
     } else {
       result.append(text.substr(start, end + 2 - start));
     }
     pos = end + 2;
+    start = pos;
     afterWord = true;
   }
   result.append(text.substr(std::min(pos, text.size())));

@@ -150,7 +150,12 @@ std::string FormatCurrency(TCurrency value, const TTraceFormatSettings& settings
   }
 }
 
-TTraceSwitches ReadTraceSwitches(std::string_view lastParameter) {
+bool IsSwitchWord(std::string_view parameter, bool namesExistingPath) {
+  return !parameter.empty() && (parameter.front() == '/' || parameter.front() == '-') && !namesExistingPath;
+}
+
+TTraceSwitches ReadTraceSwitches(std::string_view lastParameter, bool namesExistingPath) {
+  if (!IsSwitchWord(lastParameter, namesExistingPath)) return {};
   std::string upper;
   for (char c : lastParameter) upper += UpperAscii(c);
   return {upper.find("DEBUG") != std::string::npos, upper.find("SAVE") != std::string::npos};

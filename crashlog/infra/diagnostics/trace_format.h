@@ -105,12 +105,16 @@ std::string FormatFloatGeneral(double value, std::string_view decimalSeparator);
 // An amount in the locale's currency format (symbol placement, sign, thousands, decimals).
 std::string FormatCurrency(TCurrency value, const TTraceFormatSettings& settings);
 
-// DEBUG and SAVE, as found (in any case, anywhere) in the last command-line parameter.
+// DEBUG and SAVE, as found (in any case, anywhere) in the last command-line parameter when that
+// parameter is a switch word: it begins with "/" or "-" and names no existing file or folder
+// (`namesExistingPath`, asked of the system by the caller). A path never switches the trace, so
+// a media file under a folder "Debug Save" does not.
 struct TTraceSwitches {
   bool Debug = false;
   bool Save = false;
 };
-TTraceSwitches ReadTraceSwitches(std::string_view lastParameter);
+bool IsSwitchWord(std::string_view parameter, bool namesExistingPath);
+TTraceSwitches ReadTraceSwitches(std::string_view lastParameter, bool namesExistingPath = false);
 
 // The file name with its extension replaced (or added), as the trace file's name is made from
 // the module's.

@@ -40,7 +40,10 @@ TTraceLog* MakeProcessTrace() {
   const std::vector<std::string> parameters = CommandLineParameters();
   TTraceLog::TSetup setup;
   // Without parameters there is no last one: the program path does not count.
-  if (!parameters.empty()) setup.Switches = ReadTraceSwitches(parameters.back());
+  if (!parameters.empty()) {
+    const std::string& last = parameters.back();
+    setup.Switches = ReadTraceSwitches(last, GetFileAttributesA(last.c_str()) != INVALID_FILE_ATTRIBUTES);
+  }
   setup.DebuggerAttached = IsDebuggerAttached();
   setup.LogPath = ChangeFileExtension(ModuleFileName(ThisModule()), ".log");
   setup.Settings = UserLocaleSettings();

@@ -24,11 +24,12 @@ bool IsConsoleProgram();
 // A console program started with the environment variable "REQUEST_METHOD".
 bool IsCGI();
 // A program that is not a console program, started with a WinCGI profile file (at most
-// 102400 bytes, with a request method in section "CGI") as its first parameter, whose output file
-// (third parameter, else "Output File" of section "System") exists. Keeps that output file's name
-// for WriteWebError.
+// 102400 bytes, with a request method in section "CGI") as its first parameter and, as its third,
+// the very file that the profile names as "Output File" of section "System", existing and empty.
+// Decided from the files as they were when the program started; a file merely dropped on a
+// program is never taken for its output.
 bool IsWinCGI();
-// The output file found by the last IsWinCGI.
+// The output file of the WinCGI request ("" when there is none).
 std::string WinCGIOutputFile();
 // The module holding the reporter is a library that exports "HttpExtensionProc".
 bool IsISAPI();

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <vector>
-#include <mutex>
 
 namespace pelloran::crashlog {
 
@@ -17,15 +16,6 @@ namespace {
 
 // A WinCGI profile is a few kilobytes; anything larger is no profile of a server.
 constexpr std::uint64_t kMaxWinCGIProfileSize = 102400;
-
-std::mutex& WinCGILock() {
-  static std::mutex* const lock = new std::mutex;
-  return *lock;
-}
-std::string& WinCGIOutputStore() {
-  static std::string* const name = new std::string;
-  return *name;
-}
 
 // The optional header of a loaded module, found through its DOS and NT headers.
 const IMAGE_NT_HEADERS* NtHeadersOf(HMODULE module) {
@@ -56,16 +46,69 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
-std::string WinCGIOutputFileOf(const std::vector<std::string>& parameters) {
-  if (parameters.empty()) return {};
+// The identity of an existing file (volume and file index); false when it cannot be opened.
+bool FileIdentity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info) {
+  ScopedFileHandle file(CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && GetFileInformationByHandle(file.get(), &info) != 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first{}, second{};
+  return FileIdentity(a, first) && FileIdentity(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+// The output file of a WinCGI request, or "" with the reason why the command line is none. Files
+// dropped on a window program become its parameters, and the first of them may be made to look
+// like a profile: a file is taken for the server's output only when the profile names the very
+// file of the third parameter, and that file is empty, as a server creates it for each request.
+std::string WinCGIOutputFileOf(const std::vector<std::string>& parameters, const char*& refusal) {
+  refusal = "no profile";
+  if (parameters.size() < 3) return {};
   std::uint64_t size = 0;
   const std::string& profile = parameters[0];
   if (!FileSize(profile, size) || size > kMaxWinCGIProfileSize) return {};
   if (ReadIniString(profile, "CGI", "Request Method", "").empty()) return {};
-  std::string output = parameters.size() >= 3 ? parameters[2] : std::string();
-  if (output.empty()) output = ReadIniString(profile, "System", "Output File", "");
+  refusal = "the profile names another output file";
+  const std::string& output = parameters[2];
+  const std::string named = ReadIniString(profile, "System", "Output File", "");
+  if (output.empty() || named.empty() || !SameFile(output, named)) return {};
+  refusal = "the output file is not empty";
+  if (!FileSize(output, size) || size != 0) return {};
+  refusal = nullptr;
   return output;
 }
+
+// Decided once, from the files as they were when the program started: the program's own work
+// may write into its parameters later.
+struct TWinCGIStart {
+  bool IsRequest = false;
+  std::string Output;
+};
+
+TWinCGIStart ReadWinCGIStart() {
+  TWinCGIStart start;
+  try {
+    if (IsConsoleProgram()) return start;
+    const char* refusal = nullptr;
+    start.Output = WinCGIOutputFileOf(CommandLineParameters(), refusal);
+    start.IsRequest = !start.Output.empty();
+    if (refusal != nullptr && std::string_view(refusal) != "no profile") Trace("IsWinCGI.Refused", {refusal});
+  } catch (...) {
+    start = {};
+  }
+  return start;
+}
+
+const TWinCGIStart& WinCGIStart() {
+  static const TWinCGIStart start = ReadWinCGIStart();
+  return start;
+}
+
+// Read while the program initialises, before any of its own code runs.
+[[maybe_unused]] const bool winCGIStartRead = (WinCGIStart(), true);
 
 bool WriteISAPIError(std::string_view page, DWORD requestThread) {
   EXTENSION_CONTROL_BLOCK* block = ServerECB(requestThread);
@@ -133,25 +176,12 @@ bool IsCGI() {
 
 bool IsWinCGI() {
   TraceEnter("IsWinCGI");
-  bool result = false;
-  try {
-    std::string output;
-    if (!IsConsoleProgram()) output = WinCGIOutputFileOf(CommandLineParameters());
-    std::uint64_t size = 0;
-    result = FileSize(output, size);
-    std::lock_guard guard(WinCGILock());
-    WinCGIOutputStore() = output;
-  } catch (...) {
-    result = false;
-  }
-  TraceLeave("IsWinCGI", {result});
-  return result;
+  const TWinCGIStart& start = WinCGIStart();
+  TraceLeave("IsWinCGI", {start.IsRequest});
+  return start.IsRequest;
 }
 
-std::string WinCGIOutputFile() {
-  std::lock_guard guard(WinCGILock());
-  return WinCGIOutputStore();
-}
+std::string WinCGIOutputFile() { return WinCGIStart().Output; }
 
 bool IsISAPI() {
   TraceEnter("IsISAPI");

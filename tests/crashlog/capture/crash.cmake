@@ -6,7 +6,8 @@ find_package(Python3 COMPONENTS Interpreter REQUIRED)
 # dialog, or the window in which the runtime's timer ticks run.
 set(crash_programs_with_windows abort_silent dialog_shown duplicates error_during_report event_fault filtered
   freeze_heap freeze_loader_lock freeze_reported handle_exception_tick new_in_catch ole_exception
-  pelloran_tick_error pending_log raise_race rethrow_twice safecall_error stack_overflow synchronize_raise timer_error)
+  pelloran_tick_error pending_log raise_race rethrow_twice safecall_error stack_overflow synchronize_raise timer_error
+  two_writers)
 file(GLOB crash_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/crash/*.cpp)
 foreach(source IN LISTS crash_sources)
   get_filename_component(name ${source} NAME_WE)

@@ -52,7 +52,7 @@ def run_crash(timeout=240, env=None, exit_code=0, trace=False, **options):
             os.remove(name)
     args = [WINE_RUN, CRASH] + ["%s=%s" % (k, escaped(str(v))) for k, v in options.items()]
     if trace:
-        args.append("DEBUG+SAVE")
+        args.append("/DEBUG+SAVE")
     result = subprocess.run(args, env=dict(os.environ, **(env or {})), stdin=subprocess.DEVNULL,
                             capture_output=True, timeout=timeout, cwd=os.path.dirname(CRASH))
     out = result.stdout.decode("gbk", "replace").replace("\r\n", "\n")
@@ -271,6 +271,22 @@ def plain_smtp(connection, received, stop, replies=None):
             connection.sendall(b"250 ok\r\n")
 
 
+def refuse_data(connection, received, stop):
+    """Takes the message after DATA and then refuses it."""
+    connection.sendall(b"220 scripted\r\n")
+    while True:
+        line = read_line(connection)
+        if line.upper().startswith(b"DATA"):
+            connection.sendall(b"354 go\r\n")
+            data = b""
+            while not data.endswith(b"\r\n.\r\n"):
+                data += connection.recv(65536) or b"\r\n.\r\n"
+            received.append(data)
+            connection.sendall(b"554 refused: it looks like spam\r\n")
+        else:
+            connection.sendall(b"250 ok\r\n")
+
+
 def greet_554(connection, received, stop):
     connection.sendall(b"554 no service here\r\n")
     connection.recv(100)
@@ -342,7 +358,7 @@ class Smtp(SmtpCase):
                         progress=1, trace=True)
         self.assertEqual(out["code"], "eeNone", out["_all"])
         # A server without TLS on a loopback address gets the password in clear, and the trace says so.
-        self.assertEqual(tls_trace(out), ["SmtpTls('127.0.0.1', 'password in clear to a private address')"])
+        self.assertEqual(tls_trace(out), ["SmtpTls('127.0.0.1', 'password in clear to a loopback address')"])
         # The progress window's label: Texts[54], the recipient's number, Texts[58]; the window is
         # closed at the end.
         self.assertEqual((out["label"], out["window_left"]), ("Message 1/1: Sending message...", "0"))
@@ -413,6 +429,18 @@ class SmtpFailures(SmtpCase):
         with scripted_server([endless]) as (port, _):
             out = run_crash(mode=2, port=port, to="a@e.test", retries=0)
         self.failed(out, "[SMTP] The reply is longer than 65536 bytes.")
+
+    def test_refused_message_warns_with_its_size_not_its_text(self):
+        # The warning (and the box and the trace) quote the talk with the server, not the report.
+        with scripted_server([refuse_data]) as (port, received):
+            out = run_crash(mode=2, port=port, to="a@e.test", retries=0, inline=1, body="Private body text")
+        self.failed(out, "[SMTP] Connected to 127.0.0.1 port %d" % port)
+        self.assertEqual(len(received), 1)
+        self.assertIn(b"Private body text", received[0])
+        self.assertRegex(out["_all"], r"\nDATA\r?\n354 go\r?\n\(message of %d bytes sent\)\r?\n554 refused"
+                         % len(received[0]))
+        for secret in ("Private body text", "2.4 Type", "Content-Type", "X-Library"):
+            self.assertNotIn(secret, out["_all"])
 
     def test_progress_window_shows_smtp_failures(self):
         port = free_port()  # nobody listens
@@ -742,9 +770,14 @@ class MailClient(unittest.TestCase):
 
 # A benchmarking network's address: not private, so no password goes there in clear.
 PUBLIC_ADDRESS = "198.18.0.1"
+# A private address on the namespace's loopback, and a name that leads there.
+PRIVATE_ADDRESS = "10.11.12.13"
+# Where the test's own name server answers, forging answers before the true one.
+FORGING_DNS = "127.0.0.5"
 DNSMASQ_CONFIG = """no-resolv
 no-hosts
 local=/test/
+host-record=office.mx.test,10.11.12.13
 mx-host=mx.test,mx20.mx.test,20
 mx-host=mx.test,mx10.mx.test,10
 mx-host=mx.test,mx30.mx.test,30
@@ -752,6 +785,54 @@ host-record=mx10.mx.test,127.0.0.1
 host-record=mx20.mx.test,127.0.0.2
 host-record=mx30.mx.test,127.0.0.3
 """
+
+
+def dns_name(name):
+    return b"".join(bytes([len(label)]) + label.encode() for label in name.split(".")) + b"\0"
+
+
+def mx_answer(query_id, question, exchange):
+    """A response with one MX record (preference 10) for `question`, owner named by a pointer."""
+    header = query_id.to_bytes(2, "big") + b"\x81\x80\x00\x01\x00\x01\x00\x00\x00\x00"
+    record_data = b"\x00\x0a" + dns_name(exchange)
+    return (header + dns_name(question) + b"\x00\x0f\x00\x01" + b"\xc0\x0c\x00\x0f\x00\x01\x00\x00\x0e\x10"
+            + len(record_data).to_bytes(2, "big") + record_data)
+
+
+@contextlib.contextmanager
+def forging_name_server(true_exchange, forged_exchange):
+    """A name server that answers each MX query three times: with another id, with the right id but
+    another question (both naming forged_exchange), then truly (true_exchange). Yields the list
+    of (id, source port) of the queries it got."""
+    server = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    server.bind((FORGING_DNS, 53))
+    server.settimeout(0.2)
+    queries, stop = [], threading.Event()
+
+    def serve():
+        while not stop.is_set():
+            try:
+                query, peer = server.recvfrom(512)
+            except socket.timeout:
+                continue
+            query_id = int.from_bytes(query[:2], "big")
+            labels, at = [], 12
+            while query[at]:
+                labels.append(query[at + 1:at + 1 + query[at]].decode())
+                at += 1 + query[at]
+            domain = ".".join(labels)
+            queries.append((query_id, peer[1]))
+            server.sendto(mx_answer(query_id ^ 0x5A5A, domain, forged_exchange), peer)
+            server.sendto(mx_answer(query_id, "other." + domain, forged_exchange), peer)
+            server.sendto(mx_answer(query_id, domain, true_exchange), peer)
+    thread = threading.Thread(target=serve, daemon=True)
+    thread.start()
+    try:
+        yield queries
+    finally:
+        stop.set()
+        thread.join(5)
+        server.close()
 
 
 class Dns(unittest.TestCase):
@@ -777,6 +858,7 @@ class DnsInNamespace(SmtpCase):
         subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
         # An address that is neither loopback nor private, on this namespace's own loopback.
         subprocess.run(["ip", "addr", "add", PUBLIC_ADDRESS + "/32", "dev", "lo"], check=True)
+        subprocess.run(["ip", "addr", "add", PRIVATE_ADDRESS + "/32", "dev", "lo"], check=True)
         cls.resolver = os.path.join(cls.root, "resolv.conf")
         cls.name_servers("127.0.0.9", "127.0.0.1")  # a server that does not answer, then dnsmasq
         subprocess.run(["mount", "--bind", cls.resolver, "/etc/resolv.conf"], check=True)
@@ -837,6 +919,47 @@ class DnsInNamespace(SmtpCase):
                          ("eeEmailSMTPError", '[SMTP] "%s" offers no TLS: the password is not sent in clear.'
                           % PUBLIC_ADDRESS), out["_all"])
         self.assertEqual((server.messages, server.logins), ([], []))
+
+    def test_forged_answers_are_ignored_and_an_exchanger_gets_no_login(self):
+        # Each query has its own id and source port; answers with another id or another question
+        # name 127.0.0.2, where a second server waits in vain. The exchanger is a third party: the
+        # configured credentials are not offered to it.
+        self.name_servers(FORGING_DNS)
+        try:
+            with aiosmtpd_server() as (server, port), aiosmtpd_server(port=port, address="127.0.0.2") as (forged, _), \
+                    forging_name_server("127.0.0.1", "127.0.0.2") as queries:
+                out = run_crash(mode=3, port=port, to="a@spoof.test;b@spoof.test", user="reporter", password="s3cret",
+                                inline=1, trace=True)
+        finally:
+            self.name_servers("127.0.0.9", "127.0.0.1")
+        self.assertEqual(out["code"], "eeNone", out["_all"])
+        self.assertEqual([m["to"] for m in server.messages], [["a@spoof.test"], ["b@spoof.test"]])
+        self.assertEqual(forged.messages, [])
+        self.assertEqual([m["login"] for m in server.messages], [None, None])
+        self.assertEqual(len(queries), 2, queries)
+        (first_id, first_port), (second_id, second_port) = queries
+        self.assertNotEqual(first_id, second_id)
+        self.assertNotEqual(first_port, second_port)
+        self.assertEqual(out["_trace"].count("LookupMxHost.NotOurAnswer"), 4, out["_trace"])
+        self.assertIn("SmtpLogin('127.0.0.1', 'credentials kept from a recipient exchanger')", out["_trace"])
+
+    def test_password_in_clear_to_a_private_address_only_as_configured(self):
+        self.name_servers("127.0.0.1")
+        try:
+            with aiosmtpd_server(login=("reporter", "s3cret"), address=PRIVATE_ADDRESS) as (server, port):
+                literal = run_crash(mode=2, host=PRIVATE_ADDRESS, port=port, to="a@e.test", user="reporter",
+                                    password="s3cret", retries=0, trace=True)
+                named = run_crash(mode=2, host="office.mx.test", port=port, to="a@e.test", user="reporter",
+                                  password="s3cret", retries=0)
+        finally:
+            self.name_servers("127.0.0.9", "127.0.0.1")
+        self.assertEqual(literal["code"], "eeNone", literal["_all"])
+        self.assertEqual(tls_trace(literal), ["SmtpTls('%s', 'password in clear to the configured private address')"
+                                              % PRIVATE_ADDRESS])
+        self.assertEqual((named["code"], named["message"]),
+                         ("eeEmailSMTPError", '[SMTP] "office.mx.test" offers no TLS: the password is not sent in clear.'),
+                         named["_all"])
+        self.assertEqual([m["login"] for m in server.messages], [("LOGIN", "reporter", "s3cret")])
 
     def test_no_exchanger_ends_the_delivery(self):
         # dnsmasq alone: the server that does not answer costs its whole timeout.

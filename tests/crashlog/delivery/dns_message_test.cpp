@@ -62,18 +62,43 @@ void MxNamed(Packet& p, int preference, const std::string& host) {
 std::string Parse(const Packet& p) { return ParseMxResponse(p.B); }
 
 TEST(DnsQuery, TheMxQueryByteForByte) {
-  const std::string query = BuildMxQuery("mail.example.org");
+  const std::string query = BuildMxQuery("mail.example.org", 0x4141);
   const std::string expected("AA\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00"
                              "\x04mail\x07" "example\x03org\x00\x00\x0F\x00\x01",
                              12 + 18 + 4);
   EXPECT_EQ(query, expected);
-  EXPECT_EQ(BuildMxQuery("example.org."), BuildMxQuery("example.org"));
-  EXPECT_THROW(BuildMxQuery(""), ECrashSocketError);
-  EXPECT_THROW(BuildMxQuery("a..b"), ECrashSocketError);
-  EXPECT_THROW(BuildMxQuery(std::string(64, 'a') + ".org"), ECrashSocketError);
+  EXPECT_EQ(BuildMxQuery("example.org.", 0x4141), BuildMxQuery("example.org", 0x4141));
+  EXPECT_THROW(BuildMxQuery("", 0x4141), ECrashSocketError);
+  EXPECT_THROW(BuildMxQuery("a..b", 0x4141), ECrashSocketError);
+  EXPECT_THROW(BuildMxQuery(std::string(64, 'a') + ".org", 0x4141), ECrashSocketError);
   std::string longName;
   for (int i = 0; i < 26; ++i) longName += "abcdefghi.";  // 260 bytes
-  EXPECT_THROW(BuildMxQuery(longName + "org"), ECrashSocketError);
+  EXPECT_THROW(BuildMxQuery(longName + "org", 0x4141), ECrashSocketError);
+}
+
+TEST(DnsQuery, TheIdIsTheCallersAndOnlyAnAnswerToTheQuestionCounts) {
+  const std::string query = BuildMxQuery("example.org", 0xBEEF);
+  EXPECT_EQ(query.substr(0, 2), "\xBE\xEF");
+  EXPECT_EQ(query.substr(2), BuildMxQuery("example.org", 0x4141).substr(2));
+
+  Packet ours = Answer(1, "Example.ORG", 0xBEEF);
+  MxNamed(ours, 10, "mx.example.org");
+  EXPECT_TRUE(AnswersMxQuery(ours.B, 0xBEEF, "example.org"));
+  EXPECT_TRUE(AnswersMxQuery(ours.B, 0xBEEF, "example.org."));
+  EXPECT_FALSE(AnswersMxQuery(ours.B, 0xBEEE, "example.org"));   // another id
+  EXPECT_FALSE(AnswersMxQuery(ours.B, 0xBEEF, "example.net"));   // another question
+  EXPECT_FALSE(AnswersMxQuery(ours.B, 0xBEEF, "mx.example.org"));
+  Packet query2 = ours;
+  query2.B[2] &= 0x7F;  // not a response
+  EXPECT_FALSE(AnswersMxQuery(query2.B, 0xBEEF, "example.org"));
+  Packet otherType = ours;
+  otherType.B[12 + 13 + 1] = 1;  // asks for A records
+  EXPECT_FALSE(AnswersMxQuery(otherType.B, 0xBEEF, "example.org"));
+  Packet twoQuestions = ours;
+  twoQuestions.B[5] = 2;
+  EXPECT_FALSE(AnswersMxQuery(twoQuestions.B, 0xBEEF, "example.org"));
+  for (std::size_t length = 0; length < 12 + 13 + 4; ++length)
+    EXPECT_FALSE(AnswersMxQuery(Bytes(ours.B.begin(), ours.B.begin() + length), 0xBEEF, "example.org")) << length;
 }
 
 TEST(DnsAnswer, LowestPreferenceWinsAndTheFirstOfEqualOnes) {
@@ -170,10 +195,7 @@ TEST(DnsAnswer, HostileAnswersAreRefused) {
   MxNamed(spill, 20, "abc.example.org");
   EXPECT_THROW(Parse(spill), ECrashSocketError);
 
-  // An answer to another query, and a query instead of an answer.
-  Packet other = Answer(1, "example.org", 0x1234);
-  MxNamed(other, 10, "mx.example.org");
-  EXPECT_THROW(Parse(other), ECrashSocketError);
+  // A query instead of an answer (whose answer it is, AnswersMxQuery tells).
   Packet question = Answer(0);
   question.B[2] = 0x01;
   EXPECT_THROW(Parse(question), ECrashSocketError);

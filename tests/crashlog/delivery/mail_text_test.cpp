@@ -163,6 +163,9 @@ TEST(Mailto, LongBodyCutToFitWithANote) {
 TEST(LogCopy, PathAndLines) {
   EXPECT_EQ(LogCopyPathFor("C:\\Temp\\", false, "D:\\Apps\\Pelloran.elf"), "C:\\Temp\\Pelloran.elf");
   EXPECT_EQ(LogCopyPathFor("C:\\Temp\\", true, "D:\\Apps\\Pelloran.elf"), "");
+  // A log kept in the temporary folder itself: the copy, deleted after the mail, is another file.
+  EXPECT_EQ(LogCopyPathFor("C:\\Temp\\", false, "c:/temp/Pelloran.elf"), "C:\\Temp\\Pelloran-copy.elf");
+  EXPECT_EQ(LogCopyPathFor("C:\\Temp\\", false, "C:\\TEMP\\errors"), "C:\\Temp\\errors-copy");
   EXPECT_EQ(CrLfLines("a\nb\r\nc"), "a\r\nb\r\nc\r\n");
   EXPECT_EQ(CrLfLines("a\r\n"), "a\r\n");
   EXPECT_EQ(CrLfLines(""), "");

@@ -96,6 +96,21 @@ TEST(SmtpSessionRules, PrivateNetworks) {
     EXPECT_TRUE(IsPrivateNetworkAddress(address(a, b, 3, 4))) << a << "." << b;
   for (const auto& [a, b] : {std::pair{172u, 15u}, {172u, 32u}, {192u, 169u}, {8u, 8u}, {11u, 0u}, {128u, 0u}})
     EXPECT_FALSE(IsPrivateNetworkAddress(address(a, b, 3, 4))) << a << "." << b;
+
+  // A password in clear: to a loopback address, however it was named; to a private address only
+  // when the configured host is that address written out.
+  std::uint32_t parsed = 0;
+  ASSERT_TRUE(ParseIPv4Literal("10.0.0.5", parsed));
+  EXPECT_EQ(parsed, address(10, 0, 0, 5));
+  for (const char* notLiteral : {"", "10.0.0", "10.0.0.5.", "10.0.0.256", "10.0.0.0005", "mail.local", "10.0.0.5 ", "0x0a.0.0.5"})
+    EXPECT_FALSE(ParseIPv4Literal(notLiteral, parsed)) << notLiteral;
+  EXPECT_EQ(ClearPasswordRule("localhost", address(127, 0, 0, 1)), TClearPasswordRule::Loopback);
+  EXPECT_EQ(ClearPasswordRule("10.0.0.5", address(10, 0, 0, 5)), TClearPasswordRule::ConfiguredPrivateAddress);
+  EXPECT_EQ(ClearPasswordRule("192.168.1.2", address(192, 168, 1, 2)), TClearPasswordRule::ConfiguredPrivateAddress);
+  EXPECT_EQ(ClearPasswordRule("mail.office.lan", address(10, 0, 0, 5)), TClearPasswordRule::Refused);  // through DNS
+  EXPECT_EQ(ClearPasswordRule("10.0.0.6", address(10, 0, 0, 5)), TClearPasswordRule::Refused);
+  EXPECT_EQ(ClearPasswordRule("8.8.4.4", address(8, 8, 4, 4)), TClearPasswordRule::Refused);
+  EXPECT_EQ(DataTranscriptLine(1234), "(message of 1234 bytes sent)\r\n");
 }
 
 }  // namespace

@@ -3,7 +3,9 @@ runs it under Wine with an exception it reports itself, a fault in a worker thre
 escaping its window procedure, and checks that the program imports no runtime DLL, that each error
 gave a log entry whose call stack starts in the example's own code, with the example's tag and
 file and a minidump, that the action handler the example registers saw every report logged, and
-that LLDB opens the escaped exception's dump at the raise with its callers and a local's value.
+that LLDB opens the escaped exception's dump at the raise with its callers and a local's value;
+that a last parameter which is a path holding the words Debug and Save leaves the trace off; and
+that two copies run at once into one log keep all their reports.
 
 The expected lines are found in the example's source by the statements that fail there, so the
 example can change without this test changing with it.
@@ -61,14 +63,18 @@ def main():
     own_dlls = [name for name in re.findall(r"DLL Name: (\S+)", headers)
                 if re.match(r"(?i)(libstdc\+\+|libgcc|libwinpthread|zlib1)", name)]
     log = os.path.join(example_build, "hello_crash.elf")
-    if os.path.exists(log):
-        os.remove(log)
+    trace = os.path.join(example_build, "hello_crash.log")
+    for name in (log, trace):
+        if os.path.exists(name):
+            os.remove(name)
     for name in os.listdir(example_build):
         if name.endswith(".dmp"):
             os.remove(os.path.join(example_build, name))
-    program = subprocess.run([os.environ["PELLORAN_WINE_RUN"], exe, "handled", "worker", "window", "quit"],
-                             capture_output=True, timeout=120, cwd=example_build)
+    # The last parameter a path under folders named Debug and Save: a path, not the trace switch.
+    program = subprocess.run([os.environ["PELLORAN_WINE_RUN"], exe, "handled", "worker", "window", "quit",
+                              "D:\\Debug Save\\clip.rm"], capture_output=True, timeout=120, cwd=example_build)
     entries = log_entries(log)
+    trace_written = os.path.exists(trace)
 
     source = os.path.join(args.example, "hello_crash.cpp")
     throw_line = source_line(source, "throw std::runtime_error")
@@ -119,6 +125,19 @@ def main():
     logged = re.findall(r"^hello_crash: logged (.*)$", stdout, re.M)
     if logged != [kind for kind, _, _ in expected]:
         failures.append(f"the action handler saw {logged}, expected {[kind for kind, _, _ in expected]}")
+    if trace_written:
+        failures.append("a path holding the words Debug and Save switched the trace on")
+
+    # Two copies at once, into the same log: each keeps all its reports.
+    os.remove(log)
+    both = [subprocess.Popen([os.environ["PELLORAN_WINE_RUN"], exe, "handled", "worker", "window", "quit"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=example_build)
+            for _ in range(2)]
+    for copy in both:
+        copy.wait(timeout=120)
+    together = log_entries(log)
+    if len(together) != 2 * len(expected):
+        failures.append(f"two copies at once left {len(together)} log entries, expected {2 * len(expected)}")
     if failures:
         print("--- stdout ---\n" + stdout)
         for n, entry in enumerate(entries, 1):

@@ -110,6 +110,20 @@ TEST(MimeMessage, NestedPartsNamesAndEncodings) {
   EXPECT_FALSE(ReadMail("CrashLog 4.5.4\r\n\r\nApplication:\r\n", notMail));
 }
 
+TEST(MimeMessage, EncodedWordsAmongFalseStarts) {
+  EXPECT_EQ(DecodeEncodedWords("=?utf-8?B?QUJD?= =?utf-8?Q?_d?="), "ABC d");
+  // Starts that never close stay as they are, and a real word after them is still found.
+  std::string crafted;
+  for (int i = 0; i < 2000; ++i) crafted += "=?a?b?c";
+  EXPECT_EQ(DecodeEncodedWords(crafted), crafted);
+  EXPECT_EQ(DecodeEncodedWords(crafted + "=?x?Q?ok?="), crafted + "ok");
+  EXPECT_EQ(DecodeEncodedWords("=?=?x?B?QUJD?="), "=?ABC");
+  // A "?" inside the text ends the word where it stands: this one is no word.
+  EXPECT_EQ(DecodeEncodedWords("=?x?Q?a?b?="), "=?x?Q?a?b?=");
+  EXPECT_EQ(DecodeEncodedWords("=?x??Q?a?="), "=?x??Q?a?=");
+  EXPECT_EQ(DecodeEncodedWords("tail =?x?Q?"), "tail =?x?Q?");
+}
+
 TEST(ReportEntry, ItemsByNumberWhateverTheLabels) {
   for (const char* labels : {"default", "custom"}) {
     TReportFacts facts;

@@ -1,7 +1,10 @@
 // A main thread that stops answering while it allocates and frees through the C runtime's heap
 // (new and delete, the heap Wine's C runtime makes for itself) is reported once, however often the
 // watcher finds it inside that heap: the watcher allocates nothing while it holds the thread
-// stopped, so it never waits on a heap lock the stopped thread holds.
+// stopped, so it never waits on a heap lock the stopped thread holds. The trace is on: the watcher
+// lets the thread go through kernel32's own ResumeThread, not the program's hooked import, which
+// would trace (and allocate) while the thread is still stopped.
+// ARGS: /DEBUG
 // EXIT: 0
 // ENTRIES: 1
 // LOG: ^  2\.4 Type *: EFrozenApplication\r$

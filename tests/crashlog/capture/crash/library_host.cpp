@@ -1,11 +1,13 @@
 // A reporter inside a library whose host program carries reporter data of its own: every exception
 // of the library counts as handled (the host's reporter deals with it), so the library's worker
 // failure, which only its thread wrapper catches, is not reported by the library. The same library
-// in a host without reporter data reports it in its own log.
+// in a host without reporter data reports it in its own log; there its freeze watcher, switched on
+// and off through the options, is stopped without being killed, and the library stays loaded.
 // EXIT: 0
 // ENTRIES: 0
 // STDOUT: ^reporter-enabled host: installed=1 worker=0 library log entries=0$
 // STDOUT: ^plain host: installed=1 worker=0$
+// STDOUT: ^plain host: watcher stopped with 0, library pinned=1$
 // STDOUT: ^after the plain host: library log entries=1$
 #include <windows.h>
 

@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include "base/exceptions.h"
+#include "crashlog/capture/freeze.h"
 #include "crashlog/flow/install.h"
+#include "crashlog/infra/options/options.h"
 
 namespace {
 
@@ -32,6 +34,23 @@ __declspec(dllexport) DWORD RunFailingWorker() {
   DWORD code = 98;
   ::GetExitCodeThread(thread, &code);
   ::CloseHandle(thread);
+  return code;
+}
+
+// Switches the freeze watcher on and off again through the options, as an application may, and
+// returns the watcher thread's exit code once it was stopped: 1 would mean it was killed, which
+// could leave the pipeline's claim held for good. 97: no watcher started; 96: still running.
+__declspec(dllexport) DWORD SwitchFreezeWatcherOnAndOff() {
+  using namespace pelloran::crashlog;
+  CurrentCrashLogOptions().SetFreezeDetection(true);
+  const DWORD id = FreezeWatcherThreadId();
+  if (id == 0) return 97;
+  HANDLE thread = ::OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, id);
+  ::Sleep(200);  // watching
+  CurrentCrashLogOptions().SetFreezeDetection(false);
+  DWORD code = 96;
+  if (thread != nullptr && ::WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0) ::GetExitCodeThread(thread, &code);
+  if (thread != nullptr) ::CloseHandle(thread);
   return code;
 }
 }

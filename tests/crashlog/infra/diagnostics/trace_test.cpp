@@ -109,14 +109,21 @@ TEST(TraceLines, NothingIsWrittenWhileTheTraceIsOff) {
   EXPECT_TRUE(TTraceLog(underDebugger).Enabled());
 }
 
-TEST(TraceSwitches, FoundAnywhereInTheLastParameterInAnyCase) {
+TEST(TraceSwitches, OnlyASwitchWordThatNamesNoPathCarriesThem) {
   EXPECT_FALSE(ReadTraceSwitches("").Debug);
-  EXPECT_TRUE(ReadTraceSwitches("debug").Debug);
-  EXPECT_FALSE(ReadTraceSwitches("debug").Save);
-  EXPECT_TRUE(ReadTraceSwitches("xSaVe").Save);
-  EXPECT_FALSE(ReadTraceSwitches("xSaVe").Debug);
+  EXPECT_TRUE(ReadTraceSwitches("-debug").Debug);
+  EXPECT_FALSE(ReadTraceSwitches("-debug").Save);
+  EXPECT_TRUE(ReadTraceSwitches("/xSaVe").Save);
+  EXPECT_FALSE(ReadTraceSwitches("/xSaVe").Debug);
   const TTraceSwitches both = ReadTraceSwitches("/DeBuG+save");
   EXPECT_TRUE(both.Debug && both.Save);
+  // Not switch words: a path holding the words, a bare word, an existing file named like a switch.
+  for (const char* path : {"D:\\Debug\\save\\a.rm", "C:\\Debug Save\\b.rmvb", "debug+save", "Z:/debug-save.rm"}) {
+    const TTraceSwitches none = ReadTraceSwitches(path);
+    EXPECT_FALSE(none.Debug || none.Save) << path;
+  }
+  const TTraceSwitches file = ReadTraceSwitches("-debug-save", true);
+  EXPECT_FALSE(file.Debug || file.Save);
 }
 
 TEST(TraceFile, SavedBesideTheModuleWithTheLogExtension) {
@@ -171,17 +178,24 @@ TEST(TraceFile, SwitchesOfTheLastCommandLineParameter) {
   ASSERT_TRUE(CopyFileA(SiblingProgram("crashlog_diag_probe.exe").c_str(), probe.c_str(), FALSE));
   const std::string log = folder.File("probe.log");
 
-  EXPECT_EQ(RunProgram("\"" + probe + "\" trace xsave"), 0u);
+  EXPECT_EQ(RunProgram("\"" + probe + "\" trace /xsave"), 0u);
   EXPECT_FALSE(FileExists(log));
-  EXPECT_EQ(RunProgram("\"" + probe + "\" trace Debug"), 0u);
+  EXPECT_EQ(RunProgram("\"" + probe + "\" trace -Debug"), 0u);
   EXPECT_FALSE(FileExists(log));
-  EXPECT_EQ(RunProgram("\"" + probe + "\" trace \"dEbUg SaVe\""), 12u);  // the file grows line by line
+  EXPECT_EQ(RunProgram("\"" + probe + "\" trace \"/dEbUg SaVe\""), 12u);  // the file grows line by line
   const std::string text = ReadWholeFile(log);
   EXPECT_NE(text.find("  Probe(1, a)\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("  Probe=(True)\r\n"), std::string::npos) << text;
   // Only the last parameter counts.
   DeleteFileA(log.c_str());
-  EXPECT_EQ(RunProgram("\"" + probe + "\" trace debugsave last"), 0u);
+  EXPECT_EQ(RunProgram("\"" + probe + "\" trace -debugsave last"), 0u);
+  EXPECT_FALSE(FileExists(log));
+  // A file (or folder) of that name is a file, not a switch; so is a path holding the words.
+  const std::string named = folder.File("-debug-save");
+  { std::ofstream(named, std::ios::binary) << "x"; }
+  const DWORD fromFile = RunProgram("\"" + probe + "\" trace -debug-save", folder.Path());
+  EXPECT_EQ(fromFile, 0u);
+  EXPECT_EQ(RunProgram("\"" + probe + "\" trace \"D:\\Debug Save\\clip.rm\""), 0u);
   EXPECT_FALSE(FileExists(log));
 }
 

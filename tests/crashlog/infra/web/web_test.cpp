@@ -184,32 +184,47 @@ void WriteLongerOutput(const std::string& path) {
   std::ofstream(path, std::ios::binary) << std::string(4000, 'x');
 }
 
-TEST(WinCGI, OutputFileHoldsExactlyHeaderAndPage) {
+void WriteEmpty(const std::string& path) { std::ofstream(path, std::ios::binary).flush(); }
+
+// A report goes into a file only when a server asked for it: the profile names the third
+// parameter as its output file, and that file is empty when the program starts.
+TEST(WinCGI, OutputOnlyIntoTheEmptyFileThatTheProfileNames) {
   ScratchFolder folder;
   const std::string profile = folder.File("request.ini");
-  const std::string named = folder.File("named.out");
-  const std::string listed = folder.File("listed.out");
+  const std::string output = folder.File("request.out");
+  const std::string other = folder.File("other.out");
   const std::string probe = "\"" + SiblingProgram("crashlog_web_wincgi_probe.exe") + "\" \"" + profile + "\" \"" +
                             folder.File("content.txt") + "\" ";
   const std::string expected = CgiHeader(kProbePage.size()) + std::string(kProbePage);
 
-  // The output file named on the command line; what an earlier, longer output left is gone.
-  WriteProfile(profile, "POST", listed);
-  WriteLongerOutput(named);
-  WriteLongerOutput(listed);
-  EXPECT_EQ(RunProgram(probe + "\"" + named + "\""), 0u);
-  EXPECT_EQ(ReadWholeFile(named), expected);
-  EXPECT_EQ(ReadWholeFile(listed), std::string(4000, 'x'));
+  // As a server runs it: the page is the whole output.
+  WriteProfile(profile, "POST", output);
+  WriteEmpty(output);
+  EXPECT_EQ(RunProgram(probe + "\"" + output + "\""), 0u);
+  EXPECT_EQ(ReadWholeFile(output), expected);
 
-  // No third parameter: the profile names it.
-  EXPECT_EQ(RunProgram(probe + "\"\""), 0u);
-  EXPECT_EQ(ReadWholeFile(listed), expected);
+  // The same file under another spelling of its path is still the same file.
+  WriteEmpty(output);
+  EXPECT_EQ(RunProgram(probe + "\"" + folder.File(".\\request.out") + "\""), 0u);
+  EXPECT_EQ(ReadWholeFile(output), expected);
+
+  // A file that already holds something (a dropped media file) is nobody's output.
+  WriteLongerOutput(output);
+  EXPECT_EQ(RunProgram(probe + "\"" + output + "\""), 2u);
+  EXPECT_EQ(ReadWholeFile(output), std::string(4000, 'x'));
+
+  // The third parameter is not the file the profile names; or there is none.
+  WriteEmpty(output);
+  WriteEmpty(other);
+  EXPECT_EQ(RunProgram(probe + "\"" + other + "\""), 2u);
+  EXPECT_EQ(RunProgram(probe + "\"\""), 2u);
+  EXPECT_EQ(ReadWholeFile(output), "");
+  EXPECT_EQ(ReadWholeFile(other), "");
 
   // A profile without a request method is no WinCGI request.
-  WriteProfile(profile, "", listed);
-  WriteLongerOutput(listed);
-  EXPECT_EQ(RunProgram(probe + "\"\""), 2u);
-  EXPECT_EQ(ReadWholeFile(listed), std::string(4000, 'x'));
+  WriteProfile(profile, "", output);
+  EXPECT_EQ(RunProgram(probe + "\"" + output + "\""), 2u);
+  EXPECT_EQ(ReadWholeFile(output), "");
 }
 
 }  // namespace
