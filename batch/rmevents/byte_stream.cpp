@@ -78,6 +78,17 @@ void BufferedReader::Read(void* out, size_t n) {
   }
 }
 
+void BufferedReader::AppendTo(std::vector<uint8_t>& out, size_t n) {
+  out.reserve(out.size() + n);
+  while (n > 0) {
+    size_t step = std::min(n, buffer_.size());
+    const uint8_t* p = Peek(step);
+    out.insert(out.end(), p, p + step);
+    position_ += step;
+    n -= step;
+  }
+}
+
 void BufferedReader::CopyTo(BufferedWriter& out, uint64_t n) {
   while (n > 0) {
     size_t step = static_cast<size_t>(std::min<uint64_t>(n, buffer_.size()));

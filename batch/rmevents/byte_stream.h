@@ -72,6 +72,8 @@ class BufferedReader {
   uint64_t Position() const { return position_; }
   void Seek(uint64_t position);
   void Read(void* out, size_t n);
+  // Read onto the end of `out`, which is not cleared first.
+  void AppendTo(std::vector<uint8_t>& out, size_t n);
   // Makes n bytes (at most 64) readable at once without consuming them.
   const uint8_t* Peek(size_t n);
   void Skip(uint64_t n) { Seek(position_ + n); }

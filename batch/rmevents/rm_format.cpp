@@ -96,26 +96,24 @@ bool ParseLogicalStream(const std::vector<uint8_t>& chunk, const MediaProperties
   uint16_t version = r.U16();
   if (!r.Ok() || version != 0 || size < 6 || size > media.typeSpecificLen) return false;
   uint16_t count = r.U16();
-  out.physicalStreams.clear();
-  out.dataOffsets.clear();
-  if (r.Remaining() >= size_t{count} * 6) {
-    // Both lists are there whole: read them straight (a header may hold 65,535 of each).
-    const uint8_t* p = chunk.data() + media.typeSpecificPos + r.Position();
-    out.physicalStreams.resize(count);
-    out.dataOffsets.resize(count);
-    for (size_t i = 0; i < count; ++i) out.physicalStreams[i] = LoadU16(p + 2 * i);
-    for (size_t i = 0; i < count; ++i) out.dataOffsets[i] = LoadU32(p + 2 * size_t{count} + 4 * i);
-    out.dataOffsetsPos = media.typeSpecificPos + r.Position() + 2 * size_t{count};
-    r.Skip(size_t{count} * 6);
-  } else {
-    for (uint16_t i = 0; i < count && r.Ok(); ++i) out.physicalStreams.push_back(r.U16());
-    out.dataOffsetsPos = media.typeSpecificPos + r.Position();
-    for (uint16_t i = 0; i < count && r.Ok(); ++i) out.dataOffsets.push_back(r.U32());
-  }
+  // Both lists must be there whole.
+  if (r.Remaining() < size_t{count} * 6) return false;
+  out.count = count;
+  out.physicalStreamsPos = media.typeSpecificPos + r.Position();
+  out.dataOffsetsPos = out.physicalStreamsPos + 2 * size_t{count};
+  r.Skip(size_t{count} * 6);
   out.numRules = r.U16();
   r.Skip(size_t{out.numRules} * 2);
   r.U16();  // number of properties; they are kept as they stand
   return r.Ok() && r.Position() <= size;
+}
+
+uint16_t LogicalStream::PhysicalStream(const uint8_t* chunk, size_t i) const {
+  return LoadU16(chunk + physicalStreamsPos + 2 * i);
+}
+
+uint32_t LogicalStream::DataOffset(const uint8_t* chunk, size_t i) const {
+  return LoadU32(chunk + dataOffsetsPos + 4 * i);
 }
 
 bool ParseContent(const std::vector<uint8_t>& chunk, ContentDescription& out) {

@@ -96,11 +96,16 @@ struct MediaProperties {
 };
 bool ParseMediaProperties(const std::vector<uint8_t>& chunk, MediaProperties& out);
 
+// Both lists are read where they stand in the chunk's bytes, never copied: a header may hold
+// 65,535 of each.
 struct LogicalStream {
-  std::vector<uint16_t> physicalStreams;
-  std::vector<uint32_t> dataOffsets;  // file offsets of the DATA chunks that hold each stream
-  size_t dataOffsetsPos = 0;          // within the chunk, so they can be patched in place
+  uint16_t count = 0;             // physical streams, and as many DATA chunk offsets
+  size_t physicalStreamsPos = 0;  // within the chunk: 16-bit stream numbers
+  size_t dataOffsetsPos = 0;      // within the chunk: 32-bit file offsets of the DATA chunks
+                                  // that hold each stream, so they can be patched in place
   uint16_t numRules = 0;
+  uint16_t PhysicalStream(const uint8_t* chunk, size_t i) const;
+  uint32_t DataOffset(const uint8_t* chunk, size_t i) const;
 };
 bool ParseLogicalStream(const std::vector<uint8_t>& chunk, const MediaProperties& media,
                         LogicalStream& out);

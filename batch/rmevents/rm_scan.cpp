@@ -100,7 +100,8 @@ class Scanner {
            std::to_string(h.version) + ", which this tool does not know");
   }
 
-  void Load(InputChunk& chunk, size_t minimum) {
+  // Reads the whole chunk into its own bytes, without clearing them first.
+  const std::vector<uint8_t>& Load(InputChunk& chunk, size_t minimum) {
     if (chunk.extent < minimum)
       Fail("chunk " + FourCCText(chunk.id) + " " + At(chunk.offset) + " is too short (" +
            std::to_string(chunk.extent) + " bytes)");
@@ -108,9 +109,13 @@ class Scanner {
     if (headerBytes_ > limits_.maxHeaderBytes)
       Fail("the file's headers are implausibly large (over " +
            std::to_string(limits_.maxHeaderBytes >> 20) + " MiB)");
-    chunk.bytes.resize(static_cast<size_t>(chunk.extent));
+    std::vector<uint8_t> bytes;
+    bytes.reserve(static_cast<size_t>(chunk.extent));
     in_.Seek(chunk.offset);
-    in_.Read(chunk.bytes.data(), chunk.bytes.size());
+    in_.AppendTo(bytes, static_cast<size_t>(chunk.extent));
+    chunk.bytes = static_cast<uint32_t>(layout_.loaded.size());
+    layout_.loaded.push_back(std::move(bytes));
+    return layout_.loaded.back();
   }
 
   void AddHeaderOrOther(InputChunk& chunk, const ChunkHeader& h) {
@@ -119,41 +124,38 @@ class Scanner {
       case kFileHeaderId:
         if (pos != 0) Fail("a second .RMF header " + At(pos));
         RequireVersion(h, pos, 1);
-        Load(chunk, kFileHeaderSize);
-        ParseFileHeader(chunk.bytes, layout_.fileHeader);
+        ParseFileHeader(Load(chunk, kFileHeaderSize), layout_.fileHeader);
         chunk.kind = ChunkKind::FileHeader;
         return;
       case kPropertiesId:
         if (sawProperties_) Fail("a second PROP header " + At(pos));
         RequireVersion(h, pos, 0);
-        Load(chunk, kPropertiesSize);
-        ParseProperties(chunk.bytes, layout_.properties);
+        ParseProperties(Load(chunk, kPropertiesSize), layout_.properties);
         layout_.propertiesChunk = layout_.chunks.size();
         sawProperties_ = true;
         chunk.kind = ChunkKind::Properties;
         return;
       case kMediaPropertiesId: {
         RequireVersion(h, pos, 0);
-        Load(chunk, kChunkHeaderSize);
+        const std::vector<uint8_t>& bytes = Load(chunk, kChunkHeaderSize);
         StreamHeader s;
         s.chunk = layout_.chunks.size();
-        if (!ParseMediaProperties(chunk.bytes, s.media))
+        if (!ParseMediaProperties(bytes, s.media))
           Fail("stream header (MDPR) " + At(pos) + " is damaged: its fields run past its size");
         s.ad = ClassifyStreamType(s.media.mimeType);
         if (s.media.IsLogical()) {
           LogicalStream logical;
-          if (ParseLogicalStream(chunk.bytes, s.media, logical)) s.logical = std::move(logical);
+          if (ParseLogicalStream(bytes, s.media, logical)) s.logical = logical;
         }
         chunk.kind = ChunkKind::Media;
-        chunk.item = layout_.streams.size();
+        chunk.item = static_cast<uint32_t>(layout_.streams.size());
         layout_.streams.push_back(std::move(s));
         return;
       }
       case kContentId:
         if (layout_.contentChunk) break;  // a second one is copied as it stands
         RequireVersion(h, pos, 0);
-        Load(chunk, kChunkHeaderSize);
-        if (!ParseContent(chunk.bytes, layout_.content))
+        if (!ParseContent(Load(chunk, kChunkHeaderSize), layout_.content))
           Fail("content description (CONT) " + At(pos) +
                " is damaged: its texts run past its size");
         layout_.contentChunk = layout_.chunks.size();
@@ -194,7 +196,7 @@ class Scanner {
     }
     chunk.extent = d.end - pos;
     chunk.kind = ChunkKind::Data;
-    chunk.item = layout_.data.size();
+    chunk.item = static_cast<uint32_t>(layout_.data.size());
     layout_.data.push_back(d);
   }
 
@@ -224,7 +226,7 @@ class Scanner {
            " entries but has room for fewer");
     }
     chunk.kind = ChunkKind::Index;
-    chunk.item = layout_.indexes.size();
+    chunk.item = static_cast<uint32_t>(layout_.indexes.size());
     layout_.indexes.push_back(x);
   }
 
@@ -263,12 +265,14 @@ class Scanner {
         Fail("logical stream header " + std::to_string(s.media.streamNumber) + " (" +
              s.media.mimeType + ") is damaged");
       // The largest first (a loop without branches), the first offender only for the message.
-      const std::vector<uint32_t>& offsets = s.logical->dataOffsets;
-      if (offsets.empty() || *std::max_element(offsets.begin(), offsets.end()) < layout_.fileSize)
-        continue;
-      const uint32_t outside = *std::find_if(offsets.begin(), offsets.end(), [this](uint32_t o) {
-        return o >= layout_.fileSize;
-      });
+      const uint8_t* bytes = layout_.Bytes(layout_.chunks[s.chunk]).data();
+      const LogicalStream& l = *s.logical;
+      uint32_t largest = 0;
+      for (size_t i = 0; i < l.count; ++i) largest = std::max(largest, l.DataOffset(bytes, i));
+      if (largest < layout_.fileSize) continue;
+      size_t first = 0;
+      while (l.DataOffset(bytes, first) < layout_.fileSize) ++first;
+      const uint32_t outside = l.DataOffset(bytes, first);
       Fail("logical stream header " + std::to_string(s.media.streamNumber) +
            " points outside the file (offset " + std::to_string(outside) + ")");
     }

@@ -21,10 +21,11 @@ struct FoundPacket {
 // A header's offsets mostly repeat one another: each new one is looked up once, the bytes of
 // the last one copied on (a tight loop of its own: 65,535 offsets a header).
 template <typename LookUp>
-void StoreNewOffsets(const std::vector<uint32_t>& old, uint8_t* to, LookUp&& lookUp) {
+void StoreNewOffsets(const uint8_t* old, size_t count, uint8_t* to, LookUp&& lookUp) {
   uint32_t lastOld = 0;
   uint8_t lastNew[4] = {};  // stored as written; offset 0 stays 0
-  for (const uint32_t o : old) {
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t o = LoadU32(old + 4 * i);
     if (o != lastOld) {
       StoreU32(lastNew, lookUp(o));
       lastOld = o;
@@ -107,7 +108,7 @@ class Writer {
     if (kind == ChunkKind::Properties) propertiesAt_ = out_.Written();
     if (kind == ChunkKind::Media) {
       streamAt_[item] = out_.Written();
-      out_.Write(layout_.chunks[c.input].bytes);
+      out_.Write(layout_.Bytes(layout_.chunks[c.input]));
       return;
     }
     const std::span<const uint8_t> bytes = plan_.Bytes(c);
@@ -278,10 +279,11 @@ class Writer {
     for (size_t i = 0; i < layout_.streams.size(); ++i) {
       const StreamHeader& s = layout_.streams[i];
       if (!plan_.streamHeaderKept[i] || !s.logical) continue;
-      const std::vector<uint32_t>& old = s.logical->dataOffsets;
-      if (old.empty()) continue;
-      offsets.resize(4 * old.size());
-      StoreNewOffsets(old, offsets.data(),
+      const LogicalStream& l = *s.logical;
+      if (l.count == 0) continue;
+      offsets.resize(4 * size_t{l.count});
+      const uint8_t* old = layout_.Bytes(layout_.chunks[s.chunk]).data() + l.dataOffsetsPos;
+      StoreNewOffsets(old, l.count, offsets.data(),
                       [&](uint32_t o) { return LookUpDataChunkOffset(o, s); });
       out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos, offsets.data(), offsets.size());
     }
