@@ -108,14 +108,6 @@ bool ParseLogicalStream(const std::vector<uint8_t>& chunk, const MediaProperties
   return r.Ok() && r.Position() <= size;
 }
 
-uint16_t LogicalStream::PhysicalStream(const uint8_t* chunk, size_t i) const {
-  return LoadU16(chunk + physicalStreamsPos + 2 * i);
-}
-
-uint32_t LogicalStream::DataOffset(const uint8_t* chunk, size_t i) const {
-  return LoadU32(chunk + dataOffsetsPos + 4 * i);
-}
-
 bool ParseContent(const std::vector<uint8_t>& chunk, ContentDescription& out) {
   ByteReader r(chunk.data(), chunk.size());
   r.Skip(kChunkHeaderSize);

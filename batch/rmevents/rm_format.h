@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "batch/rmevents/big_endian.h"
 
 namespace pelloran::rmevents {
 
@@ -104,8 +105,12 @@ struct LogicalStream {
   size_t dataOffsetsPos = 0;      // within the chunk: 32-bit file offsets of the DATA chunks
                                   // that hold each stream, so they can be patched in place
   uint16_t numRules = 0;
-  uint16_t PhysicalStream(const uint8_t* chunk, size_t i) const;
-  uint32_t DataOffset(const uint8_t* chunk, size_t i) const;
+  uint16_t PhysicalStream(const uint8_t* chunk, size_t i) const {
+    return LoadU16(chunk + physicalStreamsPos + 2 * i);
+  }
+  uint32_t DataOffset(const uint8_t* chunk, size_t i) const {
+    return LoadU32(chunk + dataOffsetsPos + 4 * i);
+  }
 };
 bool ParseLogicalStream(const std::vector<uint8_t>& chunk, const MediaProperties& media,
                         LogicalStream& out);

@@ -66,7 +66,7 @@ class Scanner {
                                 " zero bytes at the end of the file left out");
         break;
       }
-      if (!IsPlausibleFourCC(h.id)) Fail("no chunk " + At(pos) + ": the file is damaged there");
+      if (h.id != kDataId && !IsPlausibleFourCC(h.id)) Fail("no chunk " + At(pos) + ": the file is damaged there");
       if (h.size < kChunkHeaderSize)
         Fail("chunk " + FourCCText(h.id) + " " + At(pos) + " has an impossible size (" +
              std::to_string(h.size) + " bytes)");
@@ -248,8 +248,11 @@ class Scanner {
     indexAt.reserve(layout_.indexes.size());
     for (const DataChunk& d : layout_.data) dataAt.push_back(d.offset);
     for (const IndexChunk& x : layout_.indexes) indexAt.push_back(x.offset);
-    for (size_t i = 0; i < layout_.data.size(); ++i)
-      CheckLink("DATA", i, layout_.data[i].header.nextDataHeader, dataAt);
+    for (size_t i = 0; i < layout_.data.size(); ++i) {
+      const uint32_t next = layout_.data[i].header.nextDataHeader;
+      if (next != 0 && (i + 1 == dataAt.size() || dataAt[i + 1] != next))  // not the usual one
+        CheckLink("DATA", i, next, dataAt);
+    }
     for (size_t i = 0; i < layout_.indexes.size(); ++i)
       CheckLink("index", i, layout_.indexes[i].header.nextIndexHeader, indexAt);
     for (const StreamHeader& s : layout_.streams) {
@@ -280,9 +283,8 @@ class Scanner {
 
   // Chunk `i` of `chunks` (offsets in file order) links to `next`: mostly the one after it.
   void CheckLink(const char* kind, size_t i, uint32_t next, const std::vector<uint64_t>& chunks) {
-    if (next == 0 || (i + 1 < chunks.size() && chunks[i + 1] == next) ||
-        std::binary_search(chunks.begin(), chunks.end(), uint64_t{next}))
-      return;
+    if (next == 0 || (i + 1 < chunks.size() && chunks[i + 1] == next)) return;
+    if (std::binary_search(chunks.begin(), chunks.end(), uint64_t{next})) return;
     const uint64_t from = chunks[i];
     std::string what = std::string(kind) + " chunk " + At(from);
     if (next >= layout_.fileSize)
