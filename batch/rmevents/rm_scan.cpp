@@ -75,7 +75,7 @@ class Scanner {
              " chunks; RealMedia files have a handful");
       InputChunk chunk;
       chunk.id = h.id;
-      chunk.offset = pos;
+      chunk.offset = static_cast<uint32_t>(pos);  // below the file's size
       chunk.extent = h.size;
       if (h.id == kDataId) {
         AddData(chunk, h);
@@ -173,12 +173,14 @@ class Scanner {
     if (h.size < kDataHeaderSize || pos + kDataHeaderSize > layout_.fileSize)
       Fail("DATA chunk " + At(pos) + " is truncated");
     DataChunk d;
-    d.chunk = layout_.chunks.size();
-    d.offset = pos;
-    d.end = pos + h.size;
+    d.chunk = static_cast<uint32_t>(layout_.chunks.size());
+    d.offset = static_cast<uint32_t>(pos);
+    const uint64_t declaredEnd = pos + h.size;
     in_.Seek(pos);
     d.header = ParseDataHeader(in_.Peek(kDataHeaderSize));
-    if (d.end > layout_.fileSize) {
+    if (declaredEnd <= layout_.fileSize) {
+      d.end = static_cast<uint32_t>(declaredEnd);
+    } else {
       // Some writers (ffmpeg among them) declare a DATA size larger than what they wrote. The
       // chunk then ends with the file, or before a chunk that the file names elsewhere (the
       // next DATA chunk it links to, the index that PROP names), so that what follows is still
@@ -189,10 +191,10 @@ class Scanner {
         end = layout_.properties.indexOffset;
       layout_.notes.push_back("DATA chunk " + At(pos) + " gives a wrong size, " +
                               std::to_string(h.size) + " bytes: that is " +
-                              std::to_string(d.end - layout_.fileSize) +
+                              std::to_string(declaredEnd - layout_.fileSize) +
                               " more than the file holds; the chunk is taken to end at offset " +
                               std::to_string(end) + " and the cleaned file gives its true size");
-      d.end = end;
+      d.end = static_cast<uint32_t>(end);
     }
     chunk.extent = d.end - pos;
     chunk.kind = ChunkKind::Data;
@@ -220,7 +222,7 @@ class Scanner {
     if (h.size == kIndexHeaderSize && needed > h.size && pos + needed <= layout_.fileSize) {
       // Some writers leave the records out of the INDX size; they follow all the same.
       layout_.notes.push_back("index chunk " + At(pos) + " does not count its records in its size");
-      chunk.extent = needed;
+      chunk.extent = static_cast<uint32_t>(needed);  // within the file
     } else if (needed > h.size) {
       Fail("index chunk (INDX) " + At(pos) + " counts " + std::to_string(x.header.numIndices) +
            " entries but has room for fewer");
@@ -243,18 +245,10 @@ class Scanner {
     // The chains of DATA and INDX chunks are rebuilt on writing; a link out of the file means
     // the file was cut short.
     // Both lists are in file order, so sorted already.
-    std::vector<uint64_t> dataAt, indexAt;
-    dataAt.reserve(layout_.data.size());
-    indexAt.reserve(layout_.indexes.size());
-    for (const DataChunk& d : layout_.data) dataAt.push_back(d.offset);
-    for (const IndexChunk& x : layout_.indexes) indexAt.push_back(x.offset);
-    for (size_t i = 0; i < layout_.data.size(); ++i) {
-      const uint32_t next = layout_.data[i].header.nextDataHeader;
-      if (next != 0 && (i + 1 == dataAt.size() || dataAt[i + 1] != next))  // not the usual one
-        CheckLink("DATA", i, next, dataAt);
-    }
+    for (size_t i = 0; i < layout_.data.size(); ++i)
+      CheckLink("DATA", i, layout_.data[i].header.nextDataHeader, layout_.data);
     for (size_t i = 0; i < layout_.indexes.size(); ++i)
-      CheckLink("index", i, layout_.indexes[i].header.nextIndexHeader, indexAt);
+      CheckLink("index", i, layout_.indexes[i].header.nextIndexHeader, layout_.indexes);
     for (const StreamHeader& s : layout_.streams) {
       if (s.media.IsLogical()) continue;
       if (layout_.physicalStreams.Has(s.media.streamNumber))
@@ -281,11 +275,17 @@ class Scanner {
     }
   }
 
-  // Chunk `i` of `chunks` (offsets in file order) links to `next`: mostly the one after it.
-  void CheckLink(const char* kind, size_t i, uint32_t next, const std::vector<uint64_t>& chunks) {
-    if (next == 0 || (i + 1 < chunks.size() && chunks[i + 1] == next)) return;
-    if (std::binary_search(chunks.begin(), chunks.end(), uint64_t{next})) return;
-    const uint64_t from = chunks[i];
+  // Chunk `i` of `chunks` (in file order) links to `next`: mostly the one after it.
+  template <typename Chunks>
+  void CheckLink(const char* kind, size_t i, uint32_t next, const Chunks& chunks) {
+    if (next == 0 || (i + 1 < chunks.size() && chunks[i + 1].offset == next)) return;
+    auto it = std::lower_bound(chunks.begin(), chunks.end(), uint64_t{next},
+                               [](const auto& c, uint64_t at) { return c.offset < at; });
+    if (it != chunks.end() && it->offset == next) return;
+    NoChunkAtLink(kind, chunks[i].offset, next);
+  }
+
+  void NoChunkAtLink(const char* kind, uint64_t from, uint32_t next) {
     std::string what = std::string(kind) + " chunk " + At(from);
     if (next >= layout_.fileSize)
       Fail(what + " names a next one outside the file (offset " + std::to_string(next) +

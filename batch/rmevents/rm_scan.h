@@ -22,9 +22,10 @@ enum class ChunkKind : uint8_t { FileHeader, Properties, Media, Content, Data, I
 constexpr uint32_t kNoBytes = static_cast<uint32_t>(-1);
 
 // One per chunk, and a file can have 65,536: small, with the few loaded ones' bytes apart.
+// Offsets and sizes fit 32 bits: the scanner refuses inputs of 4 GiB or more.
 struct InputChunk {
-  uint64_t offset = 0;
-  uint64_t extent = 0;         // bytes it occupies in the input
+  uint32_t offset = 0;
+  uint32_t extent = 0;         // bytes it occupies in the input
   uint32_t id = 0;
   uint32_t item = 0;           // its entry in streams, data or indexes
   uint32_t bytes = kNoBytes;   // .RMF, PROP, MDPR and the first CONT: in InputLayout::loaded
@@ -53,10 +54,11 @@ struct StreamCount {
   uint64_t bytes = 0;
 };
 
+// One per DATA chunk, and a file can have 65,536: 32-bit offsets, as for InputChunk.
 struct DataChunk {
-  size_t chunk = 0;
-  uint64_t offset = 0;
-  uint64_t end = 0;  // of its extent in the input (a size past the file's end is cut there)
+  uint32_t chunk = 0;
+  uint32_t offset = 0;
+  uint32_t end = 0;  // of its extent in the input (a size past the file's end is cut there)
   DataHeader header;
 };
 
