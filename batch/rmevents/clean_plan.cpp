@@ -74,7 +74,7 @@ class Planner {
     for (size_t k = 0; k < in_.chunks.size(); ++k) {
       const InputChunk& c = in_.chunks[k];
       OutputChunk out;
-      out.input = k;
+      out.input = static_cast<uint32_t>(k);  // at most ScanLimits::maxChunks
       switch (c.kind) {
         case ChunkKind::FileHeader:
         case ChunkKind::Properties:

@@ -6,10 +6,6 @@
 
 namespace pelloran::rmevents {
 
-ChunkHeader ParseChunkHeader(const uint8_t* p) {
-  return ChunkHeader{LoadU32(p), LoadU32(p + 4), LoadU16(p + 8)};
-}
-
 bool IsPlausibleFourCC(uint32_t id) {
   for (int shift = 24; shift >= 0; shift -= 8) {
     char c = static_cast<char>((id >> shift) & 0xFF);
@@ -135,10 +131,6 @@ std::vector<uint8_t> BuildContent(const ContentDescription& c) {
     w.Text(*text);
   }
   return chunk;
-}
-
-DataHeader ParseDataHeader(const uint8_t* p) {
-  return DataHeader{LoadU32(p + 10), LoadU32(p + 14)};
 }
 
 void StoreDataHeader(uint8_t* p, uint32_t chunkSize, const DataHeader& header) {

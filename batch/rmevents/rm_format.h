@@ -48,7 +48,9 @@ struct ChunkHeader {
   uint32_t size = 0;
   uint16_t version = 0;
 };
-ChunkHeader ParseChunkHeader(const uint8_t* tenBytes);
+inline ChunkHeader ParseChunkHeader(const uint8_t* tenBytes) {
+  return ChunkHeader{LoadU32(tenBytes), LoadU32(tenBytes + 4), LoadU16(tenBytes + 8)};
+}
 // "PROP", or the code in hexadecimal when it is not printable.
 std::string FourCCText(uint32_t id);
 // True for codes made of letters, digits, spaces and dots, as every chunk code is.
@@ -131,7 +133,9 @@ struct DataHeader {
   uint32_t numPackets = 0;
   uint32_t nextDataHeader = 0;
 };
-DataHeader ParseDataHeader(const uint8_t* eighteenBytes);
+inline DataHeader ParseDataHeader(const uint8_t* eighteenBytes) {
+  return DataHeader{LoadU32(eighteenBytes + 10), LoadU32(eighteenBytes + 14)};
+}
 void StoreDataHeader(uint8_t* eighteenBytes, uint32_t chunkSize, const DataHeader& header);
 
 // Version 0 ends with a packet group byte and flags, version 1 with a 16-bit ASM rule and ASM
