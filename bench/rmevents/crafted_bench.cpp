@@ -5,6 +5,8 @@
 // empty DATA chunks. Every scan must stay linear (or n log n) in such structure.
 //
 //   bench/rmevents/run_crafted.sh [runs]
+//   rmevents_crafted_bench [runs] [dir] [keep]   (keep: leave the crafted file and its cleaning
+//                                                 in dir, to compare two builds' output)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
