@@ -261,12 +261,14 @@ class Scanner {
       if (!s.logical)
         Fail("logical stream header " + std::to_string(s.media.streamNumber) + " (" +
              s.media.mimeType + ") is damaged");
-      // The largest first (a loop without branches), the first offender only for the message.
+      // All of them first (a loop without branches or a chain through a running maximum), the
+      // first offender only for the message. The file is below 4 GiB.
       const uint8_t* bytes = layout_.Bytes(layout_.chunks[s.chunk]).data();
       const LogicalStream& l = *s.logical;
-      uint32_t largest = 0;
-      for (size_t i = 0; i < l.count; ++i) largest = std::max(largest, l.DataOffset(bytes, i));
-      if (largest < layout_.fileSize) continue;
+      const uint32_t size = static_cast<uint32_t>(layout_.fileSize);
+      uint32_t outsideCount = 0;
+      for (size_t i = 0; i < l.count; ++i) outsideCount += l.DataOffset(bytes, i) >= size;
+      if (outsideCount == 0) continue;
       size_t first = 0;
       while (l.DataOffset(bytes, first) < layout_.fileSize) ++first;
       const uint32_t outside = l.DataOffset(bytes, first);
