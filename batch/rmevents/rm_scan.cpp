@@ -1,6 +1,7 @@
 #include "batch/rmevents/rm_scan.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "batch/rmevents/big_endian.h"
 
@@ -261,20 +262,44 @@ class Scanner {
       if (!s.logical)
         Fail("logical stream header " + std::to_string(s.media.streamNumber) + " (" +
              s.media.mimeType + ") is damaged");
-      // All of them first (a loop without branches or a chain through a running maximum), the
-      // first offender only for the message. The file is below 4 GiB.
+      // All of them first, the first offender only for the message.
       const uint8_t* bytes = layout_.Bytes(layout_.chunks[s.chunk]).data();
       const LogicalStream& l = *s.logical;
-      const uint32_t size = static_cast<uint32_t>(layout_.fileSize);
-      uint32_t outsideCount = 0;
-      for (size_t i = 0; i < l.count; ++i) outsideCount += l.DataOffset(bytes, i) >= size;
-      if (outsideCount == 0) continue;
+      if (!AnyOffsetOutside(bytes + l.dataOffsetsPos, l.count)) continue;
       size_t first = 0;
       while (l.DataOffset(bytes, first) < layout_.fileSize) ++first;
       const uint32_t outside = l.DataOffset(bytes, first);
       Fail("logical stream header " + std::to_string(s.media.streamNumber) +
            " points outside the file (offset " + std::to_string(outside) + ")");
     }
+  }
+
+  // A logical header's offsets mostly repeat one another: each new one is decoded and checked,
+  // blocks that only repeat the last one are passed over, compared as they are stored.
+  bool AnyOffsetOutside(const uint8_t* offsets, size_t count) const {
+    const uint32_t size = static_cast<uint32_t>(layout_.fileSize);  // below 4 GiB
+    uint32_t last = 0;  // as stored; offset 0 is inside the file
+    bool outside = false;
+    auto one = [&](size_t i) {
+      uint32_t o;
+      std::memcpy(&o, offsets + 4 * i, 4);
+      if (o == last) return;
+      outside |= LoadU32(offsets + 4 * i) >= size;
+      last = o;
+    };
+    constexpr size_t kBlock = 16;
+    size_t i = 0;
+    for (; i + kBlock <= count; i += kBlock) {
+      uint32_t block[kBlock];
+      std::memcpy(block, offsets + 4 * i, sizeof block);
+      const uint32_t repeated = last;
+      uint32_t differs = 0;
+      for (const uint32_t o : block) differs |= o ^ repeated;
+      if (differs == 0) continue;
+      for (size_t k = 0; k < kBlock; ++k) one(i + k);
+    }
+    for (; i < count; ++i) one(i);
+    return outside;
   }
 
   // Chunk `i` of `chunks` (in file order) links to `next`: mostly the one after it.

@@ -42,8 +42,9 @@ void StoreNewOffsets(const uint8_t* old, size_t count, uint8_t* to, LookUp&& loo
   for (; i + kBlock <= count; i += kBlock) {
     uint32_t block[kBlock];
     std::memcpy(block, old + 4 * i, sizeof block);
+    const uint32_t last = lastOld;  // a local: the loop stays free of memory it could alias
     uint32_t differs = 0;
-    for (const uint32_t o : block) differs |= o ^ lastOld;
+    for (const uint32_t o : block) differs |= o ^ last;
     if (differs == 0) {
       for (uint32_t& o : block) o = lastNew;
       std::memcpy(to + 4 * i, block, sizeof block);
@@ -65,8 +66,8 @@ class Writer {
         found_(layout.targets.size()),
         streamAt_(layout.streams.size(), 0),
         standIn_(layout.data.size(), 0) {
-    result_.dataKept.assign(layout.data.size(), false);
-    result_.indexKept.assign(layout.indexes.size(), false);
+    result_.dataKept.assign(layout.data.size(), 0);
+    result_.indexKept.assign(layout.indexes.size(), 0);
   }
 
   CleanResult Run() {
@@ -204,7 +205,7 @@ class Writer {
   }
 
   void Kept(size_t item, uint64_t at) {
-    result_.dataKept[item] = true;
+    result_.dataKept[item] = 1;
     // Past 4 GiB the run fails before any offset is patched in.
     standIn_[item] = static_cast<uint32_t>(at);
     if (!wroteData_) firstDataAt_ = at;
@@ -240,7 +241,7 @@ class Writer {
       StoreIndexRecord(record, r);
       out_.Write(record, sizeof record);
     }
-    result_.indexKept[item] = true;
+    result_.indexKept[item] = 1;
     indexesAt_.push_back(at);
   }
 
