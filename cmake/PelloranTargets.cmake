@@ -18,6 +18,15 @@ target_compile_definitions(pelloran_options INTERFACE
 # A static C++ runtime: the programs run without any DLL beside them.
 target_link_options(pelloran_options INTERFACE -static -static-libgcc -static-libstdc++)
 
+# The program's own code, as a debugger reads it from a report's minidump: DWARF 4 (Debian's LLDB 14
+# shows no source file for GCC 12's DWARF 5 line tables), frame pointers (LLDB 14 unwinds the frames of
+# such a dump along EBP, not by the program's .eh_frame) and a build id, which gives the PE a
+# CodeView record. The reporter's own sources keep the defaults, and so does Pelloran for now (its
+# report tests have not been run against these flags yet).
+add_library(pelloran_debugger_info INTERFACE)
+target_compile_options(pelloran_debugger_info INTERFACE $<$<COMPILE_LANGUAGE:C,CXX>:-gdwarf-4 -fno-omit-frame-pointer>)
+target_link_options(pelloran_debugger_info INTERFACE -Wl,--build-id)
+
 # pelloran_add_library(name SOURCES ... [LIBS ...])
 function(pelloran_add_library name)
   cmake_parse_arguments(arg "" "" "SOURCES;LIBS" ${ARGN})

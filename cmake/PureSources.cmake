@@ -22,6 +22,7 @@ set(PURE_DIAGNOSTICS_TEXT
   crashlog/infra/diagnostics/diagnostics_text.cpp crashlog/infra/diagnostics/version_facts.cpp)
 set(PURE_MACHINE_TEXT crashlog/machine/machine_text.cpp)
 set(PURE_LOG_FORMAT crashlog/capture/log_file_format.cpp)
+set(PURE_REPORT_EXTRAS crashlog/capture/minidump_file.cpp crashlog/capture/report_additions.cpp)
 set(PURE_DELIVERY_TEXT
   crashlog/delivery/png_writer.cpp crashlog/delivery/mail_text.cpp crashlog/delivery/dns_message.cpp
   crashlog/delivery/smtp_reply.cpp crashlog/delivery/smtp_session_rules.cpp crashlog/delivery/tls_record.cpp)

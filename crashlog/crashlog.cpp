@@ -2,6 +2,9 @@
 // exception record is copied into the plain ErrorReport so that no internal type leaves.
 #include "crashlog/crashlog.h"
 
+#include <windows.h>
+
+#include "crashlog/capture/report_additions.h"
 #include "crashlog/flow/install.h"
 #include "crashlog/flow/pipeline.h"
 
@@ -65,6 +68,24 @@ void SetActionFailedHandler(std::function<void(const ErrorReport&, Action, bool&
                                         bool& retry) {
     handler(ToErrorReport(record), static_cast<Action>(action), retry);
   };
+}
+
+bool Report(const std::exception& error, bool showDialog) {
+  return internal::ReportHandledException(internal::TExceptionObject::Of(error), !showDialog);
+}
+
+bool ReportCurrentException(bool showDialog) { return internal::ReportHandledException({}, !showDialog); }
+
+bool SetTag(std::string_view name, std::string_view value) { return internal::SetReportTag(name, value); }
+
+void RemoveTag(std::string_view name) { internal::RemoveReportTag(name); }
+
+bool AddFile(std::string_view path) {
+  // Kept with its folder: the mail is sent later, perhaps from another current folder.
+  const std::string given(path);
+  char full[MAX_PATH];
+  const DWORD length = ::GetFullPathNameA(given.c_str(), sizeof full, full, nullptr);
+  return internal::AddReportFile(length != 0 && length < sizeof full ? std::string_view(full, length) : path);
 }
 
 }  // namespace crashlog

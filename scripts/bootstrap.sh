@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   libz-mingw-w64-dev googletest
-  g++ zlib1g-dev llvm-14-dev clang libclang-rt-14-dev
+  g++ zlib1g-dev llvm-14-dev clang libclang-rt-14-dev lldb
   wine wine32:i386 wine64 fonts-wine
   xvfb x11-apps imagemagick xdotool fonts-wqy-microhei
   ffmpeg locales tzdata python3

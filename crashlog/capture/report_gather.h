@@ -27,6 +27,7 @@ struct TReportCapture {
   // thread's stack, the address the dump shows; 0 when StackStart is in the stack itself.
   std::uintptr_t StackOrigin = 0;
   const void* Context = nullptr;  // the thread's 204-byte x86 context (CONTEXT), or none
+  TAddedFacts Added;
 };
 
 // Facts of fields that ReportFields switches off are not gathered (they are not written); the

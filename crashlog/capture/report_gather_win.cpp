@@ -34,6 +34,7 @@ bool ReadChecked(std::uintptr_t address, std::array<std::uint8_t, N>& out) {
 TGeneralInputs GatherGeneralInputs(const TReportCapture& capture, std::uint32_t reportFields) {
   TGeneralInputs inputs;
   inputs.Exception = capture.Exception;
+  inputs.Added = capture.Added;
   try {
     inputs.GuiApplication = IsGUIApplication();
   } catch (...) {

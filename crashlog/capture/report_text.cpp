@@ -140,6 +140,19 @@ TGeneralText ComposeGeneralText(const TCrashOptionValues& options, const TGenera
       item.AddItem(TextOf(options, kFieldLabels[static_cast<std::size_t>(field)]), value, enabled);
     }
   }
+  // Their own sections, numbered 6 and 7 whichever is there: an empty Tags section before Files
+  // is left out by Finish; none is added at the end, where it would leave its empty line behind.
+  const TAddedFacts& added = inputs.Added;
+  const bool files = !added.DumpFile.empty() || !added.Files.empty();
+  if (!added.Tags.empty() || files) {
+    item.AddSection(kTagsSection);
+    for (const auto& [name, value] : added.Tags) item.AddItem(ControlCharsToSpaces(name), ControlCharsToSpaces(value), true);
+  }
+  if (files) {
+    item.AddSection(kFilesSection);
+    if (!added.DumpFile.empty()) item.AddItem(kDumpLabel, ControlCharsToSpaces(added.DumpFile), true);
+    for (const std::string& file : added.Files) item.AddItem(kFileLabel, ControlCharsToSpaces(file), true);
+  }
   general.Text.append(kCrashLogTitle).append(kCrLf).append(kCrLf).append(item.Finish());
   return general;
 }

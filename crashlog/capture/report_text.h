@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pelloran::crashlog {
@@ -54,9 +55,22 @@ struct TExceptionValues {
   std::string MessageOverride;
 };
 
+// What the program and the reporter add to a report after the general section: the program's
+// named facts (tags) and the files that go with the report.
+struct TAddedFacts {
+  std::vector<std::pair<std::string, std::string>> Tags;  // name, value
+  std::string DumpFile;                                    // the minidump written for the report
+  std::vector<std::string> Files;                          // files the program attaches
+};
+inline constexpr std::string_view kTagsSection = "Tags";
+inline constexpr std::string_view kFilesSection = "Files";
+inline constexpr std::string_view kDumpLabel = "Minidump";
+inline constexpr std::string_view kFileLabel = "File";
+
 struct TGeneralInputs {
   TGeneralFacts Facts;
   TExceptionValues Exception;
+  TAddedFacts Added;
   // The Active Controls items are shown only in programs with windows (neither a web
   // application nor a console program).
   bool GuiApplication = true;

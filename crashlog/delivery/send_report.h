@@ -19,6 +19,7 @@ struct TReportDelivery {
   std::string ReproduceText;
   bool ScreenshotRequested = false;
   std::string ScreenshotPath;  // ScreenshotPath() of the capture; empty: none
+  std::vector<std::string> Files;  // attached after them: the report's dump, the program's files
   bool GuiApplication = true;  // the progress window needs a desktop
   // The ActionHandler with BeforeSend / AfterSend: gets Execute, returns it as the handler left
   // it. Empty: no handler.
@@ -38,7 +39,7 @@ std::string LogCopyPath(const TCrashModuleOptions& options);
 // could not be written; the mail then goes without it.
 bool SaveLogCopy(const TCrashModuleOptions& options, const std::string& sendText);
 
-// The attachments of the mail (log copy, screenshot when asked for) and the body of the MAPI and
+// The attachments of the mail (log copy, screenshot when asked for, the files) and the body of the MAPI and
 // SMTP paths (the option's body, then the log when it goes in the body).
 std::vector<std::string> ReportAttachments(const TCrashModuleOptions& options, const TReportDelivery& delivery);
 std::string ReportMailBody(const TCrashModuleOptions& options, const std::string& sendText);

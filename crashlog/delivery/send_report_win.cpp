@@ -95,7 +95,9 @@ bool SaveLogCopy(const TCrashModuleOptions& options, const std::string& sendText
 }
 
 std::vector<std::string> ReportAttachments(const TCrashModuleOptions& options, const TReportDelivery& delivery) {
-  return {LogCopyPath(options), delivery.ScreenshotRequested ? delivery.ScreenshotPath : std::string()};
+  std::vector<std::string> attachments{LogCopyPath(options), delivery.ScreenshotRequested ? delivery.ScreenshotPath : std::string()};
+  attachments.insert(attachments.end(), delivery.Files.begin(), delivery.Files.end());
+  return attachments;
 }
 
 std::string ReportMailBody(const TCrashModuleOptions& options, const std::string& sendText) {

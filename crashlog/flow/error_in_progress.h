@@ -20,6 +20,13 @@ namespace pelloran::crashlog {
 class TCrashModulesList;
 class TCrashModuleOptions;
 
+// A report the program asks for (crashlog::Report) of an exception it caught itself: it never
+// ends the program, is not counted toward TerminateAfterErrors and shows no terminate button.
+struct TReportMode {
+  bool Handled = false;
+  bool SkipDialog = false;  // no dialog, whatever the options say
+};
+
 // Where the report's stack and registers come from.
 struct TExceptNotifyParams {
   const CONTEXT* Context = nullptr;  // none: the thread's captured context
@@ -29,6 +36,7 @@ struct TExceptNotifyParams {
   std::uint32_t ThreadID = 0;
   std::string ControlClass;
   std::string ControlText;
+  TReportMode Mode;
 };
 
 struct TErrorInProgress {

@@ -7,6 +7,7 @@ pelloran_add_library(crashlog_pipeline
     ${CMAKE_CURRENT_LIST_DIR}/handlers.cpp
     ${CMAKE_CURRENT_LIST_DIR}/pipeline.cpp
     ${CMAKE_CURRENT_LIST_DIR}/report_steps_build.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/report_dump_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/report_steps_deliver_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/focus_control_win.cpp
     ${CMAKE_CURRENT_LIST_DIR}/install.cpp

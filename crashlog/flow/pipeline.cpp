@@ -46,11 +46,11 @@ TCrashModuleOptions& WorkingOptions() {
 
 // Notifies with the stack as it stood at the raise the layer kept: the handlers' frames (and the
 // reporter's own) have overwritten it since.
-bool NotifyWithRaiseStack(TRaisedException object, const TRaiseStack& kept) {
+bool NotifyWithRaiseStack(TRaisedException object, const TRaiseStack& kept, TReportMode mode = {}) {
   object.Address = kept.Address;
   object.IsLanguageRaise = kept.IsLanguageRaise;
   const auto start = reinterpret_cast<std::uintptr_t>(kept.Bytes.data());
-  return ExceptNotify(object, start + kept.Bytes.size(), start, &kept.Context, kept.Origin);
+  return ExceptNotify(object, start + kept.Bytes.size(), start, &kept.Context, kept.Origin, mode);
 }
 
 // Notifies with the stack as it stood at the object's original raise, when the layer kept it.
@@ -169,8 +169,36 @@ bool ExceptionManager() noexcept {
   return result;
 }
 
+bool ReportHandledException(const TExceptionObject& given, bool skipDialog) noexcept {
+  TraceEnter("ReportHandledException");
+  bool reported = false;
+  try {
+    const TExceptionObject object = given.Empty() ? TExceptionObject::Current() : given;
+    TBusyClaim claim;
+    if (!object.Empty() && Flow().Installed && claim.Held()) {
+      TRaisedException raised = TRaisedException::Of(object, nullptr, true);
+      if (given.Empty()) raised.Object = std::current_exception();
+      const TReportMode mode{true, skipDialog};
+      TRaiseStack kept;
+      if (KeptRaiseStack(object, kept)) {
+        reported = !NotifyWithRaiseStack(std::move(raised), kept, mode);
+      } else {
+        // The raise was not kept: the report shows the reporting point.
+        CurrentThreadCapture().StackStart = static_cast<const std::uint8_t*>(__builtin_frame_address(0)) + 4;
+        CurrentThreadCapture().Context.ContextFlags = 0;
+        raised.IsLanguageRaise = false;
+        reported = !ExceptNotify(raised, 0, 0, nullptr, 0, mode);
+      }
+    }
+  } catch (...) {
+    HandleInternalError("ReportHandledException.");
+  }
+  TraceLeave("ReportHandledException", {reported});
+  return reported;
+}
+
 bool ExceptNotify(const TRaisedException& object, std::uintptr_t stackEnd, std::uintptr_t stackStart,
-                  const CONTEXT* context, std::uintptr_t stackOrigin) noexcept {
+                  const CONTEXT* context, std::uintptr_t stackOrigin, TReportMode mode) noexcept {
   TraceEnter("ExceptNotify", {object.Address, object.IsLanguageRaise});
   bool result = true;
   TThreadCapture& capture = CurrentThreadCapture();
@@ -186,6 +214,7 @@ bool ExceptNotify(const TRaisedException& object, std::uintptr_t stackEnd, std::
                                                        : CurrentStackBase();
       params.StackStart = stackStart != 0 ? stackStart : reinterpret_cast<std::uintptr_t>(capture.StackStart);
       params.StackOrigin = stackStart != 0 ? stackOrigin : 0;
+      params.Mode = mode;
       CaptureFocusControl(params.ControlClass, params.ControlText);
       const bool useWorker = !IsIDEHost() && ::GetCurrentThreadId() == MainThreadId() &&
                              (!IsLibraryModule() || (!UnitsInitializing() && !UnitsFinalizing()));

@@ -35,7 +35,13 @@ bool ExceptionManager() noexcept;
 // `stackOrigin`: when [stackStart, stackEnd) is a copy of the thread's stack, where the copy's
 // first byte lies in that stack (what the report's stack dump shows); 0 otherwise.
 bool ExceptNotify(const TRaisedException& object, std::uintptr_t stackEnd, std::uintptr_t stackStart,
-                  const CONTEXT* context, std::uintptr_t stackOrigin = 0) noexcept;
+                  const CONTEXT* context, std::uintptr_t stackOrigin = 0, TReportMode mode = {}) noexcept;
+
+// The program's own report of an exception it caught (`object`, or the one being handled when it
+// is empty), with the stack of its original raise when the interception kept it, else of the
+// reporting point. False when the reporter did not take it (not installed, no exception, another
+// report running on this thread, the Notify handler gave it back).
+bool ReportHandledException(const TExceptionObject& object, bool skipDialog) noexcept;
 
 bool InternalExceptNotify(const TRaisedException& object, TExceptNotifyParams params) noexcept;
 

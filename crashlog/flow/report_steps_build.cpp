@@ -7,7 +7,9 @@
 
 #include "base/ansi_path.h"
 #include "crashlog/capture/call_stack.h"
+#include "crashlog/capture/report_additions.h"
 #include "crashlog/capture/report_gather.h"
+#include "crashlog/flow/report_dump.h"
 #include "crashlog/flow/report_steps.h"
 #include "crashlog/infra/debuginfo/modules.h"
 #include "crashlog/infra/diagnostics/diagnostics.h"
@@ -106,6 +108,11 @@ bool ChooseOptions(TErrorInProgress& error) {
   SetWindowTexts(WindowTextsOf(options.Values()));
   if (IsIDEHost()) options.SetCustomDialogLook(false);
   if (source != nullptr) options.SetModuleName(source->FileName);
+  if (error.Params.Mode.Handled) {
+    // The program goes on after its own report: nothing offers to end it.
+    options.SetShowTerminateButton(false);
+    if (error.Params.Mode.SkipDialog) options.SetShowDialog(false);
+  }
   error.SendRequested = options.SendMode() != 0;
   error.ScreenshotRequested = options.AttachScreenshot();
   error.CopyRequested = false;
@@ -144,6 +151,8 @@ void BuildReport(TErrorInProgress& error) {
   capture.StackStart = params.StackStart;
   capture.StackOrigin = params.StackOrigin;
   capture.Context = params.Context;
+  capture.Added = ReportAdditions();
+  WriteReportDump(error);
   error.Record = {&error.Object, error.Address, params.ThreadID, {}, error.Modules, &error.CallStack, &error.Options};
   error.PublishRecord();
   const TCrashOptionValues& options = error.Options.Values();

@@ -78,6 +78,8 @@ void SendReport(TErrorInProgress& error) {
   delivery.ReproduceText = error.Report.ReproduceText;
   delivery.ScreenshotRequested = error.ScreenshotRequested && !error.ScreenshotFile.empty();
   delivery.ScreenshotPath = error.ScreenshotFile;
+  if (!error.Capture.Added.DumpFile.empty()) delivery.Files.push_back(error.Capture.Added.DumpFile);
+  delivery.Files.insert(delivery.Files.end(), error.Capture.Added.Files.begin(), error.Capture.Added.Files.end());
   delivery.GuiApplication = IsGUIApplication();
   const TCrashExceptionRecord& record = error.Record;
   if (CrashLogHandlers().Action) {
@@ -94,7 +96,7 @@ void SendReport(TErrorInProgress& error) {
 void ShowError(TErrorInProgress& error) {
   const TCrashModuleOptions& options = error.Options;
   error.Progress = 9;
-  ++Flow().ErrorCount;
+  if (!error.Params.Mode.Handled) ++Flow().ErrorCount;  // TerminateAfterErrors counts unhandled errors
   error.Progress = 10;
   error.ShortMessage = ShortMessageOf(error.Object.Info, error.Capture.Exception.MessageOverride);
   TakeScreenshot(error);
@@ -140,7 +142,7 @@ void FinishReport(TErrorInProgress& error) {
   error.WithdrawRecord();
   error.CallStack.clear();
   error.Progress = 18;
-  if (error.TerminateRequested) {
+  if (error.TerminateRequested && !error.Params.Mode.Handled) {
     error.Progress = 19;
     TerminateProcessNow(error.Options.TerminateAction() == 1);
   }

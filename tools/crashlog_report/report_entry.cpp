@@ -105,6 +105,32 @@ std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
+// The items of the section titled `title` of the general section: label (its padding removed) and
+// value of each "  <section>.<item> label: value" line up to the empty line that ends the section.
+std::vector<std::pair<std::string, std::string>> SectionItems(std::string_view general, std::string_view title) {
+  std::vector<std::pair<std::string, std::string>> items;
+  std::size_t pos = 0, next = 0;
+  bool inside = false;
+  while (pos < general.size()) {
+    const std::string_view line = LineAt(general, pos, next);
+    pos = next;
+    if (!inside) {
+      inside = line == title;
+      continue;
+    }
+    if (line.empty()) break;
+    if (!line.starts_with("  ")) continue;  // the rule under the title
+    std::string_view item = line.substr(2);
+    const std::size_t number = item.find(' ');
+    const std::size_t colon = item.find(": ");
+    if (number == std::string_view::npos || colon == std::string_view::npos || colon < number) continue;
+    std::string_view label = item.substr(number + 1, colon - number - 1);
+    while (!label.empty() && label.back() == ' ') label.remove_suffix(1);
+    items.emplace_back(std::string(label), std::string(item.substr(colon + 2)));
+  }
+  return items;
+}
+
 }  // namespace
 
 bool ReadReportEntry(std::string_view entry, TReportEntry& report, std::string& problem) {
@@ -166,6 +192,10 @@ bool ReadReportEntry(std::string_view entry, TReportEntry& report, std::string& 
   report.Date = crashlog::LogEntryValue(general, kDateItem, value) ? std::optional(value) : std::nullopt;
   report.Time = report.Date ? ParseMailDate(*report.Date) : std::nullopt;
   report.Version = crashlog::LogEntryValue(general, kVersionItem, value) ? std::optional(value) : std::nullopt;
+  report.Tags = SectionItems(general, kTagsTitle);
+  report.Dumps.clear();
+  for (auto& [label, file] : SectionItems(general, kFilesTitle))
+    if (label == kDumpLabel) report.Dumps.push_back(std::move(file));
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pelloran::crashlog_report {
@@ -29,7 +30,14 @@ struct TReportEntry {
   std::optional<std::int64_t> Time;  // Date in seconds since 1970 UTC, when it reads as a mail date
   std::optional<std::string> Version;
   std::vector<TStackRow> Stack;  // the first kStackRowsKept rows with a unit
+  std::vector<std::pair<std::string, std::string>> Tags;  // the program's tags: name, value
+  std::vector<std::string> Dumps;                          // the minidumps the report names
 };
+
+// The sections the reporter adds after the general section, under fixed titles.
+inline constexpr std::string_view kTagsTitle = "Tags:";
+inline constexpr std::string_view kFilesTitle = "Files:";
+inline constexpr std::string_view kDumpLabel = "Minidump";
 
 // False, with the reason, when the text is not a whole report: its call stack table is missing,
 // cut short or cannot be split into columns.

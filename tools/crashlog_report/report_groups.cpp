@@ -83,6 +83,8 @@ bool TReportGroups::Add(std::string_view entryText, const TReportEntry& entry) {
                                      [](const std::string& a, const std::string& b) { return VersionBefore(a, b); });
     if (at == group.Versions.end() || *at != *entry.Version) group.Versions.insert(at, *entry.Version);
   }
+  for (const auto& [name, value] : entry.Tags) ++group.Tags[name][value];
+  group.Dumps.insert(group.Dumps.end(), entry.Dumps.begin(), entry.Dumps.end());
   // The latest report's stack; a report without a date only when there is none yet.
   if (group.Count == 1 || (entry.Time && (!group.StackTime || *entry.Time >= *group.StackTime))) {
     group.Stack = entry.Stack;

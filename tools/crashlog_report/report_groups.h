@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,9 @@ struct TReportGroup {
   std::vector<std::string> Versions;  // every version seen, in version order
   std::vector<TStackRow> Stack;       // of the latest report
   std::optional<std::int64_t> StackTime;
+  // Per tag name, each value seen with the number of reports that carried it; both sorted.
+  std::map<std::string, std::map<std::string, std::size_t>> Tags;
+  std::vector<std::string> Dumps;  // the minidumps of the group's reports, in the order read
 };
 
 // Dotted numbers compared as numbers ("2.10" after "2.9"); other text after them by bytes.

@@ -121,6 +121,16 @@ void WriteTextReport(std::ostream& out, const TReportSummary& summary, const TTe
       out << text(row.Procedure) << "  (" << text(row.Module) << " " << text(row.Address) << ")\n";
     }
     if (group.Stack.empty()) out << "  stack       : (no row with a unit)\n";
+    bool first = true;
+    for (const auto& [name, values] : group.Tags) {
+      out << (first ? "  tags        : " : "                ") << text(name) << " =";
+      std::size_t v = 0;
+      for (const auto& [value, count] : values) out << (v++ ? ", " : " ") << text(value) << " (" << count << ")";
+      out << "\n";
+      first = false;
+    }
+    for (std::size_t d = 0; d < group.Dumps.size(); ++d)
+      out << (d == 0 ? "  dumps       : " : "                ") << text(group.Dumps[d]) << "\n";
   }
 }
 
@@ -143,6 +153,16 @@ void WriteJsonReport(std::ostream& out, const TReportSummary& summary, const TTe
           << ", \"unit\": " << text(row.Unit) << ", \"class\": " << text(row.Class)
           << ", \"procedure\": " << text(row.Procedure) << ", \"line\": " << text(row.Line) << "}";
     }
+    out << "], \"tags\": {";
+    std::size_t t = 0;
+    for (const auto& [name, values] : group.Tags) {
+      out << (t++ ? ", " : "") << text(name) << ": {";
+      std::size_t v = 0;
+      for (const auto& [value, count] : values) out << (v++ ? ", " : "") << text(value) << ": " << count;
+      out << "}";
+    }
+    out << "}, \"dumps\": [";
+    for (std::size_t d = 0; d < group.Dumps.size(); ++d) out << (d ? ", " : "") << text(group.Dumps[d]);
     out << "]}";
   }
   out << (summary.Groups.empty() ? "]}\n" : "\n]}\n");

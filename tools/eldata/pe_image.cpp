@@ -189,8 +189,20 @@ void TPeImage::DropSectionData(std::size_t index) {
   if (index >= sections_.size()) throw std::invalid_argument("no such section");
   const TPeSection dropped = sections_[index];
   if (!dropped.SizeOfRawData) return;
-  if (DirectorySize(kSecurityDirectory) != 0 || DirectorySize(kDebugDirectory) != 0)
+  if (DirectorySize(kSecurityDirectory) != 0)
     throw std::runtime_error("the image has file offsets outside its section table");
+  // The debug directory's entries (a build id's CodeView record) name their data by file offset
+  // as well (PointerToRawData, the last field of each 28-byte entry).
+  constexpr std::uint32_t kDebugEntrySize = 28;
+  const std::uint32_t debugSize = DirectorySize(kDebugDirectory);
+  std::vector<std::size_t> debugPointers;
+  if (debugSize != 0) {
+    const std::span<const std::uint8_t> entries = AtRva(DirectoryRva(kDebugDirectory), debugSize);
+    if (entries.empty() || debugSize % kDebugEntrySize != 0)
+      throw std::runtime_error("the image's debug directory lies outside its sections");
+    const auto first = static_cast<std::size_t>(entries.data() - bytes_.data());
+    for (std::uint32_t at = 0; at < debugSize; at += kDebugEntrySize) debugPointers.push_back(first + at + 24);
+  }
   const std::uint32_t fileAlignment = U32(optionalHeader_ + kOptionalFileAlignment);
   const std::uint32_t begin = dropped.PointerToRawData, size = dropped.SizeOfRawData;
   if (fileAlignment && size % fileAlignment) throw std::runtime_error("section data not file-aligned");
@@ -206,6 +218,12 @@ void TPeImage::DropSectionData(std::size_t index) {
   }
   const std::uint32_t symbols = U32(fileHeader_ + kFilePointerToSymbolTable);
   if (symbols >= begin + size) PutU32(fileHeader_ + kFilePointerToSymbolTable, symbols - size);
+  for (std::size_t pointer : debugPointers) {
+    const std::uint32_t data = U32(pointer);
+    if ((data >= begin && data < begin + size) || (pointer >= begin && pointer < begin + size))
+      throw std::runtime_error("debug data lies in a dropped section");
+    if (data >= begin + size) PutU32(pointer, data - size);  // the bytes move below, after this
+  }
   const std::size_t header = sectionTable_ + index * kSectionHeaderSize;
   PutU32(header + kSectionSizeOfRawData, 0);
   PutU32(header + kSectionPointerToRawData, 0);

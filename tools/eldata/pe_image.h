@@ -57,8 +57,8 @@ class TPeImage {
   void RenameSection(std::size_t index, const std::string& name);
   // Drops the file data of a section that nothing refers to any more. The section keeps its
   // place in memory (zero-filled from then on, like uninitialised data); the file data behind it
-  // moves up, which changes file offsets only. Throws for images with file offsets the tool does
-  // not track (debug directory, certificates) or sections sharing file data.
+  // moves up, which changes file offsets only (the debug directory's included). Throws for images
+  // with certificates (file offsets the tool does not track) or sections sharing file data.
   void DropSectionData(std::size_t index);
   // Recomputes the optional header's CheckSum as the system's image loader does.
   void UpdateChecksum();

@@ -31,6 +31,15 @@ foreach(source IN LISTS crash_sources)
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_crash_program.py $<TARGET_FILE:${target}> ${source})
 endforeach()
 
+# Through the public interface, as a program outside this tree uses it.
+target_link_libraries(crash_handled_report PRIVATE crashlog_public)
+target_link_libraries(crash_dump_retention PRIVATE crashlog_public)
+
+# The programs whose minidumps LLDB opens: their own code as the debugger reads it.
+foreach(name dump_lldb worker_fault)
+  target_link_libraries(crash_${name} PRIVATE pelloran_debugger_info)
+endforeach()
+
 # The programs whose "user" thread drives the reporter's dialogs.
 target_link_libraries(crash_dialog_shown PRIVATE pelloran_test_support)
 target_link_libraries(crash_freeze_reported PRIVATE pelloran_test_support)

@@ -14,6 +14,10 @@ source, one per comment line:
   // STACK_TOP: <re> ;; <re> ...   each entry's call stack table starts with rows matching these
   // STACK_ROWS: <re> ;; <re> ...  each entry's call stack table has rows matching these, in order
   // STACK_NONE: <regex>           no row of any entry's call stack table matches
+  // DUMP_FRAMES: <re> ;; <re> ...  the first frames LLDB shows in the minidump each entry names,
+                                   opened with the program's twin (dump_debugger.py)
+  // DUMP_VARIABLES: <regex>       LLDB's `frame variable` of the first frame of that dump
+  // DUMPS: 2                     the number of minidumps left beside the program
   // NO_REPORTER_ROWS: <regex>     no row of any call stack table, above the first row matching
                                    the regex (the frame that dispatched the failing code), is a frame
                                    of the reporter (a unit of crashlog/, the trace's thread-local
@@ -36,6 +40,8 @@ import subprocess
 import sys
 import time
 
+import dump_debugger
+
 ENTRY = re.compile(rb"(?:\A|(?<=\r\n))(CrashLog .*?\r\n\r\n\r\n)\r\n", re.S)
 
 
@@ -49,7 +55,7 @@ def expectations(source):
         if m:
             marks[m.group(1)] = str(number)
     for line in lines:
-        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|LOG_NONE|STACK_TOP|STACK_ROWS|STACK_NONE|NO_REPORTER_ROWS|STDOUT|ARGS|ENV): ?(.*)$",
+        m = re.match(r"\s*// (EXIT|ENTRIES|WAIT_ENTRIES|LOG|LOG_ANY|LOG_FIRST_STACK_ROW|LOG_NONE|STACK_TOP|STACK_ROWS|STACK_NONE|NO_REPORTER_ROWS|STDOUT|ARGS|ENV|DUMP_FRAMES|DUMP_VARIABLES|DUMPS): ?(.*)$",
                      line)
         if m:
             value = re.sub(r"\{(@\w+)\}", lambda mark: marks[mark.group(1)], m.group(2))
@@ -120,6 +126,10 @@ def main():
     log = os.path.splitext(exe)[0] + ".elf"
     if os.path.exists(log):
         os.remove(log)
+    folder = os.path.dirname(exe)
+    for name in os.listdir(folder):
+        if name.endswith(".dmp"):
+            os.remove(os.path.join(folder, name))
     args = shlex.split(" ".join(expect.get("ARGS", [])))
     env = dict(os.environ)
     for assignment in expect.get("ENV", []):
@@ -193,6 +203,26 @@ def main():
                 unit, procedure = cells[2], cells[4]
                 check(unit not in units and not re.search(r"HandleException|pthread_getspecific", procedure),
                       f"entry {n + 1}: stack row {row!r} is a frame of the reporter or the framework's handler")
+    for count in expect.get("DUMPS", []):
+        dumps = sorted(n for n in os.listdir(folder) if n.endswith(".dmp"))
+        check(len(dumps) == int(count), f"{len(dumps)} minidumps beside the program ({dumps}), expected {count}")
+    dump_frames = [[p.strip() for p in rows.split(";;")] for rows in expect.get("DUMP_FRAMES", [])]
+    dump_variables = expect.get("DUMP_VARIABLES", [])
+    if dump_frames or dump_variables:
+        for n, entry in enumerate(entries):
+            dump = dump_debugger.dump_of_entry(entry, folder)
+            check(dump and os.path.exists(dump), f"entry {n + 1} names no minidump that exists ({dump})")
+            if not (dump and os.path.exists(dump)):
+                continue
+            frames, variables, text = dump_debugger.open_dump(dump, exe + ".debug", os.path.basename(exe))
+            for patterns in dump_frames:
+                for at, pattern in enumerate(patterns):
+                    frame = frames[at] if at < len(frames) else ""
+                    check(re.search(pattern, frame), f"entry {n + 1}: dump frame {at} {frame!r} does not match /{pattern}/")
+            for pattern in dump_variables:
+                check(re.search(pattern, variables, re.M), f"entry {n + 1}: dump variables do not match /{pattern}/")
+            if failures:
+                print("--- LLDB ---\n" + text)
     for pattern in expect.get("STDOUT", []):
         check(re.search(pattern, stdout, re.M), f"standard output does not match /{pattern}/")
 

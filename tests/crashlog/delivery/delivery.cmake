@@ -13,7 +13,7 @@ pelloran_add_test(crashlog_delivery_text_tests
 # pipeline mails its report. A GUI program: the progress window shows only in one.
 add_executable(crashlog_mail_crash WIN32 ${CMAKE_CURRENT_LIST_DIR}/mail_crash.cpp)
 target_include_directories(crashlog_mail_crash PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(crashlog_mail_crash PRIVATE pelloran_options crashlog_pipeline pelloran_widgets)
+target_link_libraries(crashlog_mail_crash PRIVATE pelloran_options crashlog_pipeline pelloran_widgets crashlog_public)
 # Its log beside itself, in a folder of its own.
 set_target_properties(crashlog_mail_crash PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/crash/mail_crash)
 pelloran_add_eldata(crashlog_mail_crash OPTIONS ${CMAKE_CURRENT_LIST_DIR}/mail_crash.options)

@@ -2,6 +2,8 @@
 // report. Its mail options come from the command line, since the test picks the peers' ports at
 // run time; run by delivery_peers_test.py against real peers.
 //   mode= to= host= port= from= user= password= subject= body= inline= progress= screenshot=
+//   dump=1         a minidump with the report;  tag=<name>:<value>  file=<path>  through the
+//                  public interface's tags and files
 //   fail=fault     an access violation in a timer tick (the default): the program carries on,
 //                  prints what came of the report in the next tick and ends with exit code 0
 //   fail=throw     message=<text>: an exception with that message escapes a timer tick
@@ -21,6 +23,7 @@
 #include <string>
 
 #include "base/exceptions.h"
+#include "crashlog/crashlog.h"
 #include "crashlog/flow/flow_state.h"
 #include "crashlog/flow/pipeline.h"
 #include "crashlog/delivery/mail_client.h"
@@ -89,7 +92,13 @@ void ApplyMailOptions() {
   options.SetLogInMailBody(Arg("inline") == "1");
   options.SetShowSendProgress(Arg("progress") == "1");
   options.SetAttachScreenshot(Arg("screenshot") == "1");
+  options.SetSaveMiniDump(Arg("dump") == "1");
   options.EndUpdate();
+  if (const std::string tag = Arg("tag"); !tag.empty()) {
+    const std::size_t colon = tag.find(':');
+    ::crashlog::SetTag(tag.substr(0, colon), colon == std::string::npos ? "" : tag.substr(colon + 1));
+  }
+  if (!Arg("file").empty()) ::crashlog::AddFile(Arg("file"));
 }
 
 int retriesLeft = 0;

@@ -1,8 +1,9 @@
 """Installs the CrashLog package, builds examples/hello_crash against it as an outside project,
-runs it under Wine with a fault in a worker thread and an exception escaping its window procedure,
-and checks that the program imports no runtime DLL, that each error gave a log entry whose call
-stack starts in the example's own code, and that the action handler the example registers saw
-both reports logged.
+runs it under Wine with an exception it reports itself, a fault in a worker thread and an exception
+escaping its window procedure, and checks that the program imports no runtime DLL, that each error
+gave a log entry whose call stack starts in the example's own code, with the example's tag and
+file and a minidump, that the action handler the example registers saw every report logged, and
+that LLDB opens the escaped exception's dump at the raise with its callers and a local's value.
 
 The expected lines are found in the example's source by the statements that fail there, so the
 example can change without this test changing with it.
@@ -16,6 +17,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "capture"))
 from run_crash_program import first_stack_row, log_entries  # noqa: E402
+import dump_debugger  # noqa: E402
 
 
 def run(command, **kwargs):
@@ -61,14 +63,19 @@ def main():
     log = os.path.join(example_build, "hello_crash.elf")
     if os.path.exists(log):
         os.remove(log)
-    program = subprocess.run([os.environ["PELLORAN_WINE_RUN"], exe, "worker", "window", "quit"],
+    for name in os.listdir(example_build):
+        if name.endswith(".dmp"):
+            os.remove(os.path.join(example_build, name))
+    program = subprocess.run([os.environ["PELLORAN_WINE_RUN"], exe, "handled", "worker", "window", "quit"],
                              capture_output=True, timeout=120, cwd=example_build)
     entries = log_entries(log)
 
     source = os.path.join(args.example, "hello_crash.cpp")
+    throw_line = source_line(source, "throw std::runtime_error")
     expected = [
+        ("std::runtime_error", "OpenDocument", throw_line),
         ("EAccessViolation", "ReadWindowWidth", source_line(source, "loadedSettings->width")),
-        ("std::runtime_error", "OpenDocument", source_line(source, "throw std::runtime_error")),
+        ("std::runtime_error", "OpenDocument", throw_line),
     ]
     failures = []
     if own_dlls:
@@ -80,6 +87,28 @@ def main():
             failures.append(f"entry {n}: not a {kind}")
         if not re.search(rb"^  2\.3 Module *: hello_crash\.exe\r$", entry, re.M):
             failures.append(f"entry {n}: not raised in hello_crash.exe")
+        if not re.search(rb"^  6\.1 edition *: hello_crash sample\r$", entry, re.M):
+            failures.append(f"entry {n}: without the example's tag")
+        if not re.search(rb"^  7\.\d File *: [A-Z]:\\.*\\hello_crash\.txt\r$", entry, re.M):
+            failures.append(f"entry {n}: without the example's file")
+        dump = dump_debugger.dump_of_entry(entry, example_build)
+        if not (dump and os.path.exists(dump)):
+            failures.append(f"entry {n}: names no minidump that exists ({dump})")
+        elif n == len(expected):
+            # The exception that escaped the window procedure: the raise and its callers.
+            frames, variables, text = dump_debugger.open_dump(dump, exe + ".debug", "hello_crash.exe")
+            call_line = source_line(source, 'OpenDocument("hello.txt")')
+            wanted = [rf"\bOpenDocument\(.*\) at hello_crash\.cpp:{throw_line}\b",
+                      rf"\bOnCommand\(.*\) at hello_crash\.cpp:{call_line}\b",
+                      r"\bWindowProc\(.*\) at hello_crash\.cpp:\d+"]
+            for at, pattern in enumerate(wanted):
+                frame = frames[at] if at < len(frames) else ""
+                if not re.search(pattern, frame):
+                    failures.append(f"dump frame {at} {frame!r} does not match /{pattern}/")
+            if not re.search(r"\(volatile std::size_t\) length = 9$", variables, re.M):
+                failures.append("the dump does not show the local length = 9")
+            if failures:
+                print("--- LLDB ---\n" + text)
         row = first_stack_row(entry)
         pattern = rb"\|hello_crash\.exe *\|hello_crash\.cpp *\| *\|[^|]*\b" + procedure.encode() + rb" *\| *" + \
             str(line).encode() + rb" *\|"

@@ -189,6 +189,43 @@ class GroupCrashLogs(unittest.TestCase):
         report = json.loads(result.stdout)
         self.assertEqual((report["reports"], report["repeated"]), (4, 2), result.stderr.decode())
 
+    def test_tags_files_and_dumps_in_the_mail_and_the_groups(self):
+        # The reporter mails a report with a tag, a file of the program and a minidump; the tool
+        # reads the mail and the log and shows the tag values with their counts and the dumps.
+        folder = os.path.join(WORK, "tagged")
+        os.makedirs(folder, exist_ok=True)
+        copy = shutil.copy(MAIL_CRASH, folder)
+        with open(os.path.join(folder, "notes.txt"), "w") as f:
+            f.write("notes of the program\n")
+        with smtp_server() as (recorder, port):
+            for user in ("alice", "bob", "alice"):
+                subprocess.run([WINE_RUN, copy, "mode=2", "to=dev@example.test", "port=%d" % port, "fail=main",
+                                "message=Tagged failure", "dump=1", "tag=user:" + user, "file=notes.txt"],
+                               cwd=folder, capture_output=True, timeout=120, stdin=subprocess.DEVNULL)
+        self.assertEqual(len(recorder.messages), 3)
+        mail = email.message_from_bytes(recorder.messages[0], policy=email.policy.default)
+        names = [part.get_filename() for part in mail.iter_attachments()]
+        self.assertIn("notes.txt", names)
+        dumps = [n for n in names if re.fullmatch(r"crashlog_mail_crash-\d{8}-\d{6}-\d+-1\.dmp", n or "")]
+        self.assertEqual(len(dumps), 1, names)
+        dump = next(p for p in mail.iter_attachments() if p.get_filename() == dumps[0]).get_content()
+        self.assertEqual(dump[:4], b"MDMP")
+        maildir = mailbox.Maildir(os.path.join(WORK, "TaggedMaildir"))
+        for raw in recorder.messages:
+            maildir.add(raw)
+        log = os.path.join(folder, "crashlog_mail_crash.elf")
+        result = subprocess.run([TOOL, "--json", log, os.path.join(WORK, "TaggedMaildir")], capture_output=True,
+                                timeout=60)
+        report = json.loads(result.stdout)
+        self.assertEqual((report["reports"], report["repeated"]), (3, 3), result.stderr.decode())
+        group = report["groups"][0]
+        self.assertEqual(group["tags"], {"user": {"alice": 2, "bob": 1}})
+        self.assertEqual(len(group["dumps"]), 3)
+        self.assertTrue(all(re.search(r"\\crashlog_mail_crash-\d{8}-\d{6}-\d+-1\.dmp$", d) for d in group["dumps"]))
+        text = subprocess.run([TOOL, log], capture_output=True, timeout=60).stdout.decode()
+        self.assertRegex(text, r"\n  tags        : user = alice \(2\), bob \(1\)\n")
+        self.assertRegex(text, r"\n  dumps       : .*crashlog_mail_crash-\d{8}-\d{6}-\d+-1\.dmp\n")
+
     def test_damaged_and_foreign_input_one_line_each(self):
         self.assertEqual(self.exit_code, 0)
         lines = self.stderr.splitlines()

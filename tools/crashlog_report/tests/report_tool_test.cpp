@@ -284,6 +284,8 @@ TEST(ReportOutput, JsonInUtf8FromTheReportsCodePage) {
   group.LastDate = "Tue, 8 Dec 2026 03:37:29 +0000";
   group.Versions = {""};
   group.Stack = {{"0049B522", "a.exe", "a.cpp", "", "Run", "7"}};
+  group.Tags = {{"user", {{"\xCC\xE1", 2}}}};
+  group.Dumps = {"Z:\\a-20261208-033729-7-1.dmp"};
   const TReportSummary summary{2, 0, {group}};
   const TTextConverter converter("CP936");
   ASSERT_TRUE(converter.Valid());
@@ -294,7 +296,8 @@ TEST(ReportOutput, JsonInUtf8FromTheReportsCodePage) {
             "\"type\": \"EInOutError\", \"message\": \"\xE6\x8F\x90\xE7\xA4\xBA \\\"x\\\"\\t.\", \"first_date\": null, "
             "\"last_date\": \"Tue, 8 Dec 2026 03:37:29 +0000\", \"versions\": [\"\"], \"stack\": [{\"address\": "
             "\"0049B522\", \"module\": \"a.exe\", \"unit\": \"a.cpp\", \"class\": \"\", \"procedure\": \"Run\", "
-            "\"line\": \"7\"}]}\n]}\n");
+            "\"line\": \"7\"}], \"tags\": {\"user\": {\"\xE6\x8F\x90\": 2}}, "
+            "\"dumps\": [\"Z:\\\\a-20261208-033729-7-1.dmp\"]}\n]}\n");
   // For a terminal, control characters in a report (an escape sequence) are shown as "?".
   std::ostringstream text;
   TReportSummary forged = summary;

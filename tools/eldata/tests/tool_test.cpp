@@ -182,6 +182,31 @@ TEST(PeImage, DroppedSectionDataLeavesMemoryInPlaceAndTheRestOfTheFileIntact) {
   EXPECT_EQ(TPeImage(bytes).Sections()[3].PointerToRawData, image.Sections()[3].PointerToRawData);
 }
 
+TEST(PeImage, DroppedSectionDataMovesTheDebugDirectorysFileOffsets) {
+  // A build id: a debug directory entry whose record lies behind the dropped data, named by its
+  // file offset (PointerToRawData, the entry's last field) as well as by its RVA.
+  TPeImage image(MinimalImage());
+  image.AddSection(".rsrc", std::vector<std::uint8_t>(0x345, 0xAB), kSectionInitializedData | kSectionRead);
+  const auto& rsrc = image.Sections()[2];
+  const std::uint32_t recordOffset = rsrc.PointerToRawData + rsrc.SizeOfRawData + 28;
+  std::vector<std::uint8_t> buildId(28 + 24, 0);
+  buildId[12] = 2;  // IMAGE_DEBUG_TYPE_CODEVIEW
+  buildId[16] = 24;
+  std::memcpy(&buildId[24], &recordOffset, 4);
+  std::memcpy(&buildId[28], "RSDS", 4);
+  image.AddSection(".buildid", buildId, kSectionInitializedData | kSectionRead);
+  ASSERT_EQ(image.Sections()[3].PointerToRawData + 28, recordOffset);
+  image.SetDirectory(kDebugDirectory, image.Sections()[3].VirtualAddress, 28);
+
+  image.DropSectionData(2);
+  const auto& bytes = image.Bytes();
+  std::uint32_t pointer = 0;
+  std::memcpy(&pointer, &bytes[image.Sections()[3].PointerToRawData + 24], 4);
+  ASSERT_LT(pointer + 4, bytes.size());
+  EXPECT_EQ(std::string(bytes.begin() + pointer, bytes.begin() + pointer + 4), "RSDS");
+  EXPECT_EQ(pointer, recordOffset - 0x400);
+}
+
 TEST(PeImage, ChecksumFollowsTheLoaderRule) {
   TPeImage image(MinimalImage());
   image.UpdateChecksum();

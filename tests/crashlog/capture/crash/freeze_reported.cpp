@@ -11,6 +11,8 @@
 // The stack that created the watcher thread is none of the frozen thread's:
 // LOG: (?s)\A(?!.*StartFreezeWatcher)
 // LOG_FIRST_STACK_ROW: \|crash_freeze_reported\.exe *\|freeze_reported\.cpp *\| *\|SpinInFrozenProcedure *\|{@spin} *\|
+// Each report's minidump names the stopped main thread, where it spins:
+// DUMP_FRAMES: `SpinInFrozenProcedure\b
 // STDOUT: ^dialog 1: The application seems to be frozen\.\ndialog 2: The application seems to be frozen\.\nanswering again\n
 #include <windows.h>
 
