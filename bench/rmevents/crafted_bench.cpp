@@ -103,7 +103,7 @@ std::vector<uint8_t> CraftedFile(int logicalHeaders, uint32_t offsets, uint32_t 
 // processes' turns is no cost of the cleaner's).
 // Page faults too: they are most of the kernel's share of the processor time.
 struct Cost {
-  double wall = 0, cpu = 0, faults = 0, user = 0, sys = 0;
+  double wall = 0, cpu = 0, faults = 0;
 };
 Cost Now() {
   timespec w{}, c{};
@@ -112,14 +112,11 @@ Cost Now() {
   rusage u{};
   ::getrusage(RUSAGE_SELF, &u);
   return {double(w.tv_sec) + double(w.tv_nsec) / 1e9, double(c.tv_sec) + double(c.tv_nsec) / 1e9,
-          double(u.ru_minflt + u.ru_majflt),
-          double(u.ru_utime.tv_sec) + double(u.ru_utime.tv_usec) / 1e6,
-          double(u.ru_stime.tv_sec) + double(u.ru_stime.tv_usec) / 1e6};
+          double(u.ru_minflt + u.ru_majflt)};
 }
 Cost Since(const Cost& start) {
   const Cost now = Now();
-  return {now.wall - start.wall, now.cpu - start.cpu, now.faults - start.faults,
-          now.user - start.user, now.sys - start.sys};
+  return {now.wall - start.wall, now.cpu - start.cpu, now.faults - start.faults};
 }
 
 // Read and write in 1 MiB pieces, then flush, as the tool ends.
@@ -175,8 +172,7 @@ int main(int argc, char** argv) {
   std::fclose(f);
   Copy(path, copy);  // warm-up
   Clean(path, clean);
-  std::vector<double> wallRatios, cpuRatios, cleanWall, cleanCpu, cleanFaults, copyFaults,
-      cleanUser, cleanSys, copyUser, copySys;
+  std::vector<double> wallRatios, cpuRatios, cleanWall, cleanCpu, cleanFaults, copyFaults;
   for (int i = 0; i < runs; ++i) {
     const Cost c = Copy(path, copy), t = Clean(path, clean);
     wallRatios.push_back(t.wall / c.wall);
@@ -185,10 +181,6 @@ int main(int argc, char** argv) {
     cleanCpu.push_back(t.cpu);
     cleanFaults.push_back(t.faults);
     copyFaults.push_back(c.faults);
-    cleanUser.push_back(t.user);
-    cleanSys.push_back(t.sys);
-    copyUser.push_back(c.user);
-    copySys.push_back(c.sys);
   }
   std::printf("crafted file: %.1f MB, 8 logical headers x 65535 offsets, 65000 empty DATA chunks\n",
               bytes.size() / 1e6);
@@ -196,8 +188,6 @@ int main(int argc, char** argv) {
               Median(cleanWall), Median(cleanCpu));
   std::printf("page faults, medians: cleaning %.0f, copy %.0f\n", Median(cleanFaults),
               Median(copyFaults));
-  std::printf("user and system time, medians: cleaning %.4f + %.4f s, copy %.4f + %.4f s\n",
-              Median(cleanUser), Median(cleanSys), Median(copyUser), Median(copySys));
   std::printf("ratio clean/copy, wall time: %.2f (%.2f-%.2f)\n", Median(wallRatios),
               *std::min_element(wallRatios.begin(), wallRatios.end()),
               *std::max_element(wallRatios.begin(), wallRatios.end()));
