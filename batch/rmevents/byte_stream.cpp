@@ -62,11 +62,6 @@ void BufferedReader::Fill(size_t atLeast) {
   }
 }
 
-const uint8_t* BufferedReader::Peek(size_t n) {
-  Fill(n);
-  return buffer_.data() + (position_ - bufferStart_);
-}
-
 void BufferedReader::Read(void* out, size_t n) {
   uint8_t* dst = static_cast<uint8_t*>(out);
   while (n > 0) {
@@ -74,6 +69,17 @@ void BufferedReader::Read(void* out, size_t n) {
     std::memcpy(dst, Peek(step), step);
     position_ += step;
     dst += step;
+    n -= step;
+  }
+}
+
+void BufferedReader::AppendTo(std::vector<uint8_t>& out, size_t n) {
+  out.reserve(out.size() + n);
+  while (n > 0) {
+    size_t step = std::min(n, buffer_.size());
+    const uint8_t* p = Peek(step);
+    out.insert(out.end(), p, p + step);
+    position_ += step;
     n -= step;
   }
 }
@@ -94,7 +100,7 @@ void BufferedReader::CopyTo(BufferedWriter& out, uint64_t n) {
 BufferedWriter::BufferedWriter(OutputFile& file, size_t bufferSize)
     : file_(file), buffer_(std::max<size_t>(bufferSize, 64)) {}
 
-void BufferedWriter::Write(const void* data, size_t n) {
+void BufferedWriter::WriteThrough(const void* data, size_t n) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
   written_ += n;
   if (used_ + n > buffer_.size()) {
@@ -108,7 +114,7 @@ void BufferedWriter::Write(const void* data, size_t n) {
   used_ += n;
 }
 
-void BufferedWriter::Patch(uint64_t offset, const void* data, size_t n) {
+void BufferedWriter::PatchThrough(uint64_t offset, const void* data, size_t n) {
   PELLORAN_ASSERT(offset <= written_ && n <= written_ - offset, "patch past the end");
   const uint8_t* p = static_cast<const uint8_t*>(data);
   const uint64_t buffered = written_ - used_;  // file offset of buffer_[0]

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -72,8 +73,14 @@ class BufferedReader {
   uint64_t Position() const { return position_; }
   void Seek(uint64_t position);
   void Read(void* out, size_t n);
+  // Read onto the end of `out`, which is not cleared first.
+  void AppendTo(std::vector<uint8_t>& out, size_t n);
   // Makes n bytes (at most 64) readable at once without consuming them.
-  const uint8_t* Peek(size_t n);
+  const uint8_t* Peek(size_t n) {
+    // Most peeks fall inside the buffer: a header of a few bytes after the last one.
+    if (position_ < bufferStart_ || position_ + n > bufferStart_ + bufferLength_) Fill(n);
+    return buffer_.data() + (position_ - bufferStart_);
+  }
   void Skip(uint64_t n) { Seek(position_ + n); }
   void CopyTo(BufferedWriter& out, uint64_t n);
 
@@ -92,15 +99,29 @@ class BufferedReader {
 class BufferedWriter {
  public:
   explicit BufferedWriter(OutputFile& file, size_t bufferSize = size_t{1} << 20);
-  void Write(const void* data, size_t n);
+  void Write(const void* data, size_t n) {
+    // A file of many small chunks writes a few bytes at a time: those stay inline.
+    if (n > buffer_.size() - used_) return WriteThrough(data, n);
+    std::memcpy(buffer_.data() + used_, data, n);
+    used_ += n;
+    written_ += n;
+  }
   void Write(const std::vector<uint8_t>& bytes) { Write(bytes.data(), bytes.size()); }
   // Rewrites bytes already written (a header whose numbers are known only at the end): in the
   // buffer while they are still there, in the file once flushed. The size does not change.
-  void Patch(uint64_t offset, const void* data, size_t n);
+  void Patch(uint64_t offset, const void* data, size_t n) {
+    const uint64_t buffered = written_ - used_;  // file offset of buffer_[0]
+    if (offset < buffered || offset > written_ || n > written_ - offset)
+      return PatchThrough(offset, data, n);
+    std::memcpy(buffer_.data() + (offset - buffered), data, n);
+  }
   void Flush();
   uint64_t Written() const { return written_; }
 
  private:
+  void WriteThrough(const void* data, size_t n);
+  void PatchThrough(uint64_t offset, const void* data, size_t n);
+
   OutputFile& file_;
   ByteBuffer buffer_;
   size_t used_ = 0;

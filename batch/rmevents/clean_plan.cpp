@@ -43,9 +43,11 @@ class Planner {
       const StreamHeader& s = in_.streams[i];
       bool remove = s.ad != AdKind::None;
       // A logical header whose every stream goes describes nothing any more.
-      if (!remove && s.logical && !s.logical->physicalStreams.empty()) {
-        remove = std::all_of(s.logical->physicalStreams.begin(), s.logical->physicalStreams.end(),
-                             [this](uint16_t n) { return in_.removedStreams.Has(n); });
+      if (!remove && s.logical && s.logical->count != 0) {
+        const uint8_t* bytes = in_.Bytes(in_.chunks[s.chunk]).data();
+        remove = true;
+        for (size_t k = 0; k < s.logical->count && remove; ++k)
+          remove = in_.removedStreams.Has(s.logical->PhysicalStream(bytes, k));
       }
       if (!remove) continue;
       plan_.streamHeaderKept[i] = false;
@@ -72,11 +74,11 @@ class Planner {
     for (size_t k = 0; k < in_.chunks.size(); ++k) {
       const InputChunk& c = in_.chunks[k];
       OutputChunk out;
-      out.input = k;
+      out.input = static_cast<uint32_t>(k);  // at most ScanLimits::maxChunks
       switch (c.kind) {
         case ChunkKind::FileHeader:
         case ChunkKind::Properties:
-          out.built = Built(c.bytes);
+          out.built = Built(in_.Bytes(c));
           break;
         case ChunkKind::Media:
           out.keep = plan_.streamHeaderKept[c.item];  // written as it stands, from the input

@@ -14,15 +14,15 @@
 
 namespace pelloran::rmevents {
 
-constexpr size_t kInsertedChunk = static_cast<size_t>(-1);
+constexpr uint32_t kInsertedChunk = static_cast<uint32_t>(-1);
 
 constexpr uint32_t kFromInput = static_cast<uint32_t>(-1);
 
 // One per input chunk, and a file can have 65,536: small, with the few built ones' bytes apart.
 struct OutputChunk {
-  size_t input = kInsertedChunk;  // the input chunk it comes from
-  bool keep = true;               // DATA chunks and indexes may still go once the packets are seen
+  uint32_t input = kInsertedChunk;  // the input chunk it comes from
   uint32_t built = kFromInput;    // .RMF, PROP and CONT: their bytes in CleanPlan::built
+  bool keep = true;               // DATA chunks and indexes may still go once the packets are seen
 };
 
 // Which chunks the .RMF header counts. Writers differ: some count the header section after

@@ -6,10 +6,6 @@
 
 namespace pelloran::rmevents {
 
-ChunkHeader ParseChunkHeader(const uint8_t* p) {
-  return ChunkHeader{LoadU32(p), LoadU32(p + 4), LoadU16(p + 8)};
-}
-
 bool IsPlausibleFourCC(uint32_t id) {
   for (int shift = 24; shift >= 0; shift -= 8) {
     char c = static_cast<char>((id >> shift) & 0xFF);
@@ -96,22 +92,12 @@ bool ParseLogicalStream(const std::vector<uint8_t>& chunk, const MediaProperties
   uint16_t version = r.U16();
   if (!r.Ok() || version != 0 || size < 6 || size > media.typeSpecificLen) return false;
   uint16_t count = r.U16();
-  out.physicalStreams.clear();
-  out.dataOffsets.clear();
-  if (r.Remaining() >= size_t{count} * 6) {
-    // Both lists are there whole: read them straight (a header may hold 65,535 of each).
-    const uint8_t* p = chunk.data() + media.typeSpecificPos + r.Position();
-    out.physicalStreams.resize(count);
-    out.dataOffsets.resize(count);
-    for (size_t i = 0; i < count; ++i) out.physicalStreams[i] = LoadU16(p + 2 * i);
-    for (size_t i = 0; i < count; ++i) out.dataOffsets[i] = LoadU32(p + 2 * size_t{count} + 4 * i);
-    out.dataOffsetsPos = media.typeSpecificPos + r.Position() + 2 * size_t{count};
-    r.Skip(size_t{count} * 6);
-  } else {
-    for (uint16_t i = 0; i < count && r.Ok(); ++i) out.physicalStreams.push_back(r.U16());
-    out.dataOffsetsPos = media.typeSpecificPos + r.Position();
-    for (uint16_t i = 0; i < count && r.Ok(); ++i) out.dataOffsets.push_back(r.U32());
-  }
+  // Both lists must be there whole.
+  if (r.Remaining() < size_t{count} * 6) return false;
+  out.count = count;
+  out.physicalStreamsPos = media.typeSpecificPos + r.Position();
+  out.dataOffsetsPos = out.physicalStreamsPos + 2 * size_t{count};
+  r.Skip(size_t{count} * 6);
   out.numRules = r.U16();
   r.Skip(size_t{out.numRules} * 2);
   r.U16();  // number of properties; they are kept as they stand
@@ -145,10 +131,6 @@ std::vector<uint8_t> BuildContent(const ContentDescription& c) {
     w.Text(*text);
   }
   return chunk;
-}
-
-DataHeader ParseDataHeader(const uint8_t* p) {
-  return DataHeader{LoadU32(p + 10), LoadU32(p + 14)};
 }
 
 void StoreDataHeader(uint8_t* p, uint32_t chunkSize, const DataHeader& header) {

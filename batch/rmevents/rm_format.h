@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "batch/rmevents/big_endian.h"
 
 namespace pelloran::rmevents {
 
@@ -47,7 +48,9 @@ struct ChunkHeader {
   uint32_t size = 0;
   uint16_t version = 0;
 };
-ChunkHeader ParseChunkHeader(const uint8_t* tenBytes);
+inline ChunkHeader ParseChunkHeader(const uint8_t* tenBytes) {
+  return ChunkHeader{LoadU32(tenBytes), LoadU32(tenBytes + 4), LoadU16(tenBytes + 8)};
+}
 // "PROP", or the code in hexadecimal when it is not printable.
 std::string FourCCText(uint32_t id);
 // True for codes made of letters, digits, spaces and dots, as every chunk code is.
@@ -96,11 +99,20 @@ struct MediaProperties {
 };
 bool ParseMediaProperties(const std::vector<uint8_t>& chunk, MediaProperties& out);
 
+// Both lists are read where they stand in the chunk's bytes, never copied: a header may hold
+// 65,535 of each.
 struct LogicalStream {
-  std::vector<uint16_t> physicalStreams;
-  std::vector<uint32_t> dataOffsets;  // file offsets of the DATA chunks that hold each stream
-  size_t dataOffsetsPos = 0;          // within the chunk, so they can be patched in place
+  uint16_t count = 0;             // physical streams, and as many DATA chunk offsets
+  size_t physicalStreamsPos = 0;  // within the chunk: 16-bit stream numbers
+  size_t dataOffsetsPos = 0;      // within the chunk: 32-bit file offsets of the DATA chunks
+                                  // that hold each stream, so they can be patched in place
   uint16_t numRules = 0;
+  uint16_t PhysicalStream(const uint8_t* chunk, size_t i) const {
+    return LoadU16(chunk + physicalStreamsPos + 2 * i);
+  }
+  uint32_t DataOffset(const uint8_t* chunk, size_t i) const {
+    return LoadU32(chunk + dataOffsetsPos + 4 * i);
+  }
 };
 bool ParseLogicalStream(const std::vector<uint8_t>& chunk, const MediaProperties& media,
                         LogicalStream& out);
@@ -121,7 +133,9 @@ struct DataHeader {
   uint32_t numPackets = 0;
   uint32_t nextDataHeader = 0;
 };
-DataHeader ParseDataHeader(const uint8_t* eighteenBytes);
+inline DataHeader ParseDataHeader(const uint8_t* eighteenBytes) {
+  return DataHeader{LoadU32(eighteenBytes + 10), LoadU32(eighteenBytes + 14)};
+}
 void StoreDataHeader(uint8_t* eighteenBytes, uint32_t chunkSize, const DataHeader& header);
 
 // Version 0 ends with a packet group byte and flags, version 1 with a 16-bit ASM rule and ASM

@@ -1,6 +1,7 @@
 #include "batch/rmevents/rm_scan.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "batch/rmevents/big_endian.h"
 
@@ -66,7 +67,7 @@ class Scanner {
                                 " zero bytes at the end of the file left out");
         break;
       }
-      if (!IsPlausibleFourCC(h.id)) Fail("no chunk " + At(pos) + ": the file is damaged there");
+      if (h.id != kDataId && !IsPlausibleFourCC(h.id)) Fail("no chunk " + At(pos) + ": the file is damaged there");
       if (h.size < kChunkHeaderSize)
         Fail("chunk " + FourCCText(h.id) + " " + At(pos) + " has an impossible size (" +
              std::to_string(h.size) + " bytes)");
@@ -75,7 +76,7 @@ class Scanner {
              " chunks; RealMedia files have a handful");
       InputChunk chunk;
       chunk.id = h.id;
-      chunk.offset = pos;
+      chunk.offset = static_cast<uint32_t>(pos);  // below the file's size
       chunk.extent = h.size;
       if (h.id == kDataId) {
         AddData(chunk, h);
@@ -100,7 +101,8 @@ class Scanner {
            std::to_string(h.version) + ", which this tool does not know");
   }
 
-  void Load(InputChunk& chunk, size_t minimum) {
+  // Reads the whole chunk into its own bytes, without clearing them first.
+  const std::vector<uint8_t>& Load(InputChunk& chunk, size_t minimum) {
     if (chunk.extent < minimum)
       Fail("chunk " + FourCCText(chunk.id) + " " + At(chunk.offset) + " is too short (" +
            std::to_string(chunk.extent) + " bytes)");
@@ -108,9 +110,13 @@ class Scanner {
     if (headerBytes_ > limits_.maxHeaderBytes)
       Fail("the file's headers are implausibly large (over " +
            std::to_string(limits_.maxHeaderBytes >> 20) + " MiB)");
-    chunk.bytes.resize(static_cast<size_t>(chunk.extent));
+    std::vector<uint8_t> bytes;
+    bytes.reserve(static_cast<size_t>(chunk.extent));
     in_.Seek(chunk.offset);
-    in_.Read(chunk.bytes.data(), chunk.bytes.size());
+    in_.AppendTo(bytes, static_cast<size_t>(chunk.extent));
+    chunk.bytes = static_cast<uint32_t>(layout_.loaded.size());
+    layout_.loaded.push_back(std::move(bytes));
+    return layout_.loaded.back();
   }
 
   void AddHeaderOrOther(InputChunk& chunk, const ChunkHeader& h) {
@@ -119,41 +125,38 @@ class Scanner {
       case kFileHeaderId:
         if (pos != 0) Fail("a second .RMF header " + At(pos));
         RequireVersion(h, pos, 1);
-        Load(chunk, kFileHeaderSize);
-        ParseFileHeader(chunk.bytes, layout_.fileHeader);
+        ParseFileHeader(Load(chunk, kFileHeaderSize), layout_.fileHeader);
         chunk.kind = ChunkKind::FileHeader;
         return;
       case kPropertiesId:
         if (sawProperties_) Fail("a second PROP header " + At(pos));
         RequireVersion(h, pos, 0);
-        Load(chunk, kPropertiesSize);
-        ParseProperties(chunk.bytes, layout_.properties);
+        ParseProperties(Load(chunk, kPropertiesSize), layout_.properties);
         layout_.propertiesChunk = layout_.chunks.size();
         sawProperties_ = true;
         chunk.kind = ChunkKind::Properties;
         return;
       case kMediaPropertiesId: {
         RequireVersion(h, pos, 0);
-        Load(chunk, kChunkHeaderSize);
+        const std::vector<uint8_t>& bytes = Load(chunk, kChunkHeaderSize);
         StreamHeader s;
         s.chunk = layout_.chunks.size();
-        if (!ParseMediaProperties(chunk.bytes, s.media))
+        if (!ParseMediaProperties(bytes, s.media))
           Fail("stream header (MDPR) " + At(pos) + " is damaged: its fields run past its size");
         s.ad = ClassifyStreamType(s.media.mimeType);
         if (s.media.IsLogical()) {
           LogicalStream logical;
-          if (ParseLogicalStream(chunk.bytes, s.media, logical)) s.logical = std::move(logical);
+          if (ParseLogicalStream(bytes, s.media, logical)) s.logical = logical;
         }
         chunk.kind = ChunkKind::Media;
-        chunk.item = layout_.streams.size();
+        chunk.item = static_cast<uint32_t>(layout_.streams.size());
         layout_.streams.push_back(std::move(s));
         return;
       }
       case kContentId:
         if (layout_.contentChunk) break;  // a second one is copied as it stands
         RequireVersion(h, pos, 0);
-        Load(chunk, kChunkHeaderSize);
-        if (!ParseContent(chunk.bytes, layout_.content))
+        if (!ParseContent(Load(chunk, kChunkHeaderSize), layout_.content))
           Fail("content description (CONT) " + At(pos) +
                " is damaged: its texts run past its size");
         layout_.contentChunk = layout_.chunks.size();
@@ -171,12 +174,14 @@ class Scanner {
     if (h.size < kDataHeaderSize || pos + kDataHeaderSize > layout_.fileSize)
       Fail("DATA chunk " + At(pos) + " is truncated");
     DataChunk d;
-    d.chunk = layout_.chunks.size();
-    d.offset = pos;
-    d.end = pos + h.size;
+    d.chunk = static_cast<uint32_t>(layout_.chunks.size());
+    d.offset = static_cast<uint32_t>(pos);
+    const uint64_t declaredEnd = pos + h.size;
     in_.Seek(pos);
     d.header = ParseDataHeader(in_.Peek(kDataHeaderSize));
-    if (d.end > layout_.fileSize) {
+    if (declaredEnd <= layout_.fileSize) {
+      d.end = static_cast<uint32_t>(declaredEnd);
+    } else {
       // Some writers (ffmpeg among them) declare a DATA size larger than what they wrote. The
       // chunk then ends with the file, or before a chunk that the file names elsewhere (the
       // next DATA chunk it links to, the index that PROP names), so that what follows is still
@@ -187,14 +192,14 @@ class Scanner {
         end = layout_.properties.indexOffset;
       layout_.notes.push_back("DATA chunk " + At(pos) + " gives a wrong size, " +
                               std::to_string(h.size) + " bytes: that is " +
-                              std::to_string(d.end - layout_.fileSize) +
+                              std::to_string(declaredEnd - layout_.fileSize) +
                               " more than the file holds; the chunk is taken to end at offset " +
                               std::to_string(end) + " and the cleaned file gives its true size");
-      d.end = end;
+      d.end = static_cast<uint32_t>(end);
     }
     chunk.extent = d.end - pos;
     chunk.kind = ChunkKind::Data;
-    chunk.item = layout_.data.size();
+    chunk.item = static_cast<uint32_t>(layout_.data.size());
     layout_.data.push_back(d);
   }
 
@@ -218,13 +223,13 @@ class Scanner {
     if (h.size == kIndexHeaderSize && needed > h.size && pos + needed <= layout_.fileSize) {
       // Some writers leave the records out of the INDX size; they follow all the same.
       layout_.notes.push_back("index chunk " + At(pos) + " does not count its records in its size");
-      chunk.extent = needed;
+      chunk.extent = static_cast<uint32_t>(needed);  // within the file
     } else if (needed > h.size) {
       Fail("index chunk (INDX) " + At(pos) + " counts " + std::to_string(x.header.numIndices) +
            " entries but has room for fewer");
     }
     chunk.kind = ChunkKind::Index;
-    chunk.item = layout_.indexes.size();
+    chunk.item = static_cast<uint32_t>(layout_.indexes.size());
     layout_.indexes.push_back(x);
   }
 
@@ -241,15 +246,10 @@ class Scanner {
     // The chains of DATA and INDX chunks are rebuilt on writing; a link out of the file means
     // the file was cut short.
     // Both lists are in file order, so sorted already.
-    std::vector<uint64_t> dataAt, indexAt;
-    dataAt.reserve(layout_.data.size());
-    indexAt.reserve(layout_.indexes.size());
-    for (const DataChunk& d : layout_.data) dataAt.push_back(d.offset);
-    for (const IndexChunk& x : layout_.indexes) indexAt.push_back(x.offset);
     for (size_t i = 0; i < layout_.data.size(); ++i)
-      CheckLink("DATA", i, layout_.data[i].header.nextDataHeader, dataAt);
+      CheckLink("DATA", i, layout_.data[i].header.nextDataHeader, layout_.data);
     for (size_t i = 0; i < layout_.indexes.size(); ++i)
-      CheckLink("index", i, layout_.indexes[i].header.nextIndexHeader, indexAt);
+      CheckLink("index", i, layout_.indexes[i].header.nextIndexHeader, layout_.indexes);
     for (const StreamHeader& s : layout_.streams) {
       if (s.media.IsLogical()) continue;
       if (layout_.physicalStreams.Has(s.media.streamNumber))
@@ -262,24 +262,57 @@ class Scanner {
       if (!s.logical)
         Fail("logical stream header " + std::to_string(s.media.streamNumber) + " (" +
              s.media.mimeType + ") is damaged");
-      // The largest first (a loop without branches), the first offender only for the message.
-      const std::vector<uint32_t>& offsets = s.logical->dataOffsets;
-      if (offsets.empty() || *std::max_element(offsets.begin(), offsets.end()) < layout_.fileSize)
-        continue;
-      const uint32_t outside = *std::find_if(offsets.begin(), offsets.end(), [this](uint32_t o) {
-        return o >= layout_.fileSize;
-      });
+      // All of them first, the first offender only for the message.
+      const uint8_t* bytes = layout_.Bytes(layout_.chunks[s.chunk]).data();
+      const LogicalStream& l = *s.logical;
+      if (!AnyOffsetOutside(bytes + l.dataOffsetsPos, l.count)) continue;
+      size_t first = 0;
+      while (l.DataOffset(bytes, first) < layout_.fileSize) ++first;
+      const uint32_t outside = l.DataOffset(bytes, first);
       Fail("logical stream header " + std::to_string(s.media.streamNumber) +
            " points outside the file (offset " + std::to_string(outside) + ")");
     }
   }
 
-  // Chunk `i` of `chunks` (offsets in file order) links to `next`: mostly the one after it.
-  void CheckLink(const char* kind, size_t i, uint32_t next, const std::vector<uint64_t>& chunks) {
-    if (next == 0 || (i + 1 < chunks.size() && chunks[i + 1] == next) ||
-        std::binary_search(chunks.begin(), chunks.end(), uint64_t{next}))
-      return;
-    const uint64_t from = chunks[i];
+  // A logical header's offsets mostly repeat one another: each new one is decoded and checked,
+  // blocks that only repeat the last one are passed over, compared as they are stored.
+  bool AnyOffsetOutside(const uint8_t* offsets, size_t count) const {
+    const uint32_t size = static_cast<uint32_t>(layout_.fileSize);  // below 4 GiB
+    uint32_t last = 0;  // as stored; offset 0 is inside the file
+    bool outside = false;
+    auto one = [&](size_t i) {
+      uint32_t o;
+      std::memcpy(&o, offsets + 4 * i, 4);
+      if (o == last) return;
+      outside |= LoadU32(offsets + 4 * i) >= size;
+      last = o;
+    };
+    constexpr size_t kBlock = 16;
+    size_t i = 0;
+    for (; i + kBlock <= count; i += kBlock) {
+      uint32_t block[kBlock];
+      std::memcpy(block, offsets + 4 * i, sizeof block);
+      const uint32_t repeated = last;
+      uint32_t differs = 0;
+      for (const uint32_t o : block) differs |= o ^ repeated;
+      if (differs == 0) continue;
+      for (size_t k = 0; k < kBlock; ++k) one(i + k);
+    }
+    for (; i < count; ++i) one(i);
+    return outside;
+  }
+
+  // Chunk `i` of `chunks` (in file order) links to `next`: mostly the one after it.
+  template <typename Chunks>
+  void CheckLink(const char* kind, size_t i, uint32_t next, const Chunks& chunks) {
+    if (next == 0 || (i + 1 < chunks.size() && chunks[i + 1].offset == next)) return;
+    auto it = std::lower_bound(chunks.begin(), chunks.end(), uint64_t{next},
+                               [](const auto& c, uint64_t at) { return c.offset < at; });
+    if (it != chunks.end() && it->offset == next) return;
+    NoChunkAtLink(kind, chunks[i].offset, next);
+  }
+
+  void NoChunkAtLink(const char* kind, uint64_t from, uint32_t next) {
     std::string what = std::string(kind) + " chunk " + At(from);
     if (next >= layout_.fileSize)
       Fail(what + " names a next one outside the file (offset " + std::to_string(next) +

@@ -17,15 +17,19 @@
 
 namespace pelloran::rmevents {
 
-enum class ChunkKind { FileHeader, Properties, Media, Content, Data, Index, Other };
+enum class ChunkKind : uint8_t { FileHeader, Properties, Media, Content, Data, Index, Other };
 
+constexpr uint32_t kNoBytes = static_cast<uint32_t>(-1);
+
+// One per chunk, and a file can have 65,536: small, with the few loaded ones' bytes apart.
+// Offsets and sizes fit 32 bits: the scanner refuses inputs of 4 GiB or more.
 struct InputChunk {
-  ChunkKind kind = ChunkKind::Other;
+  uint32_t offset = 0;
+  uint32_t extent = 0;         // bytes it occupies in the input
   uint32_t id = 0;
-  uint64_t offset = 0;
-  uint64_t extent = 0;         // bytes it occupies in the input
-  std::vector<uint8_t> bytes;  // the whole chunk, for .RMF, PROP, MDPR and the first CONT
-  size_t item = 0;             // its entry in streams, data or indexes
+  uint32_t item = 0;           // its entry in streams, data or indexes
+  uint32_t bytes = kNoBytes;   // .RMF, PROP, MDPR and the first CONT: in InputLayout::loaded
+  ChunkKind kind = ChunkKind::Other;
 };
 
 struct StreamHeader {
@@ -50,10 +54,11 @@ struct StreamCount {
   uint64_t bytes = 0;
 };
 
+// One per DATA chunk, and a file can have 65,536: 32-bit offsets, as for InputChunk.
 struct DataChunk {
-  size_t chunk = 0;
-  uint64_t offset = 0;
-  uint64_t end = 0;  // of its extent in the input (a size past the file's end is cut there)
+  uint32_t chunk = 0;
+  uint32_t offset = 0;
+  uint32_t end = 0;  // of its extent in the input (a size past the file's end is cut there)
   DataHeader header;
 };
 
@@ -74,6 +79,8 @@ struct IndexTarget {
 struct InputLayout {
   uint64_t fileSize = 0;
   std::vector<InputChunk> chunks;
+  std::vector<std::vector<uint8_t>> loaded;  // the whole chunk, for those that have bytes
+  const std::vector<uint8_t>& Bytes(const InputChunk& c) const { return loaded[c.bytes]; }
   FileHeader fileHeader;
   Properties properties;
   size_t propertiesChunk = 0;

@@ -19,19 +19,40 @@ struct FoundPacket {
 };
 
 // A header's offsets mostly repeat one another: each new one is looked up once, the bytes of
-// the last one copied on (a tight loop of its own: 65,535 offsets a header).
+// the last one copied on (65,535 offsets a header). They are compared as they stand in the
+// input, without decoding, a block at a time: a block that only repeats the last one is copied
+// whole.
 template <typename LookUp>
-void StoreNewOffsets(const std::vector<uint32_t>& old, uint8_t* to, LookUp&& lookUp) {
-  uint32_t lastOld = 0;
-  uint8_t lastNew[4] = {};  // stored as written; offset 0 stays 0
-  for (const uint32_t o : old) {
+void StoreNewOffsets(const uint8_t* old, size_t count, uint8_t* to, LookUp&& lookUp) {
+  uint32_t lastOld = 0;  // as stored: offset 0 stays 0 in either byte order
+  uint32_t lastNew = 0;
+  auto one = [&](size_t i) {
+    uint32_t o;
+    std::memcpy(&o, old + 4 * i, 4);
     if (o != lastOld) {
-      StoreU32(lastNew, lookUp(o));
+      uint8_t stored[4];
+      StoreU32(stored, lookUp(LoadU32(old + 4 * i)));
+      std::memcpy(&lastNew, stored, 4);
       lastOld = o;
     }
-    std::memcpy(to, lastNew, 4);
-    to += 4;
+    std::memcpy(to + 4 * i, &lastNew, 4);
+  };
+  constexpr size_t kBlock = 16;
+  size_t i = 0;
+  for (; i + kBlock <= count; i += kBlock) {
+    uint32_t block[kBlock];
+    std::memcpy(block, old + 4 * i, sizeof block);
+    const uint32_t last = lastOld;  // a local: the loop stays free of memory it could alias
+    uint32_t differs = 0;
+    for (const uint32_t o : block) differs |= o ^ last;
+    if (differs == 0) {
+      for (uint32_t& o : block) o = lastNew;
+      std::memcpy(to + 4 * i, block, sizeof block);
+      continue;
+    }
+    for (size_t k = 0; k < kBlock; ++k) one(i + k);
   }
+  for (; i < count; ++i) one(i);
 }
 
 class Writer {
@@ -45,8 +66,8 @@ class Writer {
         found_(layout.targets.size()),
         streamAt_(layout.streams.size(), 0),
         standIn_(layout.data.size(), 0) {
-    result_.dataKept.assign(layout.data.size(), false);
-    result_.indexKept.assign(layout.indexes.size(), false);
+    result_.dataKept.assign(layout.data.size(), 0);
+    result_.indexKept.assign(layout.indexes.size(), 0);
   }
 
   CleanResult Run() {
@@ -107,7 +128,7 @@ class Writer {
     if (kind == ChunkKind::Properties) propertiesAt_ = out_.Written();
     if (kind == ChunkKind::Media) {
       streamAt_[item] = out_.Written();
-      out_.Write(layout_.chunks[c.input].bytes);
+      out_.Write(layout_.Bytes(layout_.chunks[c.input]));
       return;
     }
     const std::span<const uint8_t> bytes = plan_.Bytes(c);
@@ -133,6 +154,12 @@ class Writer {
 
   void WriteData(size_t item, bool last) {
     const DataChunk& d = layout_.data[item];
+    // A chunk that is its header alone and declares no packets stays as it is, unwalked: a
+    // crafted file can have 65,536 of them.
+    if (d.header.numPackets == 0 && d.end - d.offset == kDataHeaderSize) {
+      Kept(item, StartDataChunk(kDataHeaderSize));
+      return;
+    }
     PacketWalker walker(in_, layout_, d);
     PacketHeader h;
     uint64_t offset = 0;
@@ -178,7 +205,7 @@ class Writer {
   }
 
   void Kept(size_t item, uint64_t at) {
-    result_.dataKept[item] = true;
+    result_.dataKept[item] = 1;
     // Past 4 GiB the run fails before any offset is patched in.
     standIn_[item] = static_cast<uint32_t>(at);
     if (!wroteData_) firstDataAt_ = at;
@@ -214,7 +241,7 @@ class Writer {
       StoreIndexRecord(record, r);
       out_.Write(record, sizeof record);
     }
-    result_.indexKept[item] = true;
+    result_.indexKept[item] = 1;
     indexesAt_.push_back(at);
   }
 
@@ -278,10 +305,11 @@ class Writer {
     for (size_t i = 0; i < layout_.streams.size(); ++i) {
       const StreamHeader& s = layout_.streams[i];
       if (!plan_.streamHeaderKept[i] || !s.logical) continue;
-      const std::vector<uint32_t>& old = s.logical->dataOffsets;
-      if (old.empty()) continue;
-      offsets.resize(4 * old.size());
-      StoreNewOffsets(old, offsets.data(),
+      const LogicalStream& l = *s.logical;
+      if (l.count == 0) continue;
+      offsets.resize(4 * size_t{l.count});
+      const uint8_t* old = layout_.Bytes(layout_.chunks[s.chunk]).data() + l.dataOffsetsPos;
+      StoreNewOffsets(old, l.count, offsets.data(),
                       [&](uint32_t o) { return LookUpDataChunkOffset(o, s); });
       out_.Patch(streamAt_[i] + s.logical->dataOffsetsPos, offsets.data(), offsets.size());
     }

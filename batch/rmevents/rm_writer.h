@@ -22,8 +22,10 @@ struct CleanResult {
   uint32_t packets = 0;  // read
   uint32_t keptPackets = 0;
   std::map<uint16_t, StreamCount> removedByStream;
-  std::vector<bool> dataKept;   // per input DATA chunk
-  std::vector<bool> indexKept;  // per input INDX chunk
+  // Per input DATA and INDX chunk; a byte each, as a file can have 65,536 DATA chunks and a
+  // byte is cheaper to set and test than a bit.
+  std::vector<uint8_t> dataKept;
+  std::vector<uint8_t> indexKept;
   std::vector<std::string> notes;
 };
 

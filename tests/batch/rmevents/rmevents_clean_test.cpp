@@ -222,6 +222,43 @@ TEST(Clean, LogicalHeaderOfADroppedChunkNamesAKeptOne) {
             (std::vector<uint32_t>{c.file.dataOffsets[0], c.file.dataOffsets[0]}));
 }
 
+// Long offset lists are compared and rewritten a block of 16 at a time: every offset, in whole
+// blocks and in the tail, must land on the right chunk, and one outside the file anywhere in a
+// block must be refused.
+TEST(Clean, LongLogicalHeadersAreRewrittenAndCheckedWhole) {
+  RmBuilder b;
+  std::vector<uint16_t> streams;
+  for (int i = 0; i < 37; ++i) streams.push_back(static_cast<uint16_t>((i * 7 / 3) % 3));
+  b.streams = {{0, "video/x-pn-realvideo", 1000, {}},
+               {1, "audio/x-pn-realaudio", 1000, {}},
+               {2, "application/x-pn-realevent", 10, {}},
+               {3, "logical-video/x-pn-multirate-realvideo", 0, streams}};
+  // Stream 2's chunk goes: its offsets then name the next kept chunk, stream 0's.
+  b.data = {{{0, 2, 5, "event", 2}}, {{0, 0, 0, "frame", 2}}, {{0, 1, 0, "sound", 2}}};
+  const std::vector<uint8_t> input = b.Build();
+  Cleaned c = Clean(input);
+  ASSERT_EQ(c.file.dataOffsets.size(), 2u);
+  std::vector<uint32_t> want;
+  for (uint16_t n : streams) want.push_back(c.file.dataOffsets[n == 1 ? 1 : 0]);
+  EXPECT_EQ(c.file.logicalOffsets[2], want);  // the event stream's header went
+
+  const StreamHeader& logical = c.layout.streams[3];
+  ASSERT_TRUE(logical.logical.has_value());
+  const size_t offsetsAt = c.layout.chunks[logical.chunk].offset + logical.logical->dataOffsetsPos;
+  for (size_t outside : {size_t{0}, size_t{9}, size_t{15}, size_t{21}, size_t{36}}) {
+    std::vector<uint8_t> damaged = input;
+    StoreU32(damaged.data() + offsetsAt + 4 * outside, 0x7FFFFFF0);
+    try {
+      Clean(damaged);
+      ADD_FAILURE() << "offset " << outside << " outside the file was not refused";
+    } catch (const ERealMediaError& e) {
+      EXPECT_NE(std::string(e.what()).find("points outside the file (offset 2147483632)"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+}
+
 TEST(Clean, FfmpegsOversizedDataChunkAndTrailingZerosAreTolerated) {
   RmBuilder b = rmtest::SampleFile();
   b.indexes.clear();
