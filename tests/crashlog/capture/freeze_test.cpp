@@ -32,9 +32,14 @@ using Clock = std::chrono::steady_clock;
 
 // Stops answering: runs without looking at its messages, and without calling anything (the
 // report must find it here and nowhere else), until released.
-std::atomic<bool> g_release{false};
+// The flag is read through the compiler's builtin rather than std::atomic's inline functions: a
+// freeze stops the spinning thread at any instruction of its loop, and each must belong to the
+// spinning procedure's own line, not to an inlined library function (the report names the
+// innermost inlined function, atomic_base.h, when the thread stops on the load).
+bool g_release = false;
+void SetRelease(bool value) { __atomic_store_n(&g_release, value, __ATOMIC_RELAXED); }
 [[gnu::noinline]] void SpinInFrozenProcedure() {
-  while (!g_release.load(std::memory_order_relaxed)) asm volatile("");
+  while (!__atomic_load_n(&g_release, __ATOMIC_RELAXED)) asm volatile("");
 }
 
 // Spins until released or `duration` has passed (a timer thread releases it).
@@ -43,7 +48,7 @@ void SpinFor(std::chrono::milliseconds duration) {
   std::thread timer([&] {
     const auto until = Clock::now() + duration;
     while (!spun.load() && Clock::now() < until) ::Sleep(10);
-    g_release.store(true);
+    SetRelease(true);
   });
   SpinInFrozenProcedure();
   spun.store(true);
@@ -97,7 +102,7 @@ class TFreezeHarness {
       seen.Finished = Clock::now();
       std::lock_guard guard(lock_);
       reports_.push_back(seen);
-      if (static_cast<int>(reports_.size()) >= ReleaseAfter) g_release.store(true);
+      if (static_cast<int>(reports_.size()) >= ReleaseAfter) SetRelease(true);
     };
     InstallFreezeWatcher(std::move(setup));
   }
@@ -200,7 +205,7 @@ class Freeze : public ::testing::Test {
   static void SetUpTestSuite() { CreateCrashModules(); }
   static void TearDownTestSuite() { DestroyCrashModules(); }
   void SetUp() override {
-    g_release.store(false);
+    SetRelease(false);
     options_ = &CurrentCrashLogOptions();
     options_->SetActive(true);
     options_->SetFreezeDetection(true);
@@ -251,7 +256,7 @@ TEST_F(Freeze, AnAnswerJustBeforeTheTimeoutStartsTheCountAgain) {
   // Frozen for 1.5 of the 2 seconds, then one answer, four times: 6 seconds without answering
   // in all, yet never 2 in a row.
   for (int round = 0; round < 4; ++round) {
-    g_release.store(false);
+    SetRelease(false);
     SpinFor(1500ms);
     ASSERT_TRUE(TMainWindow::PumpUntilAnswered());
   }
@@ -444,7 +449,7 @@ TEST_F(Freeze, AReportWithTheDialogEndsAndTheMainThreadGoesOn) {
     for (int i = 0; i < 1800 && !finished.load(); ++i) ::Sleep(100);
     if (!finished.load()) {
       watchdogFired.store(true);
-      g_release.store(true);
+      SetRelease(true);
       while (::ResumeThread(self) > 1) {
       }
     }
@@ -464,7 +469,7 @@ TEST_F(Freeze, AReportWithTheDialogEndsAndTheMainThreadGoesOn) {
   ASSERT_TRUE(::OpenClipboard(nullptr));
   ::EmptyClipboard();
   ::CloseClipboard();
-  g_release.store(false);
+  SetRelease(false);
   harness.ReleaseAfter = 2;
   ASSERT_TRUE(TMainWindow::PumpUntilAnswered());
   SpinFor(60s);

@@ -23,7 +23,12 @@ using namespace pelloran;
 
 constexpr DWORD kFreezeTimeoutMs = 2000;  // as in freeze_loader_lock.options
 
-std::atomic<bool> g_release{false};
+// The flag is read through the compiler's builtin rather than std::atomic's inline functions: a
+// freeze stops the spinning thread at any instruction of its loop, and each must belong to the
+// spinning procedure's own line, not to an inlined library function (the report names the
+// innermost inlined function, atomic_base.h, when the thread stops on the load).
+bool g_release = false;
+void SetRelease(bool value) { __atomic_store_n(&g_release, value, __ATOMIC_RELAXED); }
 std::atomic<DWORD> g_letGoAt{0};
 std::atomic<DWORD> g_reportSeenAt{0};
 
@@ -32,7 +37,7 @@ using LdrUnlockLoaderLockCall = LONG(NTAPI*)(ULONG, ULONG_PTR);
 
 // Answers nothing and calls nothing until the report is in the log.
 __attribute__((noinline)) void SpinElsewhere() {
-  while (!g_release.load(std::memory_order_relaxed)) asm volatile("");  // @spin
+  while (!__atomic_load_n(&g_release, __ATOMIC_RELAXED)) asm volatile("");  // @spin
 }
 
 // Holds the loader lock, without answering, for three freeze timeouts; then freezes elsewhere.
@@ -58,7 +63,7 @@ int main() {
   crashlog::InstallReporter();
   std::thread user([] {
     if (crashtest::WaitForLogEntries(crashtest::OwnLogFile(), 1, 120000)) g_reportSeenAt = ::GetTickCount();
-    g_release = true;
+    SetRelease(true);
   });
   crashtest::RunStepsInTimerTicks({[] {}, HoldTheLoaderLockThenFreeze});
   user.join();

@@ -28,11 +28,16 @@
 using namespace pelloran;
 using namespace pelloran::testing;
 
-std::atomic<bool> g_release{false};
+// The flag is read through the compiler's builtin rather than std::atomic's inline functions: a
+// freeze stops the spinning thread at any instruction of its loop, and each must belong to the
+// spinning procedure's own line, not to an inlined library function (the report names the
+// innermost inlined function, atomic_base.h, when the thread stops on the load).
+bool g_release = false;
+void SetRelease(bool value) { __atomic_store_n(&g_release, value, __ATOMIC_RELAXED); }
 
 // Answers nothing and calls nothing until the user lets it go.
 __attribute__((noinline)) void SpinInFrozenProcedure() {
-  while (!g_release.load(std::memory_order_relaxed)) asm volatile("");  // @spin
+  while (!__atomic_load_n(&g_release, __ATOMIC_RELAXED)) asm volatile("");  // @spin
 }
 
 namespace {
@@ -45,11 +50,11 @@ void User() {
     ::GetDlgItemTextA(dialog, crashlog::kIdMessage, text, sizeof text);
     std::printf("dialog %d: %s\n", report, text);
     std::fflush(stdout);
-    if (report == 2) g_release = true;  // the main thread goes on once the report has ended
+    if (report == 2) SetRelease(true);  // the main thread goes on once the report has ended
     ClickControl(dialog, crashlog::kIdOk);
     WaitUntilGone(dialog);
   }
-  g_release = true;
+  SetRelease(true);
 }
 
 }  // namespace
