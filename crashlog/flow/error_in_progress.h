@@ -39,6 +39,28 @@ struct TExceptNotifyParams {
   TReportMode Mode;
 };
 
+
+// The stages of one report, numbered as an internal error names them ("InternalExceptNotify.7").
+enum class TReportStage : int {
+  Options = 1,            // the options and the raise's facts
+  Filter = 2,             // the options' exception filter
+  StackBounds = 3,        // the stack's ends
+  CallStack = 4,          // the call stack (4 to 6: with the creator's stack, top duplicate removed)
+  Facts = 7,              // modules, machine and report text
+  NotifyHandler = 8,      // the Notify handler kept or handed back the error
+  ErrorCount = 9,         // counted toward TerminateAfterErrors
+  ShortMessage = 10,      // the short message and the screenshot
+  DialogDecision = 11,    // whether the dialog is shown
+  BeforeShow = 12,        // the BeforeShow handler
+  Dialog = 13,            // the dialog and the AfterShow handler
+  ReproduceSteps = 14,    // the reproduce-steps dialog
+  LogAndClipboard = 15,   // the log file and the clipboard
+  Send = 16,              // mail
+  Withdraw = 17,          // the record withdrawn
+  Cleared = 18,           // the call stack cleared
+  Terminate = 19,         // ending or restarting the program
+};
+
 struct TErrorInProgress {
   TErrorInProgress(const TRaisedException& object, TExceptNotifyParams params, TReportState& report,
                    TCrashModuleOptions& options) noexcept
@@ -71,8 +93,8 @@ struct TErrorInProgress {
   bool TerminateRequested = false;
   std::string ShortMessage;
 
-  // The step reached: a failure is reported as "InternalExceptNotify.<Progress>".
-  int Progress = 1;
+  // The stage reached: a failure is reported as "InternalExceptNotify.<number of the stage>".
+  TReportStage Progress = TReportStage::Options;
 
   // Makes Record what CurrentRecord returns, until WithdrawRecord (or the end of this error).
   void PublishRecord() noexcept;

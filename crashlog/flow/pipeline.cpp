@@ -240,7 +240,7 @@ bool InternalExceptNotify(const TRaisedException& object, TExceptNotifyParams pa
   try {
     if (ChooseOptions(error) && PassesFilter(error)) {
       BuildReport(error);
-      error.Progress = 8;
+      error.Progress = TReportStage::NotifyHandler;
       if (!error.Handled) {
         result = true;  // the Notify handler handed it back to the framework's handler
       } else {
@@ -251,7 +251,7 @@ bool InternalExceptNotify(const TRaisedException& object, TExceptNotifyParams pa
     }
   } catch (...) {
     AbandonReport(error);
-    HandleInternalError("InternalExceptNotify." + std::to_string(error.Progress));
+    HandleInternalError("InternalExceptNotify." + std::to_string(static_cast<int>(error.Progress)));
   }
   TraceLeave("InternalExceptNotify", {result});
   return result;

@@ -92,7 +92,7 @@ bool IsSynchronizeReRaise(const void* address, bool isLanguageRaise) {
 }
 
 bool ChooseOptions(TErrorInProgress& error) {
-  error.Progress = 1;
+  error.Progress = TReportStage::Options;
   error.Report.ReproduceText.clear();
   error.Capture.CaptureTime = LocalTimeNow();
   if (IsSynchronizeReRaise(error.Object)) return false;
@@ -121,7 +121,7 @@ bool ChooseOptions(TErrorInProgress& error) {
 }
 
 bool PassesFilter(TErrorInProgress& error) {
-  error.Progress = 2;
+  error.Progress = TReportStage::Filter;
   const TCrashModuleOptions& options = error.Options;
   if (!options.FilterActive()) return true;
   const int index = FilterIndex(options, error.Object);
@@ -133,16 +133,16 @@ bool PassesFilter(TErrorInProgress& error) {
 }
 
 void BuildReport(TErrorInProgress& error) {
-  error.Progress = 3;
+  error.Progress = TReportStage::StackBounds;
   TExceptNotifyParams& params = error.Params;
   if (params.StackEnd == 0) params.StackEnd = CurrentStackBase();
 
-  error.Progress = 4;  // stages 4 to 6: the call stack with the creator's stack, top duplicate removed
+  error.Progress = TReportStage::CallStack;
   // StackEnd is the stack base, one past the last slot.
   error.CallStack = BuildCallStack(*error.Modules, error.Address, error.Object.IsLanguageRaise, params.StackStart,
-                                   params.StackEnd - 4, params.ThreadID);
+                                   params.StackEnd - sizeof(void*), params.ThreadID);
 
-  error.Progress = 7;
+  error.Progress = TReportStage::Facts;
   error.Handled = true;
   error.Modules->RefreshModules();
   TReportCapture& capture = error.Capture;

@@ -95,24 +95,24 @@ void SendReport(TErrorInProgress& error) {
 
 void ShowError(TErrorInProgress& error) {
   const TCrashModuleOptions& options = error.Options;
-  error.Progress = 9;
+  error.Progress = TReportStage::ErrorCount;
   if (!error.Params.Mode.Handled) ++Flow().ErrorCount;  // TerminateAfterErrors counts unhandled errors
-  error.Progress = 10;
+  error.Progress = TReportStage::ShortMessage;
   error.ShortMessage = ShortMessageOf(error.Object.Info, error.Capture.Exception.MessageOverride);
   TakeScreenshot(error);
 
-  error.Progress = 11;
+  error.Progress = TReportStage::DialogDecision;
   if (options.ShowDialog()) {
-    error.Progress = 12;
+    error.Progress = TReportStage::BeforeShow;
     ClearLastError();
     error.Execute = RunActionHandler(error.Record, TCrashAction::BeforeShow, true);
-    error.Progress = 13;
+    error.Progress = TReportStage::Dialog;
     if (error.Execute) {
       error.Execute = PresentReport(error);
       if (error.Execute) error.Execute = RunActionHandler(error.Record, TCrashAction::AfterShow, error.Execute);
     }
   }
-  error.Progress = 14;
+  error.Progress = TReportStage::ReproduceSteps;
   if ((options.ReportOptions() & kAskReproduceSteps) != 0 && IsGUIApplication() && !error.Duplicate &&
       (options.SendMode() != 0 || options.SaveLog()))
     ShowReproduceDialog(error);
@@ -121,7 +121,7 @@ void ShowError(TErrorInProgress& error) {
 void SaveAndSend(TErrorInProgress& error) {
   const TCrashModuleOptions& options = error.Options;
   TReportState& report = error.Report;
-  error.Progress = 15;
+  error.Progress = TReportStage::LogAndClipboard;
   // Only when a restart was asked for and will be refused (TerminateProcessNow does not restart a
   // program that failed again within a minute of its restart).
   if (error.TerminateRequested && options.TerminateAction() == 1 && RestartedRecently()) {
@@ -132,18 +132,18 @@ void SaveAndSend(TErrorInProgress& error) {
   if (options.SaveLog()) report.SaveToLogFile(options, ReportEventsFor(error.Record));
   if (error.CopyRequested) CopyTextToClipboard(report.ReportText);
 
-  error.Progress = 16;
+  error.Progress = TReportStage::Send;
   if (options.SendMode() != 0 && !error.Duplicate && error.SendRequested) SendReport(error);
 }
 
 void FinishReport(TErrorInProgress& error) {
   DeleteScreenshot(error);
-  error.Progress = 17;
+  error.Progress = TReportStage::Withdraw;
   error.WithdrawRecord();
   error.CallStack.clear();
-  error.Progress = 18;
+  error.Progress = TReportStage::Cleared;
   if (error.TerminateRequested && !error.Params.Mode.Handled) {
-    error.Progress = 19;
+    error.Progress = TReportStage::Terminate;
     TerminateProcessNow(error.Options.TerminateAction() == 1);
   }
 }
