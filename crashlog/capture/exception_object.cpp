@@ -80,6 +80,11 @@ bool TExceptionObject::IsAbort() const noexcept {
   return !Empty() && AdjustedFor(typeid(EAbort), *type_, object);
 }
 
+bool TExceptionObject::IsExternal() const noexcept {
+  void* object = object_;
+  return !Empty() && AdjustedFor(typeid(EExternal), *type_, object);
+}
+
 bool TExceptionObject::CaughtBy(const std::type_info* catchType) const noexcept {
   if (Empty()) return false;
   if (catchType == nullptr) return true;

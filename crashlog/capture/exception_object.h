@@ -43,6 +43,8 @@ class TExceptionObject {
   bool InheritsFrom(std::string_view name) const;
   // The silent exception class EAbort (or a class derived from it).
   bool IsAbort() const noexcept;
+  // A processor or system exception turned into EExternal (or a class derived from it).
+  bool IsExternal() const noexcept;
 
   // Whether a handler `catch (const C&)` with typeid(C) == catchType would take this object; a
   // null catchType is catch (...).

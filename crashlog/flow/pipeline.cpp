@@ -152,7 +152,7 @@ bool ExceptionManager() noexcept {
         } else {
           const TRaiseRecord raise = RaiseOfCurrentException();
           object.Address = raise.Address;
-          object.IsLanguageRaise = raise.Object.Empty() ? !current.InheritsFrom("EExternal") : raise.IsLanguageRaise;
+          object.IsLanguageRaise = raise.Object.Empty() ? !current.IsExternal() : raise.IsLanguageRaise;
           if (raise.Object.Empty()) {
             // Nothing was captured at the raise: the framework handler's own frame.
             CurrentThreadCapture().StackStart = static_cast<const std::uint8_t*>(__builtin_frame_address(0)) + 4;

@@ -119,15 +119,10 @@ void TCrashModuleOptions::StoreDefaults() {
 
 void TCrashModuleOptions::SetDefaults() {
   Trace("TCrashModuleOptions.SetDefaults", {moduleName_});
-  BeginUpdate();
-  try {
+  InOneUpdate([this] {
     StoreDefaults();
     active_ = true;
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 void TCrashModuleOptions::Assign(const TCrashModuleOptions* source) {
@@ -136,8 +131,7 @@ void TCrashModuleOptions::Assign(const TCrashModuleOptions* source) {
   if (source == nullptr) throw EConvertError("Impossible to assign nil as TCrashModuleOptions.");
   if (source == this) return;
   const TCrashOptionValues& s = source->values_;
-  BeginUpdate();
-  try {
+  InOneUpdate([&] {
     filterClasses_.Assign(s.FilterClasses);
     filterMessages_.Assign(s.FilterMessages);
     values_.Texts = s.Texts;
@@ -145,11 +139,7 @@ void TCrashModuleOptions::Assign(const TCrashModuleOptions* source) {
 #define PELLORAN_ASSIGN_OPTION(Type, Name, Default, From, Load, Access) Set##Name(s.Name);
     PELLORAN_OPTIONS(PELLORAN_ASSIGN_OPTION)
 #undef PELLORAN_ASSIGN_OPTION
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 void TCrashModuleOptions::SaveToStream(TByteWriter& stream) const {
@@ -169,16 +159,7 @@ bool TCrashModuleOptions::LoadFromStream(TByteReader& stream, std::uint16_t data
 
 bool TCrashModuleOptions::LoadFromStream(const std::function<bool(TCrashOptionValues&)>& read) {
   Trace("TCrashModuleOptions.LoadFromStream", {moduleName_});
-  BeginUpdate();
-  bool complete;
-  try {
-    complete = read(values_);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
-  return complete;
+  return InOneUpdate([&] { return read(values_); });
 }
 
 bool TCrashModuleOptions::LoadFromStream(std::span<const std::uint8_t> stream, std::uint16_t dataVersion) {

@@ -76,6 +76,10 @@ class TCrashModuleOptions {
   // Changed, at that EndUpdate.
   void BeginUpdate() noexcept { ++updateCount_; }
   void EndUpdate();
+  // Runs `body` inside one update, which ends whether body returns or raises; the Changed of that
+  // end may raise to the caller, as a written-out EndUpdate would.
+  template <class Body>
+  auto InOneUpdate(Body&& body) -> decltype(body());
   // DoChange when no update is open, PublishChanges is set and ModuleName is the running module.
   void Changed();
   int UpdateCount() const noexcept { return updateCount_; }
@@ -168,5 +172,29 @@ void SetFreezeWatcherSwitch(TFreezeWatcherSwitch freezeSwitch) noexcept;
 
 // True when `fileName` names the module that holds this code (the running module).
 bool IsRunningModuleFile(const std::string& fileName);
+
+template <class Body>
+auto TCrashModuleOptions::InOneUpdate(Body&& body) -> decltype(body()) {
+  BeginUpdate();
+  if constexpr (std::is_void_v<decltype(body())>) {
+    try {
+      body();
+    } catch (...) {
+      EndUpdate();
+      throw;
+    }
+    EndUpdate();
+  } else {
+    decltype(body()) result{};
+    try {
+      result = body();
+    } catch (...) {
+      EndUpdate();
+      throw;
+    }
+    EndUpdate();
+    return result;
+  }
+}
 
 }  // namespace pelloran::crashlog
