@@ -9,12 +9,12 @@ Usage: cpp_errors_test.py --build DIR --work DIR --toolchain FILE --options FILE
 import argparse
 import os
 import re
-import shutil
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "capture"))
 from run_crash_program import first_stack_row, log_entries  # noqa: E402
+from outside_project import install_and_build  # noqa: E402
 
 SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cpp_errors")
 NOEXCEPT_REASON = r"std::terminate called: the exception left a noexcept function"
@@ -38,16 +38,6 @@ CASES = [
 ]
 
 
-def run(command, **kwargs):
-    result = subprocess.run(command, capture_output=True, text=True, **kwargs)
-    if result.returncode != 0:
-        print("$ " + " ".join(command))
-        print(result.stdout[-4000:])
-        print(result.stderr[-4000:])
-        sys.exit(f"FAILED: {os.path.basename(command[0])} exited with {result.returncode}")
-    return result
-
-
 def failing_line(name):
     with open(os.path.join(SOURCE_DIR, "cpp_errors.cpp"), encoding="utf-8") as f:
         numbers = [n for n, line in enumerate(f, 1) if line.rstrip().endswith("// fails: " + name)]
@@ -62,13 +52,8 @@ def main():
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args()
 
-    prefix = os.path.join(args.work, "prefix")
     build = os.path.join(args.work, "cpp_errors")
-    shutil.rmtree(prefix, ignore_errors=True)
-    run([args.cmake, "--install", args.build, "--prefix", prefix])
-    run([args.cmake, "-S", SOURCE_DIR, "-B", build, "-G", args.generator, "-DCMAKE_TOOLCHAIN_FILE=" + args.toolchain,
-         "-DCrashLog_DIR=" + os.path.join(prefix, "lib", "cmake", "CrashLog"), "-DCPP_ERRORS_OPTIONS=" + args.options])
-    run([args.cmake, "--build", build])
+    install_and_build(args, SOURCE_DIR, build, "CPP_ERRORS_OPTIONS")
     exe = os.path.join(build, "cpp_errors.exe")
     log = os.path.join(build, "cpp_errors.elf")
 

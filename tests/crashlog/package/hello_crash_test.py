@@ -13,23 +13,13 @@ example can change without this test changing with it.
 import argparse
 import os
 import re
-import shutil
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "capture"))
 from run_crash_program import first_stack_row, log_entries  # noqa: E402
+from outside_project import install_and_build, run  # noqa: E402
 import dump_debugger  # noqa: E402
-
-
-def run(command, **kwargs):
-    result = subprocess.run(command, capture_output=True, text=True, **kwargs)
-    if result.returncode != 0:
-        print("$ " + " ".join(command))
-        print(result.stdout[-4000:])
-        print(result.stderr[-4000:])
-        sys.exit(f"FAILED: {os.path.basename(command[0])} exited with {result.returncode}")
-    return result
 
 
 def source_line(source, statement):
@@ -46,16 +36,8 @@ def main():
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args()
 
-    prefix = os.path.join(args.work, "prefix")
     example_build = os.path.join(args.work, "hello_crash")
-    # A fresh install: nothing left from an older package may satisfy the example.
-    shutil.rmtree(prefix, ignore_errors=True)
-    run([args.cmake, "--install", args.build, "--prefix", prefix])
-    run([args.cmake, "-S", args.example, "-B", example_build, "-G", args.generator,
-         "-DCMAKE_TOOLCHAIN_FILE=" + args.toolchain,
-         "-DCrashLog_DIR=" + os.path.join(prefix, "lib", "cmake", "CrashLog"),
-         "-DHELLO_CRASH_OPTIONS=" + args.options])
-    run([args.cmake, "--build", example_build])
+    install_and_build(args, args.example, example_build, "HELLO_CRASH_OPTIONS")
 
     exe = os.path.join(example_build, "hello_crash.exe")
     # The target links everything statically: the program needs no DLL beside it.
